@@ -1,0 +1,273 @@
+// The two number grammars of a plot file: the parameter count and the binary32 field value.
+//
+// A field is checked against the number grammar here, character by character; the rounding of
+// its decimal value to binary32 is left to fast_float (correctly rounding, allocation free),
+// except for short numbers, which take an exact path of one float operation.
+#include "text/numbers.hpp"
+
+#include <fast_float/fast_float.h>
+
+#include <array>
+#include <bit>
+#include <cfloat>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <system_error>
+
+// The exact path relies on float arithmetic being carried out in binary32 itself.
+static_assert(FLT_EVAL_METHOD == 0, "float operations must round to binary32");
+static_assert(std::numeric_limits<float>::is_iec559);
+
+namespace tarnex {
+namespace {
+
+constexpr std::string_view kEmptyFieldDescription = "ParseFloatError { kind: Empty }";
+constexpr std::string_view kInvalidFieldDescription = "ParseFloatError { kind: Invalid }";
+
+constexpr std::uint32_t kPositiveInfinityBits = 0x7F800000;
+constexpr std::uint32_t kQuietNanBits = 0x7FC00000;
+constexpr std::uint32_t kSignBit = 0x80000000;
+
+// Once an exponent's magnitude reaches this, its further digits are read but ignored.
+constexpr std::int32_t kHeldExponentMagnitude = 65536;
+
+// Exact path: an integer of at most 2^24 is a binary32 value, and so is 10^k for k <= 10
+// (5^10 < 2^24); one multiplication or division of the two is then rounded exactly once.
+constexpr std::size_t kMostExactPathDigits = 19;  // any such digit run fits a uint64
+constexpr std::uint64_t kLargestExactPathInteger = std::uint64_t{1} << 24;
+constexpr std::int64_t kLargestExactPathPower = 10;
+constexpr std::array<float, kLargestExactPathPower + 1> kExactPowersOfTen = {
+    1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// Numbers whose digits before the exponent run longer than this are rewritten before the
+// conversion (see rewrite_decimal), which keeps every position and exponent far from the
+// 32-bit arithmetic inside the library, whatever the length of the field.
+constexpr std::ptrdiff_t kLongestDirectMantissa = std::ptrdiff_t{1} << 20;
+
+// Every binary32 value and every midpoint between two neighbouring ones (2^-150 included) has
+// at most 113 significant decimal digits. So digits beyond this many change the rounding only
+// through whether any of them is nonzero, which one extra digit 1 stands for.
+constexpr std::size_t kKeptSignificantDigits = 120;
+// With at most 121 digits, a decimal exponent beyond +-400 is overflow or underflow either way.
+constexpr std::int64_t kLargestRewrittenExponent = 400;
+
+bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+unsigned digit_value(char c) noexcept { return static_cast<unsigned>(c - '0'); }
+
+// The letter test of the special words: `c` is the lower-case ASCII letter `lower` in either case.
+bool is_letter_either_case(char c, char lower) noexcept {
+  return (static_cast<unsigned char>(c) | 0x20u) == static_cast<unsigned char>(lower);
+}
+
+bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower_word) noexcept {
+  if (text.size() != lower_word.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!is_letter_either_case(text[i], lower_word[i])) return false;
+  }
+  return true;
+}
+
+Binary32Parse parsed(float value) noexcept { return {value, true, ParseFloatErrorKind::Empty}; }
+
+Binary32Parse failed(ParseFloatErrorKind kind) noexcept { return {0.0f, false, kind}; }
+
+float with_sign(float magnitude, bool negative) noexcept { return negative ? -magnitude : magnitude; }
+
+float from_bits(std::uint32_t bits, bool negative) noexcept {
+  return std::bit_cast<float>(negative ? bits | kSignBit : bits);
+}
+
+// A decimal number text without its sign, split into its parts by the grammar check.
+struct DecimalNumber {
+  const char* integer_begin;
+  const char* integer_end;
+  const char* fraction_begin;  // the fraction range is empty when there is no full stop
+  const char* fraction_end;
+  const char* mantissa_end;    // the exponent letter, or the end of the text
+  const char* text_end;
+  std::int32_t exponent;       // the explicit exponent, 0 when there is none
+  bool exponent_held;          // its magnitude reached kHeldExponentMagnitude
+  std::uint64_t digits_value;  // the integer of all digits; exact when digit_count() <= 19
+
+  std::ptrdiff_t fraction_digits() const noexcept { return fraction_end - fraction_begin; }
+  std::ptrdiff_t digit_count() const noexcept {
+    return (integer_end - integer_begin) + fraction_digits();
+  }
+};
+
+const char* take_digits(const char* p, const char* end, std::uint64_t& value) noexcept {
+  for (; p != end && is_ascii_digit(*p); ++p) value = value * 10 + digit_value(*p);
+  return p;  // `value` wraps for long runs; it is only used for short ones
+}
+
+// Digits after the exponent sign; the magnitude stays once it has reached the held value.
+const char* take_exponent_digits(const char* p, const char* end, std::int32_t& magnitude) noexcept {
+  for (; p != end && is_ascii_digit(*p); ++p) {
+    if (magnitude < kHeldExponentMagnitude) {
+      magnitude = magnitude * 10 + static_cast<std::int32_t>(digit_value(*p));
+    }
+  }
+  return p;
+}
+
+// Digits, an optional full stop and digits (at least one digit in all), and an optional
+// exponent: e or E, an optional sign and at least one digit. Nothing may follow.
+std::optional<DecimalNumber> match_decimal(const char* begin, const char* end) noexcept {
+  DecimalNumber number{};
+  number.integer_begin = begin;
+  const char* p = take_digits(begin, end, number.digits_value);
+  number.integer_end = p;
+  number.fraction_begin = number.fraction_end = p;
+  if (p != end && *p == '.') {
+    number.fraction_begin = ++p;
+    p = take_digits(p, end, number.digits_value);
+    number.fraction_end = p;
+  }
+  if (number.digit_count() == 0) return std::nullopt;
+  number.mantissa_end = p;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative_exponent = false;
+    if (p != end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
+    std::int32_t magnitude = 0;
+    const char* digits_end = take_exponent_digits(p, end, magnitude);
+    if (digits_end == p) return std::nullopt;
+    p = digits_end;
+    number.exponent = negative_exponent ? -magnitude : magnitude;
+    number.exponent_held = magnitude >= kHeldExponentMagnitude;
+  }
+  if (p != end) return std::nullopt;
+  number.text_end = end;
+  return number;
+}
+
+// The exact path only holds while the hardware rounds to nearest; code in the interpreter's
+// process may have switched the mode. 1 + tiny and 1 - tiny both give 1 only in that mode.
+bool hardware_rounds_to_nearest() noexcept {
+  static volatile float tiny = FLT_MIN;
+  const float t = tiny;
+  return t + 1.0f == 1.0f - t;
+}
+
+std::optional<float> convert_exactly(const DecimalNumber& number) noexcept {
+  if (number.exponent_held || number.digit_count() > static_cast<std::ptrdiff_t>(kMostExactPathDigits) ||
+      number.digits_value > kLargestExactPathInteger) {
+    return std::nullopt;
+  }
+  const std::int64_t power = std::int64_t{number.exponent} - number.fraction_digits();
+  if (power < -kLargestExactPathPower || power > kLargestExactPathPower) return std::nullopt;
+  if (!hardware_rounds_to_nearest()) return std::nullopt;
+  const auto integer = static_cast<float>(number.digits_value);  // exact: at most 2^24
+  return power < 0 ? integer / kExactPowersOfTen[static_cast<std::size_t>(-power)]
+                   : integer * kExactPowersOfTen[static_cast<std::size_t>(power)];
+}
+
+// Correct rounding of an unsigned decimal text that the grammar has accepted.
+std::optional<float> convert_with_library(const char* begin, const char* end) noexcept {
+  float value = 0.0f;
+  const fast_float::from_chars_result result = fast_float::from_chars(begin, end, value);
+  const bool converted = result.ec == std::errc() || result.ec == std::errc::result_out_of_range;
+  if (!converted || result.ptr != end) return std::nullopt;
+  return value;
+}
+
+// Rewrites a number whose exponent is held or whose digits are very many as its leading
+// significant digits, a digit 1 if any later digit is nonzero, and the matching exponent, then
+// converts that short text. The value rounds the same way (see kKeptSignificantDigits).
+std::optional<float> rewrite_decimal(const DecimalNumber& number) noexcept {
+  std::array<char, kKeptSignificantDigits + 1 + 1 + 8> text{};  // digits, extra 1, e, exponent
+  std::size_t kept = 0;
+  std::int64_t dropped = 0;  // significant digits after the kept ones
+  bool dropped_nonzero = false;
+  bool leading_zero = true;
+  const auto take = [&](const char* p, const char* end) {
+    for (; p != end; ++p) {
+      if (leading_zero && *p == '0') continue;
+      leading_zero = false;
+      if (kept < kKeptSignificantDigits) {
+        text[kept++] = *p;
+      } else {
+        ++dropped;
+        dropped_nonzero = dropped_nonzero || *p != '0';
+      }
+    }
+  };
+  take(number.integer_begin, number.integer_end);
+  take(number.fraction_begin, number.fraction_end);
+  if (kept == 0) return 0.0f;  // every digit is zero
+
+  std::int64_t exponent = std::int64_t{number.exponent} - number.fraction_digits() + dropped;
+  if (dropped_nonzero) {
+    text[kept++] = '1';
+    --exponent;
+  }
+  if (exponent > kLargestRewrittenExponent) exponent = kLargestRewrittenExponent;
+  if (exponent < -kLargestRewrittenExponent) exponent = -kLargestRewrittenExponent;
+  text[kept++] = 'e';
+  char* const text_end = std::to_chars(text.data() + kept, text.data() + text.size(), exponent).ptr;
+  return convert_with_library(text.data(), text_end);
+}
+
+std::optional<float> convert_decimal(const DecimalNumber& number) noexcept {
+  if (const std::optional<float> exact = convert_exactly(number)) return exact;
+  if (number.exponent_held || number.mantissa_end - number.integer_begin > kLongestDirectMantissa) {
+    return rewrite_decimal(number);
+  }
+  return convert_with_library(number.integer_begin, number.text_end);
+}
+
+// inf, infinity or nan in any case, and nothing else.
+std::optional<std::uint32_t> match_special_word(std::string_view word) noexcept {
+  if (equals_ignoring_ascii_case(word, "inf") || equals_ignoring_ascii_case(word, "infinity")) {
+    return kPositiveInfinityBits;
+  }
+  if (equals_ignoring_ascii_case(word, "nan")) return kQuietNanBits;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> parse_count(std::string_view token) noexcept {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  if (token.empty()) return std::nullopt;
+  constexpr std::uint64_t kLargest = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t value = 0;
+  for (const char c : token) {
+    if (!is_ascii_digit(c)) return std::nullopt;
+    const unsigned digit = digit_value(c);
+    if (value > (kLargest - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+Binary32Parse parse_binary32(std::string_view text) noexcept {
+  if (text.empty()) return failed(ParseFloatErrorKind::Empty);
+  const bool negative = text.front() == '-';
+  if (negative || text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return failed(ParseFloatErrorKind::Invalid);
+
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  if (is_ascii_digit(*begin) || *begin == '.') {
+    const std::optional<DecimalNumber> number = match_decimal(begin, end);
+    if (!number) return failed(ParseFloatErrorKind::Invalid);
+    const std::optional<float> magnitude = convert_decimal(*number);
+    if (!magnitude) return failed(ParseFloatErrorKind::Invalid);
+    return parsed(with_sign(*magnitude, negative));
+  }
+  if (const std::optional<std::uint32_t> bits = match_special_word(text)) {
+    return parsed(from_bits(*bits, negative));
+  }
+  return failed(ParseFloatErrorKind::Invalid);
+}
+
+std::string_view describe_parse_error(ParseFloatErrorKind kind) noexcept {
+  return kind == ParseFloatErrorKind::Empty ? kEmptyFieldDescription : kInvalidFieldDescription;
+}
+
+}  // namespace tarnex

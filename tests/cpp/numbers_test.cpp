@@ -1,0 +1,475 @@
+// The number grammars: parameter counts, and field values checked bit for bit, partly against
+// MPFR as an independent correctly rounding reference.
+#include "text/numbers.hpp"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+#include <mpfr.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tarnex {
+namespace {
+
+std::uint32_t bits_of(float value) { return std::bit_cast<std::uint32_t>(value); }
+
+std::string repeated(char c, std::size_t count) { return std::string(count, c); }
+
+// ---------------------------------------------------------------------------------------------
+// Parameter counts
+
+struct CountCase {
+  std::string text;
+  std::uint64_t value;
+};
+
+class CountAccepted : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(CountAccepted, GivesItsValue) {
+  EXPECT_EQ(parse_count(GetParam().text), std::optional<std::uint64_t>(GetParam().value));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, CountAccepted,
+    ::testing::Values(CountCase{"12", 12}, CountCase{"+12", 12}, CountCase{"00012", 12},
+                      CountCase{"+007", 7}, CountCase{"0", 0}, CountCase{"+0", 0},
+                      CountCase{"18446744073709551615", 18446744073709551615u},
+                      CountCase{"+018446744073709551615", 18446744073709551615u},
+                      CountCase{repeated('0', 30) + "1", 1},
+                      CountCase{repeated('0', 40) + "18446744073709551615", 18446744073709551615u}));
+
+class CountRejected : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CountRejected, Fails) { EXPECT_EQ(parse_count(GetParam()), std::nullopt); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, CountRejected,
+    ::testing::Values("18446744073709551616", "18446744073709551620", "99999999999999999999",
+                      "184467440737095516150", "-1", "-0", "+", "-", "", "1.0", "1e3", "12a",
+                      "+-1", "++1", " 1", "1 ", "1_000", "0x10", "\xd9\xa1",  // Arabic-Indic one
+                      "\xef\xbc\x91"));                                       // fullwidth one
+
+// ---------------------------------------------------------------------------------------------
+// Field texts that are not numbers
+
+struct RejectedCase {
+  std::string text;
+  ParseFloatErrorKind kind;
+};
+
+void PrintTo(const RejectedCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
+
+class FieldRejected : public ::testing::TestWithParam<RejectedCase> {};
+
+TEST_P(FieldRejected, GivesTheErrorKind) {
+  const Binary32Parse result = parse_binary32(GetParam().text);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error, GetParam().kind);
+}
+
+RejectedCase invalid(std::string text) { return {std::move(text), ParseFloatErrorKind::Invalid}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Grammar, FieldRejected,
+    ::testing::Values(
+        RejectedCase{"", ParseFloatErrorKind::Empty}, invalid("."), invalid("+"), invalid("-"),
+        invalid("+."), invalid("-.e1"), invalid("e5"), invalid("E5"), invalid(".e5"),
+        invalid("1e"), invalid("1e+"), invalid("1e-"), invalid("1E"), invalid("1e+-5"),
+        invalid("1e5.0"), invalid("1ee5"), invalid("1.0-100"), invalid("1.0+100"),
+        invalid("1.0d0"), invalid("1.0D0"), invalid("1.0D+00"), invalid("1.0q0"),
+        invalid("0x1p3"), invalid("0x10"), invalid("1,5"), invalid("1_000"), invalid("1 000"),
+        invalid(" 1"), invalid("1 "), invalid("1\t"), invalid("1\n"), invalid(std::string("1\0", 2)),
+        invalid("1..5"), invalid("1.5.2"), invalid("++1"), invalid("+-1"), invalid("-+1"),
+        invalid("--1"), invalid("1-"), invalid("1+"), invalid("\xd9\xa1"),
+        invalid("1\xd9\xa1"), invalid("\xef\xbc\x91.5"), invalid("1e\xd9\xa1"),
+        invalid("infinit"), invalid("infin"), invalid("inff"), invalid("infinityy"),
+        invalid("in"), invalid("i"), invalid("n"), invalid("na"), invalid("nann"),
+        invalid("nan(1)"), invalid("nan()"), invalid("+-inf"), invalid("--nan"), invalid(" inf"),
+        invalid("inf "), invalid("1inf"), invalid("infe1"), invalid("\xc4\xb0nf"),  // dotted I
+        invalid("\xc9nf"), invalid("Inf1")));
+
+// ---------------------------------------------------------------------------------------------
+// Field values, compared as bit patterns
+
+struct ValueCase {
+  std::string name;
+  std::string text;
+  std::uint32_t bits;
+};
+
+// Some texts are megabytes long: a failure names the case, not the text.
+void PrintTo(const ValueCase& c, std::ostream* out) {
+  *out << c.name << " (" << c.text.size() << " characters)";
+}
+
+class FieldValue : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(FieldValue, IsTheCorrectlyRoundedBinary32) {
+  const Binary32Parse result = parse_binary32(GetParam().text);
+  ASSERT_TRUE(result.ok);
+  EXPECT_EQ(bits_of(result.value), GetParam().bits) << std::hex << "got 0x" << bits_of(result.value);
+}
+
+std::string case_name(const ::testing::TestParamInfo<ValueCase>& info) { return info.param.name; }
+
+constexpr std::uint32_t kOne = 0x3F800000;
+constexpr std::uint32_t kLargestFinite = 0x7F7FFFFF;
+constexpr std::uint32_t kInfinity = 0x7F800000;
+constexpr std::uint32_t kNegative = 0x80000000;
+constexpr std::uint32_t kNearestToOneTenth = 0x3DCCCCCD;
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, FieldValue,
+    ::testing::Values(ValueCase{"Integer", "5", 0x40A00000},
+                      ValueCase{"TrailingFullStop", "5.", 0x40A00000},
+                      ValueCase{"LeadingFullStop", ".5", 0x3F000000},
+                      ValueCase{"NegativeFraction", "-0.25", 0xBE800000},
+                      ValueCase{"PlusSignAndExponent", "+1.5e3", 0x44BB8000},
+                      ValueCase{"CapitalExponentLetter", "1E-07", 0x33D6BF95},
+                      ValueCase{"FullStopBeforeExponent", "1.e2", 0x42C80000},
+                      ValueCase{"FortranField", "1.0E+00", kOne},
+                      ValueCase{"FortranSixDigits", "1.23457E+02", 0x42F6E9FC},
+                      ValueCase{"FortranNineDigits", "-1.23456789E-05", 0xB74F204A},
+                      ValueCase{"LeadingZeros", "000001.5000000", 0x3FC00000},
+                      ValueCase{"ExponentWithLeadingZeros", "25e-0001", 0x40200000},
+                      ValueCase{"PlainZero", "0", 0x00000000},
+                      ValueCase{"ZeroWithHugeExponent", "0e99999", 0x00000000},
+                      ValueCase{"NegativeZero", "-0.0", kNegative},
+                      ValueCase{"NegativeZeroWithExponent", "-0E+00", kNegative},
+                      ValueCase{"NegativeZeroByUnderflow", "-1e-50", kNegative},
+                      ValueCase{"OneTenth", "0.1", kNearestToOneTenth},
+                      ValueCase{"NegativeOneTenth", "-.1", kNearestToOneTenth | kNegative},
+                      ValueCase{"ExactPathLargestInteger", "16777216e-10", 0x3ADBE6FF},
+                      ValueCase{"ExactPathLargestPower", "1e10", 0x501502F9},
+                      ValueCase{"JustPastExactPathPower", "1e11", 0x51BA43B7},
+                      ValueCase{"JustPastExactPathInteger", "16777217e-10", 0x3ADBE700},
+                      ValueCase{"TwentyDigits", "12345678901234567890", 0x5F2B54AA}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    Specials, FieldValue,
+    ::testing::Values(ValueCase{"Inf", "inf", kInfinity}, ValueCase{"InfUpper", "INF", kInfinity},
+                      ValueCase{"InfPlus", "+iNf", kInfinity},
+                      ValueCase{"InfMinus", "-inf", kInfinity | kNegative},
+                      ValueCase{"Infinity", "infinity", kInfinity},
+                      ValueCase{"InfinityMixed", "InFiNiTy", kInfinity},
+                      ValueCase{"InfinityMinus", "-Infinity", kInfinity | kNegative},
+                      ValueCase{"NanMixed", "NaN", 0x7FC00000}, ValueCase{"Nan", "nAn", 0x7FC00000},
+                      ValueCase{"NanPlus", "+NAN", 0x7FC00000},
+                      ValueCase{"NanMinus", "-nan", 0xFFC00000}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    Ties, FieldValue,
+    ::testing::Values(
+        // 1 + 2^-24 lies midway between 1 and the next float and goes to the even one, 1.
+        ValueCase{"MidwayAboveOneToEven", "1.000000059604644775390625", kOne},
+        ValueCase{"JustAboveMidwayAboveOne",
+                  "1.000000059604644775390625" + repeated('0', 60) + "1", kOne + 1},
+        ValueCase{"JustBelowMidwayAboveOne", "1.0000000596046447753906249" + repeated('9', 60),
+                  kOne},
+        ValueCase{"MidwayAboveOneScaled", "1000000059604644775390625e-24", kOne},
+        // 1 + 3 * 2^-24 lies midway between odd 1 + 2^-23 and even 1 + 2^-22: upwards.
+        ValueCase{"MidwayUpToEven", "1.000000178813934326171875", kOne + 2},
+        ValueCase{"JustBelowMidwayUpToEven", "1.0000001788139343261718749999", kOne + 1},
+        ValueCase{"IntegerTieToEven", "16777217", 0x4B800000},
+        ValueCase{"IntegerTieUpToEven", "16777219", 0x4B800002},
+        ValueCase{"IntegerJustAboveTie", "16777217.00000000000000000000001", 0x4B800001},
+        ValueCase{"NegativeTie", "-16777217", 0xCB800000}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    Range, FieldValue,
+    ::testing::Values(
+        ValueCase{"LargestFinite", "3.4028235e38", kLargestFinite},
+        ValueCase{"LargestFiniteLonger", "3.40282356e38", kLargestFinite},
+        ValueCase{"OverflowJustPast", "3.40282357e38", kInfinity},
+        ValueCase{"Overflow", "3.5e38", kInfinity},
+        ValueCase{"NegativeOverflow", "-3.5e38", kInfinity | kNegative},
+        // 2^128 - 2^103: midway between the largest finite value and 2^128.
+        ValueCase{"OverflowThreshold", "340282356779733661637539395458142568448", kInfinity},
+        ValueCase{"OverflowThresholdScientific", "3.40282356779733661637539395458142568448E+38",
+                  kInfinity},
+        ValueCase{"BelowOverflowThreshold", "340282356779733661637539395458142568447",
+                  kLargestFinite},
+        ValueCase{"JustBelowOverflowThreshold",
+                  "340282356779733661637539395458142568447." + repeated('9', 100),
+                  kLargestFinite},
+        ValueCase{"UnderflowToZero", "1e-46", 0x00000000},
+        ValueCase{"SmallestSubnormal", "1.4e-45", 0x00000001},
+        ValueCase{"SmallestSubnormalFortran", "1.40130E-45", 0x00000001},
+        // 2^-150: half the smallest subnormal.
+        ValueCase{"UnderflowThreshold",
+                  "7.00649232162408535461864791644958065640130970938257885878534141944895541342"
+                  "930300743319094181060791015625e-46",
+                  0x00000000},
+        ValueCase{"JustAboveUnderflowThreshold",
+                  "7.00649232162408535461864791644958065640130970938257885878534141944895541342"
+                  "930300743319094181060791015625000000000000000001e-46",
+                  0x00000001},
+        ValueCase{"JustBelowUnderflowThreshold",
+                  "7.00649232162408535461864791644958065640130970938257885878534141944895541342"
+                  "930300743319094181060791015624999999999999999999e-46",
+                  0x00000000},
+        // 3 * 2^-150: midway between the subnormals 1 and 2, to the even 2.
+        ValueCase{"SubnormalTie",
+                  "2.10194769648722560638559437493487419692039291281477365763560242583468662402"
+                  "8790902229957282543182373046875e-45",
+                  0x00000002},
+        // (2^24 - 1) * 2^-150: midway between the largest subnormal and the smallest normal.
+        ValueCase{"SubnormalToNormalTie",
+                  "1.17549428075736429172788299103576651332285899275899042768296311842500306496"
+                  "51730385585324256680905818939208984375e-38",
+                  0x00800000},
+        ValueCase{"NegativeSubnormal", "-1.4e-45", 0x80000001}),
+    case_name);
+
+std::vector<ValueCase> long_digit_cases() {
+  const std::string midway_above_one = "1.000000059604644775390625";
+  return {
+      {"EightHundredDigitsOneTenth", "0.1" + repeated('0', 800) + "1", kNearestToOneTenth},
+      {"EightHundredDigitsTie", midway_above_one + repeated('0', 800), kOne},
+      {"EightHundredDigitsAboveTie", midway_above_one + repeated('0', 800) + "1", kOne + 1},
+      {"EightHundredIntegerDigits", "1" + repeated('0', 799) + "e-799", kOne},
+      {"EightHundredLeadingZeros", "0." + repeated('0', 799) + "1e800", kOne},
+      {"EightHundredZeros", repeated('0', 400) + "." + repeated('0', 400), 0x00000000},
+      {"EightHundredDigitsOverflow", "3" + repeated('0', 799), kInfinity},
+      {"EightHundredDigitsUnderflow", "0." + repeated('0', 799) + "1", 0x00000000},
+      // Past a megabyte of digits.
+      {"MegabyteTie", midway_above_one + repeated('0', 1200000), kOne},
+      {"MegabyteAboveTie", midway_above_one + repeated('0', 1200000) + "1", kOne + 1},
+      {"MegabyteOneTenth", "0.1" + repeated('0', 1200000) + "1", kNearestToOneTenth},
+      // The exponent holds at 120000 and cannot make up for the leading zeros.
+      {"MegabyteLeadingZerosExponentHeld", "0." + repeated('0', 1200000) + "1e1200001", 0},
+      {"MegabyteZeros", "-" + repeated('0', 1200000) + "e5", kNegative},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(LongDigits, FieldValue, ::testing::ValuesIn(long_digit_cases()),
+                         case_name);
+
+std::vector<ValueCase> long_exponent_cases() {
+  return {
+      {"ExponentOneAfterManyZeros", "1e" + repeated('0', 30) + "1", 0x41200000},
+      {"NegativeExponentAfterManyZeros", "1e-" + repeated('0', 30) + "1", 0x3DCCCCCD},
+      {"HugeExponent", "1e99999999999999999999", kInfinity},
+      {"HugeNegativeExponent", "1e-99999999999999999", 0x00000000},
+      {"HugeExponentOfZero", "0.0e99999999999999999999", 0x00000000},
+      {"HugeExponentNegative", "-1e+99999999999999999999", kInfinity | kNegative},
+      {"ThousandsOfExponentDigits", "1e" + repeated('9', 5000), kInfinity},
+      // The exponent's magnitude stays once it has reached 65536, whatever digits follow.
+      {"ExponentReadUpToHeld", "0." + repeated('0', 65535) + "1e65536", kOne},
+      {"ExponentHeldAfterReaching", "0." + repeated('0', 65535) + "1e655369999", kOne},
+      {"ExponentHeldAtSeventyThousand", "0." + repeated('0', 70000) + "1e700010", kOne},
+      {"NegativeExponentHeld", "1" + repeated('0', 70000) + "e-7000109", kNearestToOneTenth},
+      {"ExponentHeldWithManyDigits", "1" + repeated('0', 1100000) + "e-1100000", kInfinity},
+      {"ExponentBelowHeldIsExact", "0." + repeated('0', 65534) + "1e65535", kOne},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(LongExponents, FieldValue, ::testing::ValuesIn(long_exponent_cases()),
+                         case_name);
+
+// ---------------------------------------------------------------------------------------------
+// Parse error descriptions
+
+TEST(DescribeParseError, NamesTheKind) {
+  EXPECT_EQ(describe_parse_error(ParseFloatErrorKind::Empty), "ParseFloatError { kind: Empty }");
+  EXPECT_EQ(describe_parse_error(ParseFloatErrorKind::Invalid),
+            "ParseFloatError { kind: Invalid }");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Differential tests against MPFR
+
+// MPFR's correctly rounded reading of a decimal text in binary32's precision and exponent range,
+// subnormals included. Restores MPFR's exponent range when it goes.
+class Binary32Reference {
+ public:
+  Binary32Reference() : saved_emin_(mpfr_get_emin()), saved_emax_(mpfr_get_emax()) {
+    mpfr_init2(value_, 24);
+    // MPFR's exponent e means 0.1b * 2^e: the smallest subnormal is 2^-149 = 0.1b * 2^-148 and
+    // the largest finite value is just below 2^128 = 0.1b * 2^129.
+    mpfr_set_emin(-148);
+    mpfr_set_emax(128);
+  }
+  ~Binary32Reference() {
+    mpfr_clear(value_);
+    mpfr_set_emin(saved_emin_);
+    mpfr_set_emax(saved_emax_);
+  }
+  Binary32Reference(const Binary32Reference&) = delete;
+  Binary32Reference& operator=(const Binary32Reference&) = delete;
+
+  std::optional<std::uint32_t> bits(const std::string& text) {
+    char* end = nullptr;
+    int ternary = mpfr_strtofr(value_, text.c_str(), &end, 10, MPFR_RNDN);
+    if (end != text.c_str() + text.size()) return std::nullopt;
+    ternary = mpfr_subnormalize(value_, ternary, MPFR_RNDN);
+    return bits_of(mpfr_get_flt(value_, MPFR_RNDN));
+  }
+
+ private:
+  mpfr_exp_t saved_emin_;
+  mpfr_exp_t saved_emax_;
+  mpfr_t value_;
+};
+
+class Differential : public ::testing::Test {
+ protected:
+  // Parses `text` ourselves and, unless `reference_text` is given, the same text with MPFR.
+  void expect_same_as_reference(const std::string& text, const std::string& reference_text = {}) {
+    const std::optional<std::uint32_t> expected =
+        reference_.bits(reference_text.empty() ? text : reference_text);
+    ASSERT_TRUE(expected.has_value()) << "reference did not read " << text.substr(0, 200);
+    const Binary32Parse result = parse_binary32(text);
+    ASSERT_TRUE(result.ok) << text.substr(0, 200);
+    ++compared_;
+    if (bits_of(result.value) != *expected) {
+      ADD_FAILURE() << std::hex << "text " << text.substr(0, 200) << " (" << std::dec
+                    << text.size() << " characters): got 0x" << std::hex
+                    << bits_of(result.value) << ", reference 0x" << *expected;
+    }
+  }
+
+  std::uint32_t random_bits() { return static_cast<std::uint32_t>(random_()); }
+  unsigned random_below(unsigned bound) { return static_cast<unsigned>(random_() % bound); }
+  char random_digit() { return static_cast<char>('0' + random_below(10)); }
+  // A random finite binary32 value, either sign, any magnitude, zeros and subnormals included.
+  float random_finite() {
+    std::uint32_t bits = random_bits();
+    if ((bits & kInfinity) == kInfinity) bits &= ~std::uint32_t{0x40000000};  // not inf or NaN
+    return std::bit_cast<float>(bits);
+  }
+
+  Binary32Reference reference_;
+  std::mt19937_64 random_{20240611};
+  int compared_ = 0;
+};
+
+std::string printed(const char* format, int precision, double value) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, precision, value);
+  return text;
+}
+
+// Fortran E fields, as plot files write them: 6 and 9 significant digits, all magnitudes.
+TEST_F(Differential, FortranFieldsOfRandomValues) {
+  for (int i = 0; i < 20000; ++i) {
+    const double value = random_finite();
+    expect_same_as_reference(printed("%.*E", 5, value));
+    expect_same_as_reference(printed("%.*E", 8, value));
+  }
+  EXPECT_EQ(compared_, 40000);
+}
+
+// Random digits with exponents over the whole range, and fields around the two limits.
+TEST_F(Differential, FortranFieldsOfRandomDigits) {
+  for (int i = 0; i < 20000; ++i) {
+    const int digits = i % 2 == 0 ? 6 : 9;
+    std::string text = random_below(2) == 0 ? "-" : "";
+    text += static_cast<char>('1' + random_below(9));
+    text += '.';
+    for (int d = 1; d < digits; ++d) text += random_digit();
+    const int exponent = static_cast<int>(random_below(88)) - 47;
+    text += exponent < 0 ? "E-" : "E+";
+    const int magnitude = std::abs(exponent);
+    text += static_cast<char>('0' + magnitude / 10);
+    text += static_cast<char>('0' + magnitude % 10);
+    expect_same_as_reference(text);
+  }
+  for (int i = 0; i < 2000; ++i) {
+    std::string tail;
+    for (int d = 0; d < 1 + i % 4; ++d) tail += random_digit();
+    expect_same_as_reference("3.40282" + tail + "E+38");
+    expect_same_as_reference("7.00649" + tail + "E-46");
+    expect_same_as_reference("1.40129" + tail + "E-45");
+    expect_same_as_reference("1.17549" + tail + "E-38");
+  }
+}
+
+// A decimal value as 0.digits * 10^exponent, the digits without leading or trailing zeros.
+struct Decimal {
+  std::string digits;
+  int exponent;
+
+  std::string scientific() const {
+    return digits.substr(0, 1) + "." + digits.substr(1) + "e" + std::to_string(exponent - 1);
+  }
+  // Slightly above: one more digit 1 far out.
+  Decimal above() const { return {digits + "1", exponent}; }
+  // Slightly below: the last digit (never 0) one less, then nines.
+  Decimal below() const {
+    std::string lower = digits;
+    --lower.back();
+    return {lower + "999", exponent};
+  }
+};
+
+// The exact decimal of a nonzero double (every double's decimal has fewer than 770 digits).
+Decimal exact_decimal(double value) {
+  char text[1100];
+  std::snprintf(text, sizeof text, "%.800e", value);
+  const std::string printed_text = text;
+  const std::size_t e = printed_text.find('e');
+  std::string digits = printed_text.substr(0, 1) + printed_text.substr(2, e - 2);
+  digits.erase(digits.find_last_not_of('0') + 1);
+  return {digits, std::stoi(printed_text.substr(e + 1)) + 1};
+}
+
+// The exact midpoint between a positive finite binary32 value and the next one up (for the
+// largest finite value: 2^128 - 2^103). Exact in a double, which has bits to spare.
+double midpoint_above(std::uint32_t bits) {
+  const std::uint32_t biased = (bits >> 23) & 0xFF;
+  const std::uint32_t fraction = bits & 0x7FFFFF;
+  const std::uint64_t significand = biased == 0 ? fraction : fraction | 0x800000;
+  const int exponent = biased == 0 ? -149 : static_cast<int>(biased) - 150;
+  return std::ldexp(static_cast<double>(2 * significand + 1), exponent - 1);
+}
+
+// Midpoints between neighbouring binary32 values, and texts just above and below them.
+TEST_F(Differential, NearTies) {
+  for (int i = 0; i < 5000; ++i) {
+    const std::uint32_t bits = random_bits() % kInfinity;
+    const Decimal midpoint = exact_decimal(midpoint_above(bits));
+    const std::string sign = i % 3 == 0 ? "-" : (i % 3 == 1 ? "+" : "");
+    for (const Decimal& near : {midpoint, midpoint.above(), midpoint.below()}) {
+      expect_same_as_reference(sign + near.scientific());
+    }
+  }
+}
+
+// Near ties written with so many zeros that the exponent reaches 65536 and holds there: MPFR
+// reads the same value with the exponent written without the digits that do not count.
+TEST_F(Differential, NearTiesWithHeldExponents) {
+  constexpr int kHeld = 65536;
+  for (int i = 0; i < 60; ++i) {
+    const Decimal midpoint = exact_decimal(midpoint_above(random_bits() % kInfinity));
+    for (const Decimal& near : {midpoint, midpoint.above(), midpoint.below()}) {
+      // 0.000...digits e+E, with E at least 65536.
+      const int leading_zeros = kHeld - near.exponent + static_cast<int>(random_below(50));
+      const std::string fraction = "0." + repeated('0', leading_zeros) + near.digits;
+      const std::string exponent = std::to_string(leading_zeros + near.exponent);
+      expect_same_as_reference(fraction + "e" + exponent + "0123456789",
+                               fraction + "e" + exponent);
+      // digits000... e-E, with E at least 65536.
+      const int trailing_zeros = kHeld + near.exponent;
+      const std::string integer = near.digits + repeated('0', trailing_zeros);
+      const std::string negative_exponent =
+          std::to_string(static_cast<int>(near.digits.size()) + trailing_zeros - near.exponent);
+      expect_same_as_reference(integer + "E-" + negative_exponent + "99999",
+                               integer + "E-" + negative_exponent);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnex
