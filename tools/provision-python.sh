@@ -437,7 +437,8 @@ write_cmake_args() {
   local python="$1" file="$2"
   local include
   include="$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')"
-  [[ -f "$include/Python.h" ]] || die "$python reports $include as its headers, which has no Python.h"
+  [[ -f "$include/Python.h" ]] ||
+    die "$python reports $include as its headers folder, which has no Python.h"
   printf '%s\n' "-DPython_EXECUTABLE=$python" >"$file.tmp"
   mv "$file.tmp" "$file"
 }
@@ -526,6 +527,7 @@ provision() {
   patch_tree
   cmake_args
   make_venvs
+  trap - EXIT
 }
 
 print_result() {

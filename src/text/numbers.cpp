@@ -71,16 +71,6 @@ bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower_wo
   return true;
 }
 
-Binary32Parse parsed(float value) noexcept { return {value, true, ParseFloatErrorKind::Empty}; }
-
-Binary32Parse failed(ParseFloatErrorKind kind) noexcept { return {0.0f, false, kind}; }
-
-float with_sign(float magnitude, bool negative) noexcept { return negative ? -magnitude : magnitude; }
-
-float from_bits(std::uint32_t bits, bool negative) noexcept {
-  return std::bit_cast<float>(negative ? bits | kSignBit : bits);
-}
-
 // A decimal number text without its sign, split into its parts by the grammar check.
 struct DecimalNumber {
   const char* integer_begin;
@@ -116,8 +106,8 @@ const char* take_exponent_digits(const char* p, const char* end, std::int32_t& m
 
 // Digits, an optional full stop and digits (at least one digit in all), and an optional
 // exponent: e or E, an optional sign and at least one digit. Nothing may follow.
-std::optional<DecimalNumber> match_decimal(const char* begin, const char* end) noexcept {
-  DecimalNumber number{};
+bool match_decimal(const char* begin, const char* end, DecimalNumber& number) noexcept {
+  number = DecimalNumber{};
   number.integer_begin = begin;
   const char* p = take_digits(begin, end, number.digits_value);
   number.integer_end = p;
@@ -127,7 +117,7 @@ std::optional<DecimalNumber> match_decimal(const char* begin, const char* end) n
     p = take_digits(p, end, number.digits_value);
     number.fraction_end = p;
   }
-  if (number.digit_count() == 0) return std::nullopt;
+  if (number.digit_count() == 0) return false;
   number.mantissa_end = p;
   if (p != end && (*p == 'e' || *p == 'E')) {
     ++p;
@@ -135,14 +125,13 @@ std::optional<DecimalNumber> match_decimal(const char* begin, const char* end) n
     if (p != end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
     std::int32_t magnitude = 0;
     const char* digits_end = take_exponent_digits(p, end, magnitude);
-    if (digits_end == p) return std::nullopt;
+    if (digits_end == p) return false;
     p = digits_end;
     number.exponent = negative_exponent ? -magnitude : magnitude;
     number.exponent_held = magnitude >= kHeldExponentMagnitude;
   }
-  if (p != end) return std::nullopt;
   number.text_end = end;
-  return number;
+  return p == end;
 }
 
 // The exact path only holds while the hardware rounds to nearest; code in the interpreter's
@@ -153,32 +142,33 @@ bool hardware_rounds_to_nearest() noexcept {
   return t + 1.0f == 1.0f - t;
 }
 
-std::optional<float> convert_exactly(const DecimalNumber& number) noexcept {
-  if (number.exponent_held || number.digit_count() > static_cast<std::ptrdiff_t>(kMostExactPathDigits) ||
+bool convert_exactly(const DecimalNumber& number, float& value) noexcept {
+  if (number.exponent_held ||
+      number.digit_count() > static_cast<std::ptrdiff_t>(kMostExactPathDigits) ||
       number.digits_value > kLargestExactPathInteger) {
-    return std::nullopt;
+    return false;
   }
   const std::int64_t power = std::int64_t{number.exponent} - number.fraction_digits();
-  if (power < -kLargestExactPathPower || power > kLargestExactPathPower) return std::nullopt;
-  if (!hardware_rounds_to_nearest()) return std::nullopt;
+  if (power < -kLargestExactPathPower || power > kLargestExactPathPower) return false;
+  if (!hardware_rounds_to_nearest()) return false;
   const auto integer = static_cast<float>(number.digits_value);  // exact: at most 2^24
-  return power < 0 ? integer / kExactPowersOfTen[static_cast<std::size_t>(-power)]
-                   : integer * kExactPowersOfTen[static_cast<std::size_t>(power)];
+  value = power < 0 ? integer / kExactPowersOfTen[static_cast<std::size_t>(-power)]
+                    : integer * kExactPowersOfTen[static_cast<std::size_t>(power)];
+  return true;
 }
 
 // Correct rounding of an unsigned decimal text that the grammar has accepted.
-std::optional<float> convert_with_library(const char* begin, const char* end) noexcept {
-  float value = 0.0f;
+bool convert_with_library(const char* begin, const char* end, float& value) noexcept {
   const fast_float::from_chars_result result = fast_float::from_chars(begin, end, value);
   const bool converted = result.ec == std::errc() || result.ec == std::errc::result_out_of_range;
-  if (!converted || result.ptr != end) return std::nullopt;
-  return value;
+  return converted && result.ptr == end;
 }
 
 // Rewrites a number whose exponent is held or whose digits are very many as its leading
 // significant digits, a digit 1 if any later digit is nonzero, and the matching exponent, then
 // converts that short text. The value rounds the same way (see kKeptSignificantDigits).
-std::optional<float> rewrite_decimal(const DecimalNumber& number) noexcept {
+[[gnu::noinline, gnu::cold]] bool rewrite_decimal(const DecimalNumber& number,
+                                                  float& value) noexcept {
   std::array<char, kKeptSignificantDigits + 1 + 1 + 8> text{};  // digits, extra 1, e, exponent
   std::size_t kept = 0;
   std::int64_t dropped = 0;  // significant digits after the kept ones
@@ -198,8 +188,10 @@ std::optional<float> rewrite_decimal(const DecimalNumber& number) noexcept {
   };
   take(number.integer_begin, number.integer_end);
   take(number.fraction_begin, number.fraction_end);
-  if (kept == 0) return 0.0f;  // every digit is zero
-
+  if (kept == 0) {  // every digit is zero
+    value = 0.0f;
+    return true;
+  }
   std::int64_t exponent = std::int64_t{number.exponent} - number.fraction_digits() + dropped;
   if (dropped_nonzero) {
     text[kept++] = '1';
@@ -209,24 +201,44 @@ std::optional<float> rewrite_decimal(const DecimalNumber& number) noexcept {
   if (exponent < -kLargestRewrittenExponent) exponent = -kLargestRewrittenExponent;
   text[kept++] = 'e';
   char* const text_end = std::to_chars(text.data() + kept, text.data() + text.size(), exponent).ptr;
-  return convert_with_library(text.data(), text_end);
+  return convert_with_library(text.data(), text_end, value);
 }
 
-std::optional<float> convert_decimal(const DecimalNumber& number) noexcept {
-  if (const std::optional<float> exact = convert_exactly(number)) return exact;
+bool convert_decimal(const DecimalNumber& number, float& value) noexcept {
+  if (convert_exactly(number, value)) return true;
   if (number.exponent_held || number.mantissa_end - number.integer_begin > kLongestDirectMantissa) {
-    return rewrite_decimal(number);
+    return rewrite_decimal(number, value);
   }
-  return convert_with_library(number.integer_begin, number.text_end);
+  return convert_with_library(number.integer_begin, number.text_end, value);
 }
 
 // inf, infinity or nan in any case, and nothing else.
-std::optional<std::uint32_t> match_special_word(std::string_view word) noexcept {
+bool match_special_word(std::string_view word, float& value) noexcept {
   if (equals_ignoring_ascii_case(word, "inf") || equals_ignoring_ascii_case(word, "infinity")) {
-    return kPositiveInfinityBits;
+    value = std::bit_cast<float>(kPositiveInfinityBits);
+    return true;
   }
-  if (equals_ignoring_ascii_case(word, "nan")) return kQuietNanBits;
-  return std::nullopt;
+  if (equals_ignoring_ascii_case(word, "nan")) {
+    value = std::bit_cast<float>(kQuietNanBits);
+    return true;
+  }
+  return false;
+}
+
+// The value of a number text without its sign; false if the text is not a number.
+bool parse_magnitude(std::string_view text, float& magnitude) noexcept {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  if (begin != end && (is_ascii_digit(*begin) || *begin == '.')) {
+    DecimalNumber number;
+    return match_decimal(begin, end, number) && convert_decimal(number, magnitude);
+  }
+  return match_special_word(text, magnitude);
+}
+
+// Sets the sign bit only: exact for every value, NaN included.
+float with_sign(float magnitude, bool negative) noexcept {
+  return std::bit_cast<float>(std::bit_cast<std::uint32_t>(magnitude) | (negative ? kSignBit : 0));
 }
 
 }  // namespace
@@ -246,24 +258,13 @@ std::optional<std::uint64_t> parse_count(std::string_view token) noexcept {
 }
 
 Binary32Parse parse_binary32(std::string_view text) noexcept {
-  if (text.empty()) return failed(ParseFloatErrorKind::Empty);
+  if (text.empty()) return {0.0f, false, ParseFloatErrorKind::Empty};
   const bool negative = text.front() == '-';
   if (negative || text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return failed(ParseFloatErrorKind::Invalid);
-
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  if (is_ascii_digit(*begin) || *begin == '.') {
-    const std::optional<DecimalNumber> number = match_decimal(begin, end);
-    if (!number) return failed(ParseFloatErrorKind::Invalid);
-    const std::optional<float> magnitude = convert_decimal(*number);
-    if (!magnitude) return failed(ParseFloatErrorKind::Invalid);
-    return parsed(with_sign(*magnitude, negative));
-  }
-  if (const std::optional<std::uint32_t> bits = match_special_word(text)) {
-    return parsed(from_bits(*bits, negative));
-  }
-  return failed(ParseFloatErrorKind::Invalid);
+  float magnitude = 0.0f;
+  const bool ok = parse_magnitude(text, magnitude);
+  // One return, built from scalars, so that the result leaves in registers.
+  return {with_sign(magnitude, negative), ok, ParseFloatErrorKind::Invalid};
 }
 
 std::string_view describe_parse_error(ParseFloatErrorKind kind) noexcept {

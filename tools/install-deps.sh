@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing tarnex need, when any is missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ patchelf       # build
+  libfast-float-dev                    # correctly rounding decimal to binary32
+  libgtest-dev libmpfr-dev libgmp-dev  # C++ tests and their rounding reference
+)
+packages+=("$@")
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

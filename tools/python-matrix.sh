@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Prints the interpreters the suite runs on, one "TAG PYTHON" per line, each a virtual
+# environment with the test dependencies: CPython 3.14 first, then the machine's default
+# python3, then any other CPython 3.11 to 3.13 that pyenv has.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cache="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
+test_packages=(pytest hypothesis numpy)
+
+# make_venv TAG INTERPRETER: a venv under the cache with the test packages; prints its python.
+make_venv() {
+  local venv="$cache/venv-$1"
+  if [[ ! -x "$venv/bin/python" ]]; then
+    "$2" -m venv "$venv" >&2
+  fi
+  if ! "$venv/bin/python" -c 'import pytest, hypothesis, numpy' 2>/dev/null; then
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check "${test_packages[@]}" >&2
+  fi
+  echo "$venv/bin/python"
+}
+
+echo "3.14 $("$here/provision-python.sh" --print-python)"
+default_python="$(command -v python3)"
+default_tag="$("$default_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+echo "$default_tag $(make_venv "$default_tag" "$default_python")"
+for version in 3.11 3.12 3.13; do
+  [[ "$version" == "$default_tag" ]] && continue
+  candidate="$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}/versions/$version".*/bin/python3 2>/dev/null | tail -n 1)"
+  [[ -n "$candidate" ]] && echo "$version $(make_venv "$version" "$candidate")"
+done
+exit 0

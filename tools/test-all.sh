@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds the reader tests and the module for every interpreter of
+# the matrix, and runs every test: the C++ reader suite once, the Python suite per interpreter.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+tools/install-deps.sh
+tools/provision-python.sh
+
+echo "== C++ reader tests"
+cmake -S . -B build/cpp-tests -G Ninja -DTARNEX_BUILD_TESTS=ON -DTARNEX_BUILD_MODULE=OFF >/dev/null
+cmake --build build/cpp-tests
+ctest --test-dir build/cpp-tests --output-on-failure -j "$(nproc)"
+
+status=0
+while read -r tag python; do
+  echo "== Python suite on CPython $tag ($python)"
+  module_dir="$(tools/build-module.sh "$python" "build/py-$tag")"
+  TARNEX_MODULE_DIR="$PWD/$module_dir" "$python" -m pytest -q -p no:cacheprovider tests/python ||
+    status=1
+done < <(tools/python-matrix.sh)
+exit "$status"
