@@ -36,8 +36,8 @@ constexpr std::int32_t kHeldExponentMagnitude = 65536;
 
 // Exact path: an integer of at most 2^24 is a binary32 value, and so is 10^k for k <= 10
 // (5^10 < 2^24); one multiplication or division of the two is then rounded exactly once.
-constexpr std::size_t kMostExactPathDigits = 19;  // any such digit run fits a uint64
 constexpr std::uint64_t kLargestExactPathInteger = std::uint64_t{1} << 24;
+constexpr std::ptrdiff_t kMostExactPathDigits = 8;  // without leading zeros; 10^8 > 2^24
 constexpr std::int64_t kLargestExactPathPower = 10;
 constexpr std::array<float, kLargestExactPathPower + 1> kExactPowersOfTen = {
     1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
@@ -81,7 +81,6 @@ struct DecimalNumber {
   const char* text_end;
   std::int32_t exponent;       // the explicit exponent, 0 when there is none
   bool exponent_held;          // its magnitude reached kHeldExponentMagnitude
-  std::uint64_t digits_value;  // the integer of all digits; exact when digit_count() <= 19
 
   std::ptrdiff_t fraction_digits() const noexcept { return fraction_end - fraction_begin; }
   std::ptrdiff_t digit_count() const noexcept {
@@ -89,9 +88,19 @@ struct DecimalNumber {
   }
 };
 
-const char* take_digits(const char* p, const char* end, std::uint64_t& value) noexcept {
-  for (; p != end && is_ascii_digit(*p); ++p) value = value * 10 + digit_value(*p);
-  return p;  // `value` wraps for long runs; it is only used for short ones
+const char* skip_digits(const char* p, const char* end) noexcept {
+  while (p != end && is_ascii_digit(*p)) ++p;
+  return p;
+}
+
+const char* skip_zeros(const char* p, const char* end) noexcept {
+  while (p != end && *p == '0') ++p;
+  return p;
+}
+
+std::uint64_t value_of_digits(const char* p, const char* end, std::uint64_t value) noexcept {
+  for (; p != end; ++p) value = value * 10 + digit_value(*p);
+  return value;
 }
 
 // Digits after the exponent sign; the magnitude stays once it has reached the held value.
@@ -109,12 +118,12 @@ const char* take_exponent_digits(const char* p, const char* end, std::int32_t& m
 bool match_decimal(const char* begin, const char* end, DecimalNumber& number) noexcept {
   number = DecimalNumber{};
   number.integer_begin = begin;
-  const char* p = take_digits(begin, end, number.digits_value);
+  const char* p = skip_digits(begin, end);
   number.integer_end = p;
   number.fraction_begin = number.fraction_end = p;
   if (p != end && *p == '.') {
     number.fraction_begin = ++p;
-    p = take_digits(p, end, number.digits_value);
+    p = skip_digits(p, end);
     number.fraction_end = p;
   }
   if (number.digit_count() == 0) return false;
@@ -142,16 +151,31 @@ bool hardware_rounds_to_nearest() noexcept {
   return t + 1.0f == 1.0f - t;
 }
 
-bool convert_exactly(const DecimalNumber& number, float& value) noexcept {
-  if (number.exponent_held ||
-      number.digit_count() > static_cast<std::ptrdiff_t>(kMostExactPathDigits) ||
-      number.digits_value > kLargestExactPathInteger) {
-    return false;
+// The integer of all digits of `number` if it is at most 2^24.
+std::optional<std::uint64_t> small_digits_value(const DecimalNumber& number) noexcept {
+  // Leading zeros aside, more than 8 digits make 10^8 or more, which is past 2^24.
+  const char* integer_begin = skip_zeros(number.integer_begin, number.integer_end);
+  const char* fraction_begin = number.fraction_begin;
+  if (integer_begin == number.integer_end) {
+    fraction_begin = skip_zeros(fraction_begin, number.fraction_end);
   }
+  const std::ptrdiff_t significant =
+      (number.integer_end - integer_begin) + (number.fraction_end - fraction_begin);
+  if (significant > kMostExactPathDigits) return std::nullopt;
+  const std::uint64_t value = value_of_digits(
+      fraction_begin, number.fraction_end, value_of_digits(integer_begin, number.integer_end, 0));
+  if (value > kLargestExactPathInteger) return std::nullopt;
+  return value;
+}
+
+bool convert_exactly(const DecimalNumber& number, float& value) noexcept {
+  if (number.exponent_held) return false;
+  const std::optional<std::uint64_t> digits_value = small_digits_value(number);
+  if (!digits_value) return false;
   const std::int64_t power = std::int64_t{number.exponent} - number.fraction_digits();
   if (power < -kLargestExactPathPower || power > kLargestExactPathPower) return false;
   if (!hardware_rounds_to_nearest()) return false;
-  const auto integer = static_cast<float>(number.digits_value);  // exact: at most 2^24
+  const auto integer = static_cast<float>(*digits_value);  // exact: at most 2^24
   value = power < 0 ? integer / kExactPowersOfTen[static_cast<std::size_t>(-power)]
                     : integer * kExactPowersOfTen[static_cast<std::size_t>(power)];
   return true;

@@ -44,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CountCase{"18446744073709551615", 18446744073709551615u},
                       CountCase{"+018446744073709551615", 18446744073709551615u},
                       CountCase{repeated('0', 30) + "1", 1},
-                      CountCase{repeated('0', 40) + "18446744073709551615", 18446744073709551615u}));
+                      CountCase{repeated('0', 40) + "18446744073709551615",
+                                18446744073709551615u}));
 
 class CountRejected : public ::testing::TestWithParam<std::string> {};
 
@@ -86,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         invalid("1e5.0"), invalid("1ee5"), invalid("1.0-100"), invalid("1.0+100"),
         invalid("1.0d0"), invalid("1.0D0"), invalid("1.0D+00"), invalid("1.0q0"),
         invalid("0x1p3"), invalid("0x10"), invalid("1,5"), invalid("1_000"), invalid("1 000"),
-        invalid(" 1"), invalid("1 "), invalid("1\t"), invalid("1\n"), invalid(std::string("1\0", 2)),
+        invalid(" 1"), invalid("1 "), invalid("1\t"), invalid("1\n"),
+        invalid(std::string("1\0", 2)),
         invalid("1..5"), invalid("1.5.2"), invalid("++1"), invalid("+-1"), invalid("-+1"),
         invalid("--1"), invalid("1-"), invalid("1+"), invalid("\xd9\xa1"),
         invalid("1\xd9\xa1"), invalid("\xef\xbc\x91.5"), invalid("1e\xd9\xa1"),
@@ -115,7 +117,8 @@ class FieldValue : public ::testing::TestWithParam<ValueCase> {};
 TEST_P(FieldValue, IsTheCorrectlyRoundedBinary32) {
   const Binary32Parse result = parse_binary32(GetParam().text);
   ASSERT_TRUE(result.ok);
-  EXPECT_EQ(bits_of(result.value), GetParam().bits) << std::hex << "got 0x" << bits_of(result.value);
+  EXPECT_EQ(bits_of(result.value), GetParam().bits)
+      << std::hex << "got 0x" << bits_of(result.value);
 }
 
 std::string case_name(const ::testing::TestParamInfo<ValueCase>& info) { return info.param.name; }
@@ -288,7 +291,7 @@ TEST(DescribeParseError, NamesTheKind) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Differential tests against MPFR
+// Comparison with MPFR
 
 // MPFR's correctly rounded reading of a decimal text in binary32's precision and exponent range,
 // subnormals included. Restores MPFR's exponent range when it goes.
@@ -311,9 +314,9 @@ class Binary32Reference {
 
   std::optional<std::uint32_t> bits(const std::string& text) {
     char* end = nullptr;
-    int ternary = mpfr_strtofr(value_, text.c_str(), &end, 10, MPFR_RNDN);
+    const int ternary = mpfr_strtofr(value_, text.c_str(), &end, 10, MPFR_RNDN);
     if (end != text.c_str() + text.size()) return std::nullopt;
-    ternary = mpfr_subnormalize(value_, ternary, MPFR_RNDN);
+    mpfr_subnormalize(value_, ternary, MPFR_RNDN);
     return bits_of(mpfr_get_flt(value_, MPFR_RNDN));
   }
 
@@ -323,7 +326,7 @@ class Binary32Reference {
   mpfr_t value_;
 };
 
-class Differential : public ::testing::Test {
+class Binary32AgainstMpfr : public ::testing::Test {
  protected:
   // Parses `text` ourselves and, unless `reference_text` is given, the same text with MPFR.
   void expect_same_as_reference(const std::string& text, const std::string& reference_text = {}) {
@@ -362,7 +365,7 @@ std::string printed(const char* format, int precision, double value) {
 }
 
 // Fortran E fields, as plot files write them: 6 and 9 significant digits, all magnitudes.
-TEST_F(Differential, FortranFieldsOfRandomValues) {
+TEST_F(Binary32AgainstMpfr, FortranFieldsOfRandomValues) {
   for (int i = 0; i < 20000; ++i) {
     const double value = random_finite();
     expect_same_as_reference(printed("%.*E", 5, value));
@@ -372,7 +375,7 @@ TEST_F(Differential, FortranFieldsOfRandomValues) {
 }
 
 // Random digits with exponents over the whole range, and fields around the two limits.
-TEST_F(Differential, FortranFieldsOfRandomDigits) {
+TEST_F(Binary32AgainstMpfr, FortranFieldsOfRandomDigits) {
   for (int i = 0; i < 20000; ++i) {
     const int digits = i % 2 == 0 ? 6 : 9;
     std::string text = random_below(2) == 0 ? "-" : "";
@@ -436,7 +439,7 @@ double midpoint_above(std::uint32_t bits) {
 }
 
 // Midpoints between neighbouring binary32 values, and texts just above and below them.
-TEST_F(Differential, NearTies) {
+TEST_F(Binary32AgainstMpfr, NearTies) {
   for (int i = 0; i < 5000; ++i) {
     const std::uint32_t bits = random_bits() % kInfinity;
     const Decimal midpoint = exact_decimal(midpoint_above(bits));
@@ -449,7 +452,7 @@ TEST_F(Differential, NearTies) {
 
 // Near ties written with so many zeros that the exponent reaches 65536 and holds there: MPFR
 // reads the same value with the exponent written without the digits that do not count.
-TEST_F(Differential, NearTiesWithHeldExponents) {
+TEST_F(Binary32AgainstMpfr, NearTiesWithHeldExponents) {
   constexpr int kHeld = 65536;
   for (int i = 0; i < 60; ++i) {
     const Decimal midpoint = exact_decimal(midpoint_above(random_bits() % kInfinity));
