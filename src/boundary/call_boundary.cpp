@@ -10,7 +10,12 @@ namespace {
 constexpr std::string_view kNoMessage =
     "the native code of the extension failed with an error that carries no message";
 
+// Volatile: the store is made for its side effect of claiming the storage, never read back.
+thread_local volatile bool thread_storage_claimed = false;
+
 }  // namespace
+
+void PanicTrap::claim_thread_storage() noexcept { thread_storage_claimed = true; }
 
 void PanicTrap::fire(std::source_location where) const noexcept {
   abort_with_report(kMessage, where);

@@ -24,7 +24,7 @@ class PanicTrap {
  public:
   static constexpr std::string_view kMessage = "uncaught panic at ffi boundary";
 
-  PanicTrap() noexcept = default;
+  PanicTrap() noexcept { claim_thread_storage(); }
   PanicTrap(const PanicTrap&) = delete;
   PanicTrap& operator=(const PanicTrap&) = delete;
   ~PanicTrap() {
@@ -32,9 +32,15 @@ class PanicTrap {
   }
 
   void disarm() noexcept { armed_ = false; }
-  [[noreturn]] void fire(std::source_location where = std::source_location::current()) const noexcept;
+  [[noreturn]] void fire(
+      std::source_location where = std::source_location::current()) const noexcept;
 
  private:
+  // The module's thread-local storage (the report's and the C++ runtime's) is given to a thread
+  // on its first use. Arming makes that happen now, while memory is there: storage that a
+  // fatal error found missing after memory ran out would end the process.
+  static void claim_thread_storage() noexcept;
+
   bool armed_ = true;
 };
 

@@ -149,7 +149,8 @@ PyError cast_error(PyObject* object, std::string_view target) {
   if (object == Py_None) {
     message.append("'None' is not an instance of '");
   } else {
-    message.append("'").append(type_qualname_text(object)).append("' object is not an instance of '");
+    message.append("'").append(type_qualname_text(object));
+    message.append("' object is not an instance of '");
   }
   message.append(target).append("'");
   return type_error(std::move(message));
@@ -160,9 +161,13 @@ PyResult<PlotArguments> bind_arguments(PyObject* const* args, Py_ssize_t nargs,
   PyResult<Slots> slots = fill_slots(args, nargs, kwnames);
   if (!slots.ok()) return std::move(slots.error());
   PyResult<std::string_view> file_path = convert_file_path(slots.value()[kFilePath]);
-  if (!file_path.ok()) return argument_error(kParameterNames[kFilePath], std::move(file_path.error()));
+  if (!file_path.ok()) {
+    return argument_error(kParameterNames[kFilePath], std::move(file_path.error()));
+  }
   PyResult<std::uint64_t> n_digits = convert_n_digits(slots.value()[kNDigits]);
-  if (!n_digits.ok()) return argument_error(kParameterNames[kNDigits], std::move(n_digits.error()));
+  if (!n_digits.ok()) {
+    return argument_error(kParameterNames[kNDigits], std::move(n_digits.error()));
+  }
   return PlotArguments{file_path.value(), n_digits.value()};
 }
 

@@ -15,7 +15,8 @@ constexpr std::string_view kNoTypeName = "<failed to extract type name>";
 constexpr std::string_view kNoRepr = "<repr failed>";
 
 std::string_view bytes_view(PyObject* bytes) {
-  return std::string_view(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+  return std::string_view(PyBytes_AS_STRING(bytes),
+                          static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
 }
 
 // repr() of `object` for a debug text; a repr that fails is named as such.

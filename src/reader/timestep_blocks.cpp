@@ -1,5 +1,9 @@
 #include "reader/timestep_blocks.hpp"
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "boundary/fatal_error.hpp"
 #include "reader/messages.hpp"
 #include "text/cut.hpp"
@@ -11,6 +15,10 @@ namespace {
 
 constexpr std::uint64_t kFieldsPerLine = 10;
 
+[[noreturn]] void fail_to_parse(ParseFloatErrorKind kind) {
+  fatal(messages::with_description(messages::kCouldNotParseLine, describe_parse_error(kind)));
+}
+
 // Field `index` of a value line: bytes index * width up to (index + 1) * width, trimmed and
 // read as binary32.
 float field_value(std::string_view line, std::uint64_t index, std::uint64_t width) {
@@ -18,21 +26,64 @@ float field_value(std::string_view line, std::uint64_t index, std::uint64_t widt
   const BytePosition end = start + width;
   const std::optional<std::string_view> text = cut(line, start, end);
   if (!text) fatal(failed_cut_text(line, start, end));
-  const Binary32Parse parsed = parse_binary32(trim_whitespace(*text));
-  if (!parsed.ok) {
-    fatal(messages::with_description(messages::kCouldNotParseLine,
-                                     describe_parse_error(parsed.error)));
-  }
+  const Binary32Parse parsed = parse_binary32_field(*text);
+  if (!parsed.ok) fail_to_parse(parsed.error);
   return parsed.value;
+}
+
+// Whether the first `count` fields of `line` can all be cut: the line reaches the end of the
+// last one and every field border lies on a character boundary.
+bool holds_fields(std::string_view line, std::uint64_t count, std::uint64_t width) noexcept {
+  if (BytePosition{count} * width > line.size()) return false;
+  for (std::uint64_t border = 0; border <= count; ++border) {
+    const BytePosition position = BytePosition{border} * width;
+    if (!cut(line, position, position)) return false;
+  }
+  return true;
+}
+
+// The values of parameters first .. first + count - 1 from one value line, appended to their
+// arrays. A line that holds all its fields is cut without further checks; any other goes field
+// by field, so that each failure is the one the strict field order meets first.
+void read_line_values(std::string_view line, std::uint64_t first, std::uint64_t count,
+                      std::uint64_t width, PlotData& data) {
+  if (!holds_fields(line, count, width)) {
+    for (std::uint64_t field = 0; field < count; ++field) {
+      const float value = field_value(line, field, width);
+      const std::uint64_t parameter = first + field;
+      if (parameter == 0) {
+        data.time.push_back(value);
+      } else {
+        data.columns[parameter - 1].push_back(value);
+      }
+    }
+    return;
+  }
+  // Every field lies within the line, so its offset and width fit std::size_t.
+  const auto field_width = static_cast<std::size_t>(width);
+  const char* text = line.data();
+  std::uint64_t field = 0;
+  if (first == 0) {
+    const Binary32Parse parsed = parse_binary32_field({text, field_width});
+    if (!parsed.ok) fail_to_parse(parsed.error);
+    data.time.push_back(parsed.value);
+    text += field_width;
+    field = 1;
+  }
+  std::vector<float>* column = data.columns.data() + (first + field - 1);
+  for (; field < count; ++field, ++column, text += field_width) {
+    const Binary32Parse parsed = parse_binary32_field({text, field_width});
+    if (!parsed.ok) fail_to_parse(parsed.error);
+    column->push_back(parsed.value);
+  }
 }
 
 void read_block_values(LineSource& source, std::string_view value_line,
                        std::uint64_t parameters, std::uint64_t n_digits, PlotData& data) {
-  data.time.push_back(field_value(value_line, 0, n_digits));
-  for (std::uint64_t parameter = 1; parameter < parameters; ++parameter) {
-    const std::uint64_t field = parameter % kFieldsPerLine;
-    if (field == 0) value_line = require_value_line(source);
-    data.columns[parameter - 1].push_back(field_value(value_line, field, n_digits));
+  for (std::uint64_t first = 0; first < parameters; first += kFieldsPerLine) {
+    if (first != 0) value_line = require_value_line(source);
+    const std::uint64_t count = std::min(kFieldsPerLine, parameters - first);
+    read_line_values(value_line, first, count, n_digits, data);
   }
 }
 

@@ -1,8 +1,11 @@
 // The two number grammars of a plot file: the parameter count and the binary32 field value.
 //
-// A field is checked against the number grammar here, character by character; the rounding of
-// its decimal value to binary32 is left to fast_float (correctly rounding, allocation free),
-// except for short numbers, which take an exact path of one float operation.
+// Almost every field of a plot file is a short decimal such as -1.23457E+02. Those are read in
+// one pass, eight digits at a time, and rounded through one binary64 product whose error bound
+// decides whether the binary32 result is certain (see round_short_decimal). Everything else, and
+// the rare short decimal that lies too close to a rounding boundary, takes the full path: a
+// character-by-character check of the number grammar, then fast_float (correctly rounding,
+// allocation free).
 #include "text/numbers.hpp"
 
 #include <fast_float/fast_float.h>
@@ -13,13 +16,16 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <system_error>
 
-// The exact path relies on float arithmetic being carried out in binary32 itself.
-static_assert(FLT_EVAL_METHOD == 0, "float operations must round to binary32");
-static_assert(std::numeric_limits<float>::is_iec559);
+#include "text/whitespace.hpp"
+
+// The short path's error bound counts on every double operation rounding to binary64 itself.
+static_assert(FLT_EVAL_METHOD == 0, "double operations must round to binary64");
+static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
 
 namespace tarnex {
 namespace {
@@ -33,14 +39,6 @@ constexpr std::uint32_t kSignBit = 0x80000000;
 
 // Once an exponent's magnitude reaches this, its further digits are read but ignored.
 constexpr std::int32_t kHeldExponentMagnitude = 65536;
-
-// Exact path: an integer of at most 2^24 is a binary32 value, and so is 10^k for k <= 10
-// (5^10 < 2^24); one multiplication or division of the two is then rounded exactly once.
-constexpr std::uint64_t kLargestExactPathInteger = std::uint64_t{1} << 24;
-constexpr std::ptrdiff_t kMostExactPathDigits = 8;  // without leading zeros; 10^8 > 2^24
-constexpr std::int64_t kLargestExactPathPower = 10;
-constexpr std::array<float, kLargestExactPathPower + 1> kExactPowersOfTen = {
-    1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
 // Numbers whose digits before the exponent run longer than this are rewritten before the
 // conversion (see rewrite_decimal), which keeps every position and exponent far from the
@@ -93,16 +91,6 @@ const char* skip_digits(const char* p, const char* end) noexcept {
   return p;
 }
 
-const char* skip_zeros(const char* p, const char* end) noexcept {
-  while (p != end && *p == '0') ++p;
-  return p;
-}
-
-std::uint64_t value_of_digits(const char* p, const char* end, std::uint64_t value) noexcept {
-  for (; p != end; ++p) value = value * 10 + digit_value(*p);
-  return value;
-}
-
 // Digits after the exponent sign; the magnitude stays once it has reached the held value.
 const char* take_exponent_digits(const char* p, const char* end, std::int32_t& magnitude) noexcept {
   for (; p != end && is_ascii_digit(*p); ++p) {
@@ -141,44 +129,6 @@ bool match_decimal(const char* begin, const char* end, DecimalNumber& number) no
   }
   number.text_end = end;
   return p == end;
-}
-
-// The exact path only holds while the hardware rounds to nearest; code in the interpreter's
-// process may have switched the mode. 1 + tiny and 1 - tiny both give 1 only in that mode.
-bool hardware_rounds_to_nearest() noexcept {
-  static volatile float tiny = FLT_MIN;
-  const float t = tiny;
-  return t + 1.0f == 1.0f - t;
-}
-
-// The integer of all digits of `number` if it is at most 2^24.
-std::optional<std::uint64_t> small_digits_value(const DecimalNumber& number) noexcept {
-  // Leading zeros aside, more than 8 digits make 10^8 or more, which is past 2^24.
-  const char* integer_begin = skip_zeros(number.integer_begin, number.integer_end);
-  const char* fraction_begin = number.fraction_begin;
-  if (integer_begin == number.integer_end) {
-    fraction_begin = skip_zeros(fraction_begin, number.fraction_end);
-  }
-  const std::ptrdiff_t significant =
-      (number.integer_end - integer_begin) + (number.fraction_end - fraction_begin);
-  if (significant > kMostExactPathDigits) return std::nullopt;
-  const std::uint64_t value = value_of_digits(
-      fraction_begin, number.fraction_end, value_of_digits(integer_begin, number.integer_end, 0));
-  if (value > kLargestExactPathInteger) return std::nullopt;
-  return value;
-}
-
-bool convert_exactly(const DecimalNumber& number, float& value) noexcept {
-  if (number.exponent_held) return false;
-  const std::optional<std::uint64_t> digits_value = small_digits_value(number);
-  if (!digits_value) return false;
-  const std::int64_t power = std::int64_t{number.exponent} - number.fraction_digits();
-  if (power < -kLargestExactPathPower || power > kLargestExactPathPower) return false;
-  if (!hardware_rounds_to_nearest()) return false;
-  const auto integer = static_cast<float>(*digits_value);  // exact: at most 2^24
-  value = power < 0 ? integer / kExactPowersOfTen[static_cast<std::size_t>(-power)]
-                    : integer * kExactPowersOfTen[static_cast<std::size_t>(power)];
-  return true;
 }
 
 // Correct rounding of an unsigned decimal text that the grammar has accepted.
@@ -229,7 +179,6 @@ bool convert_with_library(const char* begin, const char* end, float& value) noex
 }
 
 bool convert_decimal(const DecimalNumber& number, float& value) noexcept {
-  if (convert_exactly(number, value)) return true;
   if (number.exponent_held || number.mantissa_end - number.integer_begin > kLongestDirectMantissa) {
     return rewrite_decimal(number, value);
   }
@@ -265,6 +214,287 @@ float with_sign(float magnitude, bool negative) noexcept {
   return std::bit_cast<float>(std::bit_cast<std::uint32_t>(magnitude) | (negative ? kSignBit : 0));
 }
 
+
+// ---------------------------------------------------------------------------------------------
+// Short decimals: an optional sign, at most 18 digits with at most one full stop, and an optional
+// exponent of at most 4 digits. This is the shape of every ordinary plot file field.
+//
+// The digits form an integer m < 10^18 and the value is x = m * 10^q. The short path computes
+// y = fl(fl(m) * fl(10^q)) in binary64: three roundings, each with a relative error below 2^-52
+// whatever rounding mode the hardware is in, so |y - x| < 3.0002 * 2^-52 * y, which is less than
+// 6.0004 units in the last place of y. Rounding x to binary32 jumps only at the midpoints between
+// neighbouring binary32 values; when no midpoint lies within that distance of y, x and y round to
+// the same binary32 value, and y's bits give it directly. When one does (about one field in four
+// million), the full path decides.
+
+constexpr std::ptrdiff_t kMostShortDigits = 18;  // 10^18 < 2^63
+constexpr std::ptrdiff_t kMostShortExponentDigits = 4;
+
+// 10^q for q from -64 to 38, each the binary64 nearest to it. Below -64, x < 10^18 * 10^-65 is
+// under 2^-150 and rounds to zero; above 38, x >= 10^39 is past 2^128 and rounds to infinity.
+constexpr int kSmallestShortPower = -64;
+constexpr int kLargestShortPower = 38;
+constexpr std::array<double, kLargestShortPower - kSmallestShortPower + 1> kShortPowersOfTen = {
+    1e-64, 1e-63, 1e-62, 1e-61, 1e-60, 1e-59, 1e-58, 1e-57, 1e-56, 1e-55, 1e-54, 1e-53, 1e-52,
+    1e-51, 1e-50, 1e-49, 1e-48, 1e-47, 1e-46, 1e-45, 1e-44, 1e-43, 1e-42, 1e-41, 1e-40, 1e-39,
+    1e-38, 1e-37, 1e-36, 1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26,
+    1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13,
+    1e-12, 1e-11, 1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,
+    1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,
+    1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,
+    1e27,  1e28,  1e29,  1e30,  1e31,  1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38};
+
+constexpr std::array<std::uint64_t, 9> kIntegerPowersOfTen = {
+    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// binary64 layout: 52 fraction bits under an 11-bit exponent biased by 1023.
+constexpr int kDoubleFractionBits = 52;
+constexpr int kFloatFractionBits = 23;
+constexpr int kDoubleBias = 1023;
+constexpr int kFloatBias = 127;
+// The binary64 fraction bits that binary32 has no room for, and their value at a midpoint.
+constexpr int kDroppedBits = kDoubleFractionBits - kFloatFractionBits;
+constexpr std::uint64_t kDroppedMask = (std::uint64_t{1} << kDroppedBits) - 1;
+constexpr std::uint64_t kDroppedHalf = std::uint64_t{1} << (kDroppedBits - 1);
+// Biased binary64 exponents of 2^-126 (binary32's smallest normal value) and of 2^128.
+constexpr std::uint64_t kBiasedSmallestNormal = kDoubleBias - 126;
+constexpr std::uint64_t kBiasedOverflow = kDoubleBias + 128;
+// Units in the last place of y that must separate it from a midpoint: above the bound of 6.0004,
+// with room to spare.
+constexpr std::uint64_t kMidpointMargin = 64;
+// For binary32 subnormal results (quantum 2^-149) the bound is below 6.0004 * 2^-179, that is
+// 6.0004 * 2^-30 quanta; y must be this far, in quanta, from a midpoint.
+constexpr double kSubnormalMidpointMargin = 0x1p-26;
+constexpr double kSubnormalScale = 0x1p149;      // y / 2^-149
+constexpr double kBelowHalfSubnormal = 0x1p-151;  // y below: x < 2^-150, rounds to zero
+
+constexpr std::uint64_t every_byte(std::uint8_t byte) noexcept {
+  return 0x0101010101010101ULL * byte;
+}
+
+// The number written by eight decimal digits given as byte values 0 to 9, the first digit in the
+// lowest byte: neighbouring digits are combined into pairs, pairs into fours, fours into eight.
+std::uint64_t eight_digits_value(std::uint64_t digits) noexcept {
+  constexpr std::uint64_t kPairMask = 0x000000FF000000FF;
+  constexpr std::uint64_t kFirstPairs = 100 + (std::uint64_t{1000000} << 32);
+  constexpr std::uint64_t kSecondPairs = 1 + (std::uint64_t{10000} << 32);
+  digits = digits * 10 + (digits >> 8);  // every other byte now holds a two-digit number
+  return ((digits & kPairMask) * kFirstPairs + ((digits >> 16) & kPairMask) * kSecondPairs) >> 32;
+}
+
+// Appends the run of ASCII digits at `p` to `digits` (shift by ten and add) and returns its end;
+// eight bytes are looked at a time where the text allows. Past 19 digits `digits` wraps around,
+// and the caller, who counts them, gives up.
+const char* take_digit_run(const char* p, const char* end, std::uint64_t& digits) noexcept {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const std::uint64_t values = word ^ every_byte('0');  // a digit's byte becomes 0 to 9
+    // The top bit of each byte that is not 0 to 9; the masked sum cannot carry into the next byte.
+    const std::uint64_t others =
+        (((values & every_byte(0x7F)) + every_byte(0x76)) | values) & every_byte(0x80);
+    if (others == 0) {
+      digits = digits * kIntegerPowersOfTen[8] + eight_digits_value(values);
+      p += 8;
+      continue;
+    }
+    const int run = std::countr_zero(others) / 8;
+    if (run != 0) {
+      // Shifting the run to the top bytes leaves zero digits in front of it.
+      digits = digits * kIntegerPowersOfTen[static_cast<std::size_t>(run)] +
+               eight_digits_value(values << (8 * (8 - run)));
+    }
+    return p + run;
+  }
+  for (; p != end && is_ascii_digit(*p); ++p) digits = digits * 10 + digit_value(*p);
+  return p;
+}
+
+// The short path's answer when it cannot decide: a NaN, which it never yields as a value.
+constexpr std::uint32_t kUndecidedBits = kQuietNanBits;
+
+bool is_decided(float magnitude) noexcept { return magnitude == magnitude; }
+
+float undecided() noexcept { return std::bit_cast<float>(kUndecidedBits); }
+
+// x = digits * 10^power for the powers beyond the table: zero, or out of binary32's range.
+[[gnu::noinline]] float round_beyond_table(std::uint64_t digits, int power) noexcept {
+  if (digits == 0 || power < 0) return 0.0f;
+  return std::bit_cast<float>(kPositiveInfinityBits);
+}
+
+// Rounds y, which lies outside binary32's normal range, to a quantum of 2^-149 (subnormal
+// results and zero) or to infinity.
+[[gnu::noinline]] float round_outside_normal_range(double y) noexcept {
+  if (y >= 1.0) return std::bit_cast<float>(kPositiveInfinityBits);  // y >= 2^128: x is too
+  if (y < kBelowHalfSubnormal) return 0.0f;
+  const double quanta = y * kSubnormalScale;  // exact: a power of two, from 0.25 to 2^23
+  const auto whole = static_cast<std::uint32_t>(quanta);
+  const double from_midpoint = (quanta - whole) - 0.5;  // the subtraction is exact
+  if (from_midpoint > -kSubnormalMidpointMargin && from_midpoint < kSubnormalMidpointMargin) {
+    return undecided();
+  }
+  // The bit pattern of k quanta is k itself; 2^23 quanta is the pattern of 2^-126.
+  return std::bit_cast<float>(whole + (from_midpoint > 0 ? 1u : 0u));
+}
+
+// The binary32 nearest to digits * 10^power, or undecided() when only the full path can tell.
+// Zero takes the common way (its y has no exponent bits) and is chosen without a branch, since
+// zeros come and go unpredictably in plot files.
+[[gnu::always_inline]] inline float round_short_decimal(std::uint64_t digits, int power) noexcept {
+  if (power < kSmallestShortPower || power > kLargestShortPower) [[unlikely]] {
+    return round_beyond_table(digits, power);
+  }
+  // digits < 10^18 < 2^63: the signed conversion is the short one.
+  const double y = static_cast<double>(static_cast<std::int64_t>(digits)) *
+                   kShortPowersOfTen[static_cast<std::size_t>(power - kSmallestShortPower)];
+  const auto bits = std::bit_cast<std::uint64_t>(y);
+  const std::uint64_t biased = bits >> kDoubleFractionBits;
+  const bool zero = digits == 0;
+  const bool normal = biased - kBiasedSmallestNormal < kBiasedOverflow - kBiasedSmallestNormal;
+  if (!normal && !zero) [[unlikely]] return round_outside_normal_range(y);
+  // The dropped bits lie within the margin of the midpoint (zero's are 0, far from it).
+  if (((bits - (kDroppedHalf - kMidpointMargin)) & kDroppedMask) < 2 * kMidpointMargin) {
+    [[unlikely]] return undecided();
+  }
+  // Adding half a binary32 unit and dropping the bits rounds to nearest, ties being excluded; a
+  // carry out of the fraction moves to the next binade, and from the largest finite value to
+  // infinity. What remains is rebiased from binary64's exponent to binary32's.
+  constexpr std::uint64_t kRebias = std::uint64_t{kDoubleBias - kFloatBias} << kFloatFractionBits;
+  const auto rounded = static_cast<std::uint32_t>(((bits + kDroppedHalf) >> kDroppedBits) - kRebias);
+  return std::bit_cast<float>(zero ? 0u : rounded);
+}
+
+// The number of blanks (spaces) that [p, end) starts with, eight bytes at a time where it can.
+std::size_t leading_blanks(const char* p, const char* end) noexcept {
+  if (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const std::uint64_t others = word ^ every_byte(' ');  // zero bytes where the blanks are
+    if (others != 0) return static_cast<std::size_t>(std::countr_zero(others) / 8);
+  }
+  const char* q = p;
+  while (q != end && *q == ' ') ++q;
+  return static_cast<std::size_t>(q - p);
+}
+
+// One optional sign character: whether it is '-', and `p` moved past it. No branch: the sign
+// of the values in a plot file follows no pattern.
+bool take_sign(const char*& p, const char* end) noexcept {
+  const char c = p != end ? *p : '\0';
+  const bool minus = c == '-';
+  p += (minus || c == '+') ? 1 : 0;
+  return minus;
+}
+
+// The shape in which plot files write nearly every value, a Fortran E field without its sign:
+// one digit, a full stop, 4 to 8 digits, the letter E or e, a sign and two exponent digits. Its
+// digits and power of ten, read with few instructions and no branch that depends on the
+// digits; false for every other text.
+constexpr std::ptrdiff_t kFortranExponentLength = 4;  // E+dd
+constexpr std::ptrdiff_t kFewestFortranFractionDigits = 4;
+constexpr std::ptrdiff_t kMostFortranFractionDigits = 8;
+
+[[gnu::always_inline]] inline bool read_fortran_shape(const char* p, const char* end,
+                                                      std::uint64_t& digits, int& power) noexcept {
+  const std::ptrdiff_t fraction_digits = (end - p) - 2 - kFortranExponentLength;
+  if (fraction_digits < kFewestFortranFractionDigits ||
+      fraction_digits > kMostFortranFractionDigits) {
+    return false;
+  }
+  const char* const exponent = end - kFortranExponentLength;
+  const unsigned lead = digit_value(p[0]);
+  const unsigned tens = digit_value(exponent[2]);
+  const unsigned ones = digit_value(exponent[3]);
+  const bool shape = lead < 10 && p[1] == '.' && (exponent[0] | 0x20) == 'e' &&
+                     (exponent[1] == '+' || exponent[1] == '-') && tens < 10 && ones < 10;
+  // The fraction digits and what follows them (at least 8 bytes: 4 digits and E+dd), with the
+  // fraction moved to the top bytes: zero digits, which are digits too, come in behind it.
+  std::uint64_t word;
+  std::memcpy(&word, p + 2, sizeof word);
+  const std::uint64_t values =
+      (word ^ every_byte('0')) << (64 - 8 * static_cast<int>(fraction_digits));
+  const std::uint64_t others =
+      (((values & every_byte(0x7F)) + every_byte(0x76)) | values) & every_byte(0x80);
+  if (!shape || others != 0) return false;
+  const std::uint64_t fraction = eight_digits_value(values);
+  digits = lead * kIntegerPowersOfTen[static_cast<std::size_t>(fraction_digits)] + fraction;
+  const int magnitude = static_cast<int>(tens * 10 + ones);
+  power = (exponent[1] == '-' ? -magnitude : magnitude) - static_cast<int>(fraction_digits);
+  return true;
+}
+
+// Any other short decimal, digit run by digit run. False when the text is none.
+[[gnu::noinline]] bool read_general_shape(const char* p, const char* end, std::uint64_t& digits,
+                                          int& power) noexcept {
+  digits = 0;
+  const char* const integer_begin = p;
+  p = take_digit_run(p, end, digits);
+  std::ptrdiff_t digit_count = p - integer_begin;
+  std::ptrdiff_t fraction_digits = 0;
+  if (p != end && *p == '.') {
+    const char* const fraction_begin = ++p;
+    p = take_digit_run(p, end, digits);
+    fraction_digits = p - fraction_begin;
+    digit_count += fraction_digits;
+  }
+  if (digit_count == 0 || digit_count > kMostShortDigits) return false;
+  int exponent = 0;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool negative_exponent = take_sign(p, end);
+    const char* const exponent_begin = p;
+    for (; p != end && is_ascii_digit(*p) && p - exponent_begin < kMostShortExponentDigits; ++p) {
+      exponent = exponent * 10 + static_cast<int>(digit_value(*p));
+    }
+    if (p == exponent_begin) return false;
+    exponent = negative_exponent ? -exponent : exponent;
+  }
+  if (p != end) return false;  // more exponent digits, or anything else
+  power = exponent - static_cast<int>(fraction_digits);
+  return true;
+}
+
+// Reads [p, end) as a short decimal: its value with the sign, or undecided() when it is none or
+// lies too close to a midpoint; the full path then reads it from the start, and reports it if
+// it is not a number at all.
+float read_short_decimal(const char* p, const char* end) noexcept {
+  const bool negative = take_sign(p, end);
+  std::uint64_t digits;
+  int power;
+  if (!read_fortran_shape(p, end, digits, power) &&
+      !read_general_shape(p, end, digits, power)) {
+    return undecided();
+  }
+  const float magnitude = round_short_decimal(digits, power);
+  return is_decided(magnitude) ? with_sign(magnitude, negative) : magnitude;
+}
+
+// The full path: the grammar checked character by character, then a correctly rounding
+// conversion of any length.
+Binary32Parse parse_in_full(std::string_view text) noexcept {
+  if (text.empty()) return {0.0f, false, ParseFloatErrorKind::Empty};
+  const bool negative = text.front() == '-';
+  if (negative || text.front() == '+') text.remove_prefix(1);
+  float magnitude = 0.0f;
+  const bool ok = parse_magnitude(text, magnitude);
+  // One return, built from scalars, so that the result leaves in registers.
+  return {with_sign(magnitude, negative), ok, ParseFloatErrorKind::Invalid};
+}
+
+// A field in any other shape. Plot files pad their fields with spaces; every other kind of
+// whitespace, and every field that is no short decimal, goes through the whole trim and the
+// full path.
+[[gnu::noinline]] Binary32Parse parse_other_field(std::string_view field) noexcept {
+  const char* begin = field.data();
+  const char* end = begin + field.size();
+  begin += leading_blanks(begin, end);
+  while (end != begin && end[-1] == ' ') --end;
+  const float value = read_short_decimal(begin, end);
+  if (is_decided(value)) return {value, true, ParseFloatErrorKind::Invalid};
+  return parse_in_full(trim_whitespace(field));
+}
+
 }  // namespace
 
 std::optional<std::uint64_t> parse_count(std::string_view token) noexcept {
@@ -282,13 +512,26 @@ std::optional<std::uint64_t> parse_count(std::string_view token) noexcept {
 }
 
 Binary32Parse parse_binary32(std::string_view text) noexcept {
-  if (text.empty()) return {0.0f, false, ParseFloatErrorKind::Empty};
-  const bool negative = text.front() == '-';
-  if (negative || text.front() == '+') text.remove_prefix(1);
-  float magnitude = 0.0f;
-  const bool ok = parse_magnitude(text, magnitude);
-  // One return, built from scalars, so that the result leaves in registers.
-  return {with_sign(magnitude, negative), ok, ParseFloatErrorKind::Invalid};
+  const float value = read_short_decimal(text.data(), text.data() + text.size());
+  if (is_decided(value)) return {value, true, ParseFloatErrorKind::Invalid};
+  return parse_in_full(text);
+}
+
+Binary32Parse parse_binary32_field(std::string_view field) noexcept {
+  // A padded Fortran E field, the common case, is read here without a call.
+  const char* begin = field.data();
+  const char* const end = begin + field.size();
+  begin += leading_blanks(begin, end);
+  const bool negative = take_sign(begin, end);
+  std::uint64_t digits;
+  int power;
+  if (read_fortran_shape(begin, end, digits, power)) [[likely]] {
+    const float magnitude = round_short_decimal(digits, power);
+    if (is_decided(magnitude)) [[likely]] {
+      return {with_sign(magnitude, negative), true, ParseFloatErrorKind::Invalid};
+    }
+  }
+  return parse_other_field(field);
 }
 
 std::string_view describe_parse_error(ParseFloatErrorKind kind) noexcept {

@@ -1,0 +1,68 @@
+# Instrumented builds that prove the reader and the module sound: sanitizers, fuzzing, coverage.
+#
+# Included before any target is defined, so the compile and link options below reach the
+# reader, the C++ tests and the module alike; the fuzz targets link the reader by name.
+#
+#   TARNEX_SANITIZE=address   AddressSanitizer and UndefinedBehaviorSanitizer, first error fatal
+#   TARNEX_SANITIZE=thread    ThreadSanitizer
+#   TARNEX_FUZZ=ON            libFuzzer targets of tests/fuzz (needs clang++-14)
+#   TARNEX_COVERAGE=ON        gcov counters, unoptimised, for gcovr
+
+set(TARNEX_SANITIZE "" CACHE STRING "Sanitizers to build with: empty, address or thread")
+set_property(CACHE TARNEX_SANITIZE PROPERTY STRINGS "" address thread)
+option(TARNEX_FUZZ "Build the libFuzzer targets of tests/fuzz (clang++-14)" OFF)
+option(TARNEX_COVERAGE "Build with gcov coverage counters" OFF)
+
+if(TARNEX_FUZZ AND (TARNEX_SANITIZE OR TARNEX_COVERAGE))
+  message(FATAL_ERROR "TARNEX_FUZZ brings its own sanitizers; build it without "
+                      "TARNEX_SANITIZE and TARNEX_COVERAGE")
+endif()
+if(TARNEX_SANITIZE AND TARNEX_COVERAGE)
+  message(FATAL_ERROR "TARNEX_SANITIZE and TARNEX_COVERAGE go in separate builds")
+endif()
+
+# Stack traces of sanitizer reports need frame pointers and line tables.
+set(_tarnex_trace_options -g -fno-omit-frame-pointer)
+
+if(TARNEX_SANITIZE STREQUAL "address")
+  set(_tarnex_sanitizers -fsanitize=address,undefined -fno-sanitize-recover=all)
+  add_compile_options(${_tarnex_sanitizers} ${_tarnex_trace_options})
+  add_link_options(${_tarnex_sanitizers})
+elseif(TARNEX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread ${_tarnex_trace_options})
+  add_link_options(-fsanitize=thread)
+elseif(TARNEX_SANITIZE)
+  message(FATAL_ERROR "TARNEX_SANITIZE is '${TARNEX_SANITIZE}'; expected empty, address or thread")
+endif()
+
+if(TARNEX_COVERAGE)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    message(FATAL_ERROR "TARNEX_COVERAGE needs GCC (gcov), not ${CMAKE_CXX_COMPILER_ID}")
+  endif()
+  # -O0 comes after the build type's flags on the command line and so wins over them; branch
+  # counts then follow the source rather than the optimiser.
+  add_compile_options(--coverage -O0 -g)
+  add_link_options(--coverage)
+endif()
+
+if(TARNEX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TARNEX_FUZZ needs clang++ with libFuzzer "
+                        "(-DCMAKE_CXX_COMPILER=clang++-14), not ${CMAKE_CXX_COMPILER_ID}")
+  endif()
+  set(_tarnex_fuzz_sanitizers address,undefined)
+  # The reader is instrumented for coverage feedback; libFuzzer's main comes with the targets.
+  add_compile_options(-fsanitize=fuzzer-no-link,${_tarnex_fuzz_sanitizers}
+                      -fno-sanitize-recover=all ${_tarnex_trace_options})
+  add_link_options(-fsanitize=${_tarnex_fuzz_sanitizers})
+
+  find_library(TARNEX_FUZZ_MPFR mpfr REQUIRED)
+  find_library(TARNEX_FUZZ_GMP gmp REQUIRED)
+  foreach(_tarnex_target IN ITEMS fuzz_reader fuzz_binary32)
+    add_executable(${_tarnex_target} tests/fuzz/${_tarnex_target}.cpp)
+    target_compile_options(${_tarnex_target} PRIVATE -fsanitize=fuzzer -Wall -Wextra)
+    target_link_options(${_tarnex_target} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${_tarnex_target} PRIVATE tarnex_reader)
+  endforeach()
+  target_link_libraries(fuzz_binary32 PRIVATE ${TARNEX_FUZZ_MPFR} ${TARNEX_FUZZ_GMP})
+endif()
