@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Prints the interpreters the suite runs on, one "TAG PYTHON" per line, each a virtual
-# environment with the test dependencies: CPython 3.14 first, then the machine's default
-# python3, then any other CPython 3.11 to 3.13 that pyenv has.
+# environment with the test dependencies: CPython 3.14 and its debug build (which checks the
+# reference counts), then the machine's default python3, then any other CPython 3.11 to 3.13
+# that pyenv has.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cache="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
@@ -20,6 +21,8 @@ make_venv() {
 }
 
 echo "3.14 $("$here/provision-python.sh" --print-python)"
+debug_python="$("$here/provision-python.sh" --print-python-debug 2>/dev/null || true)"
+[[ -n "$debug_python" ]] && echo "3.14d $debug_python"
 default_python="$(command -v python3)"
 default_tag="$("$default_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 echo "$default_tag $(make_venv "$default_tag" "$default_python")"
