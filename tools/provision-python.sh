@@ -51,8 +51,8 @@ readonly REQUIRED_PACKAGES=(
 )
 readonly DEBUG_PACKAGES=(python3.14-dbg libpython3.14-dbg)
 
-readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy)
-readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy"
+readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy matplotlib)
+readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib"
 readonly DEBUG_TEST_PACKAGES=(pytest)
 readonly DEBUG_TEST_MODULES="pytest"
 

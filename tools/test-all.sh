@@ -12,11 +12,19 @@ cmake -S . -B build/cpp-tests -G Ninja -DTARNEX_BUILD_TESTS=ON -DTARNEX_BUILD_MO
 cmake --build build/cpp-tests
 ctest --test-dir build/cpp-tests --output-on-failure -j "$(nproc)"
 
+default_tag="$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 status=0
 while read -r tag python; do
   echo "== Python suite on CPython $tag ($python)"
   module_dir="$(tools/build-module.sh "$python" "build/py-$tag")"
   TARNEX_MODULE_DIR="$PWD/$module_dir" "$python" -m pytest -q -p no:cacheprovider tests/python ||
     status=1
+  # A wheel built as users build it, installed into a fresh virtual environment.
+  case "$tag" in
+    3.14 | "$default_tag")
+      echo "== Packaging tests on CPython $tag"
+      "$python" -m pytest -q -p no:cacheprovider tests/packaging || status=1
+      ;;
+  esac
 done < <(tools/python-matrix.sh)
 exit "$status"
