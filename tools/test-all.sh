@@ -14,11 +14,13 @@ ctest --test-dir build/cpp-tests --output-on-failure -j "$(nproc)"
 
 default_tag="$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 status=0
+beyond_4gib=1  # a value line longer than 4 GiB (8 GB of memory): once, on the first interpreter
 while read -r tag python; do
   echo "== Python suite on CPython $tag ($python)"
   module_dir="$(tools/build-module.sh "$python" "build/py-$tag")"
-  TARNEX_MODULE_DIR="$PWD/$module_dir" "$python" -m pytest -q -p no:cacheprovider tests/python ||
-    status=1
+  TARNEX_SCALE_BEYOND_4GIB="$beyond_4gib" TARNEX_MODULE_DIR="$PWD/$module_dir" \
+    "$python" -m pytest -q -p no:cacheprovider tests/python || status=1
+  beyond_4gib=0
   # A wheel built as users build it, installed into a fresh virtual environment.
   case "$tag" in
     3.14 | "$default_tag")
@@ -27,4 +29,7 @@ while read -r tag python; do
       ;;
   esac
 done < <(tools/python-matrix.sh)
+
+echo "== valgrind memcheck of the module"
+tools/check-valgrind.sh || status=1
 exit "$status"

@@ -1,0 +1,146 @@
+"""Every way through the module, three times each, for tools/check-valgrind.sh: a memory
+checker watches the run, so whatever a call leaves behind shows up once per call. Each outcome is
+checked, so that the run takes the way it is meant to."""
+
+import os
+import sys
+import tempfile
+
+import tarnex
+
+read = tarnex.rust_read_vormant
+REPEATS = 3
+NOT_FOUND = "/nonexistent/plot.txt"
+
+
+def outcome(call):
+    try:
+        return call()
+    except BaseException as error:  # noqa: B036
+        return error
+
+
+try:
+    read(NOT_FOUND, 12)
+except BaseException as caught:  # noqa: B036
+    Panic = type(caught)
+
+
+class Index:
+    def __init__(self, action):
+        self.action = action
+
+    def __index__(self):
+        return self.action()
+
+
+class Sub(Panic):
+    pass
+
+
+class Unprintable:
+    def __str__(self):
+        raise RuntimeError("no text")
+
+
+def raising(error):
+    def action():
+        raise error
+
+    return action
+
+
+def plot_text(count, blocks):
+    lines = [f"VORMANT valgrind {count}"] + [f"p{p}" for p in range(count)]
+    for block in range(blocks):
+        values = [f"{(block * count + p) / 3:12.5E}" for p in range(count)]
+        lines.append(f" step {block}")
+        lines += ["".join(values[start : start + 10]) for start in range(0, count, 10)]
+    return "\n".join(lines) + "\n"
+
+
+def main(folder):
+    def plot(name, content):
+        path = os.path.join(folder, name)
+        with open(path, "wb") as out:
+            out.write(content.encode() if isinstance(content, str) else content)
+        return path
+
+    good = plot("good.txt", plot_text(12, 30))
+    one = plot("one.txt", plot_text(1, 3))
+    panics = {
+        "empty": plot("empty.txt", b""),
+        "bad count": plot("count.txt", "title 12x\n"),
+        "long bad count": plot("long.txt", "title " + "1" * 3000 + "x\n"),
+        "zero count": plot("zero.txt", "\n"),
+        "missing name line": plot("names.txt", "3\na\n"),
+        "invalid UTF-8": plot("utf8.txt", b"2\nt\nv\nlead\n" + b"x" * 9000 + b"\xff\n"),
+        "ends after lead line": plot("lead.txt", plot_text(3, 2) + "lead\n"),
+        "ends before value line 2": plot("second.txt", plot_text(11, 2) + "lead\n" + "1" * 120),
+        "empty field": plot("blank.txt", "1\nt\nlead\n" + " " * 12 + "\n"),
+        "invalid field": plot("invalid.txt", "1\nt\nlead\n     1.0D+00\n"),
+        "short line": plot("short.txt", "2\nt\nv\nlead\n" + "1" * 23 + "\n"),
+        "split character": plot("split.txt", "2\nt\nv\nlead\n" + " " * 11 + "\u00e9" + "\n"),
+        "missing file": NOT_FOUND,
+        "NUL in path": "plot\0.txt",
+        "directory": folder,
+    }
+
+    expected_result = read(good, 12)
+    assert len(expected_result[0]) == 30 and len(expected_result[1]) == 11
+    expected_one = read(one, 12)
+    assert len(expected_one[0]) == 3 and expected_one[1] == []
+    for _ in range(REPEATS):
+        assert read(good, 12) == expected_result
+        assert read(one, 12) == expected_one
+        assert read(good, Index(lambda: 12)) == expected_result
+        assert read(n_digits=12, file_path=good) == expected_result
+        for name, path in panics.items():
+            assert type(outcome(lambda: read(path, 12))) is Panic, name
+        # The bad count's line cannot be printed: standard output full, then closed.
+        for target in ("/dev/full", None):
+            saved = os.dup(1)
+            if target:
+                full = os.open(target, os.O_WRONLY)
+                os.dup2(full, 1)
+                os.close(full)
+            else:
+                os.close(1)
+            failed = outcome(lambda: read(panics["bad count"], 12))
+            os.dup2(saved, 1)
+            os.close(saved)
+            assert type(failed) is Panic and failed.args[0].startswith(
+                "failed printing to stdout" if target else "The first line"
+            )
+
+        argument_errors = [
+            (TypeError, lambda: read()),
+            (TypeError, lambda: read(good)),
+            (TypeError, lambda: read(good, 12, 3)),
+            (TypeError, lambda: read(good, x=1)),
+            (TypeError, lambda: read(good, **{"\ud800": 1})),
+            (TypeError, lambda: read(good, file_path=good)),
+            (TypeError, lambda: read(b"x", 12)),
+            (TypeError, lambda: read(None, 12)),
+            (UnicodeEncodeError, lambda: read("\udc00", 12)),
+            (TypeError, lambda: read(good, 1.5)),
+            (TypeError, lambda: read(good, "12")),
+            (OverflowError, lambda: read(good, -1)),
+            (OverflowError, lambda: read(good, 2**64)),
+            (TypeError, lambda: read(good, Index(raising(TypeError("t"))))),
+            (ValueError, lambda: read(good, Index(raising(ValueError("v"))))),
+            (Sub, lambda: read(good, Index(raising(Sub("sub"))))),
+        ]
+        for expected, call in argument_errors:
+            assert type(outcome(call)) is expected, expected
+
+        # A PanicException from __index__ comes back as a new one.
+        assert outcome(lambda: read(good, Index(raising(Panic("again"))))).args == ("again",)
+        unwrapped = outcome(lambda: read(good, Index(raising(Panic(Unprintable())))))
+        assert type(unwrapped) is Panic and unwrapped.args == ("Unwrapped panic from Python code",)
+
+
+if __name__ == "__main__":
+    with tempfile.TemporaryDirectory() as folder:
+        main(folder)
+    sys.stdout.flush()
