@@ -94,9 +94,9 @@ def test_only_the_init_function_is_exported(module):
 @pytest.fixture
 def fresh_module(module):
     """A new module object made from the extension, not yet executed, and a way to execute it."""
-    spec = importlib.util.spec_from_file_location("tarnex", module.__file__)
-    new = importlib.util.module_from_spec(spec)
-    return new, lambda: spec.loader.exec_module(new)
+    loader_entry = importlib.util.spec_from_file_location("tarnex", module.__file__)
+    new = importlib.util.module_from_spec(loader_entry)
+    return new, lambda: loader_entry.loader.exec_module(new)
 
 
 def test_exec_makes_a_function_of_its_own(fresh_module, read):
