@@ -8,6 +8,7 @@
 #include "reader/messages.hpp"
 #include "text/cut.hpp"
 #include "text/numbers.hpp"
+#include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
 namespace tarnex {
@@ -32,14 +33,18 @@ float field_value(std::string_view line, std::uint64_t index, std::uint64_t widt
 }
 
 // Whether the first `count` fields of `line` can all be cut: the line reaches the end of the
-// last one and every field border lies on a character boundary.
+// last one and every field border lies on a character boundary (the end of the line, or a byte
+// that does not continue a character).
 bool holds_fields(std::string_view line, std::uint64_t count, std::uint64_t width) noexcept {
   if (BytePosition{count} * width > line.size()) return false;
-  for (std::uint64_t border = 0; border <= count; ++border) {
-    const BytePosition position = BytePosition{border} * width;
-    if (!cut(line, position, position)) return false;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  const auto last_border = static_cast<std::size_t>(count * width);  // within the line
+  const auto step = static_cast<std::size_t>(width);
+  bool on_boundaries = last_border == line.size() || !is_continuation_byte(bytes[last_border]);
+  for (std::size_t border = 0; border < last_border; border += step) {
+    on_boundaries = on_boundaries && !is_continuation_byte(bytes[border]);
   }
-  return true;
+  return on_boundaries;
 }
 
 // The values of parameters first .. first + count - 1 from one value line, appended to their

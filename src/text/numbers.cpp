@@ -1,9 +1,8 @@
 // The two number grammars of a plot file: the parameter count and the binary32 field value.
 //
 // Almost every field of a plot file is a short decimal such as -1.23457E+02. Those are read in
-// one pass, eight digits at a time, and rounded through one binary64 product whose error bound
-// decides whether the binary32 result is certain (see round_short_decimal). Everything else, and
-// the rare short decimal that lies too close to a rounding boundary, takes the full path: a
+// one pass, eight digits at a time, and converted by one exact binary64 operation where that is
+// provably correctly rounded (see round_exact_decimal). Everything else takes the full path: a
 // character-by-character check of the number grammar, then fast_float (correctly rounding,
 // allocation free).
 #include "text/numbers.hpp"
@@ -23,7 +22,7 @@
 
 #include "text/whitespace.hpp"
 
-// The short path's error bound counts on every double operation rounding to binary64 itself.
+// The exact path counts on every double operation rounding to binary64 itself.
 static_assert(FLT_EVAL_METHOD == 0, "double operations must round to binary64");
 static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
 
@@ -219,54 +218,31 @@ float with_sign(float magnitude, bool negative) noexcept {
 // Short decimals: an optional sign, at most 18 digits with at most one full stop, and an optional
 // exponent of at most 4 digits. This is the shape of every ordinary plot file field.
 //
-// The digits form an integer m < 10^18 and the value is x = m * 10^q. The short path computes
-// y = fl(fl(m) * fl(10^q)) in binary64: three roundings, each with a relative error below 2^-52
-// whatever rounding mode the hardware is in, so |y - x| < 3.0002 * 2^-52 * y, which is less than
-// 6.0004 units in the last place of y. Rounding x to binary32 jumps only at the midpoints between
-// neighbouring binary32 values; when no midpoint lies within that distance of y, x and y round to
-// the same binary32 value, and y's bits give it directly. When one does (about one field in four
-// million), the full path decides.
+// The digits form an integer m and the value is x = m * 10^q. When m is at most 2^53 and 10^|q|
+// is exact in binary64 (|q| at most 22), one IEEE multiplication or division of exact operands
+// gives y, the correctly rounded binary64 of x (Clinger's fast path). Narrowing y to binary32
+// then rounds x correctly, unless y lies exactly on a midpoint between two binary32 values, where
+// rounding twice can differ from rounding once: a bit test finds those. They, and every short
+// decimal outside these bounds, take the full path.
 
 constexpr std::ptrdiff_t kMostShortDigits = 18;  // 10^18 < 2^63
 constexpr std::ptrdiff_t kMostShortExponentDigits = 4;
 
-// 10^q for q from -64 to 38, each the binary64 nearest to it. Below -64, x < 10^18 * 10^-65 is
-// under 2^-150 and rounds to zero; above 38, x >= 10^39 is past 2^128 and rounds to infinity.
-constexpr int kSmallestShortPower = -64;
-constexpr int kLargestShortPower = 38;
-constexpr std::array<double, kLargestShortPower - kSmallestShortPower + 1> kShortPowersOfTen = {
-    1e-64, 1e-63, 1e-62, 1e-61, 1e-60, 1e-59, 1e-58, 1e-57, 1e-56, 1e-55, 1e-54, 1e-53, 1e-52,
-    1e-51, 1e-50, 1e-49, 1e-48, 1e-47, 1e-46, 1e-45, 1e-44, 1e-43, 1e-42, 1e-41, 1e-40, 1e-39,
-    1e-38, 1e-37, 1e-36, 1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26,
-    1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13,
-    1e-12, 1e-11, 1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,
-    1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,
-    1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,
-    1e27,  1e28,  1e29,  1e30,  1e31,  1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38};
+constexpr std::uint64_t kMostExactDigits = std::uint64_t{1} << 53;
+constexpr std::array<double, 23> kExactPowersOfTen = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr unsigned kMostExactPower = kExactPowersOfTen.size() - 1;
+
+// binary64 has 52 fraction bits, binary32 23: the 29 bits that narrowing drops, and their
+// pattern when y lies exactly halfway between two binary32 values. Every exact y (zero, or from
+// 10^-22 to 2^53 * 10^22) is in binary32's normal range, where this pattern says it all.
+constexpr int kDroppedBits = 52 - 23;
+constexpr std::uint64_t kDroppedMask = (std::uint64_t{1} << kDroppedBits) - 1;
+constexpr std::uint64_t kDroppedHalf = std::uint64_t{1} << (kDroppedBits - 1);
 
 constexpr std::array<std::uint64_t, 9> kIntegerPowersOfTen = {
     1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// binary64 layout: 52 fraction bits under an 11-bit exponent biased by 1023.
-constexpr int kDoubleFractionBits = 52;
-constexpr int kFloatFractionBits = 23;
-constexpr int kDoubleBias = 1023;
-constexpr int kFloatBias = 127;
-// The binary64 fraction bits that binary32 has no room for, and their value at a midpoint.
-constexpr int kDroppedBits = kDoubleFractionBits - kFloatFractionBits;
-constexpr std::uint64_t kDroppedMask = (std::uint64_t{1} << kDroppedBits) - 1;
-constexpr std::uint64_t kDroppedHalf = std::uint64_t{1} << (kDroppedBits - 1);
-// Biased binary64 exponents of 2^-126 (binary32's smallest normal value) and of 2^128.
-constexpr std::uint64_t kBiasedSmallestNormal = kDoubleBias - 126;
-constexpr std::uint64_t kBiasedOverflow = kDoubleBias + 128;
-// Units in the last place of y that must separate it from a midpoint: above the bound of 6.0004,
-// with room to spare.
-constexpr std::uint64_t kMidpointMargin = 64;
-// For binary32 subnormal results (quantum 2^-149) the bound is below 6.0004 * 2^-179, that is
-// 6.0004 * 2^-30 quanta; y must be this far, in quanta, from a midpoint.
-constexpr double kSubnormalMidpointMargin = 0x1p-26;
-constexpr double kSubnormalScale = 0x1p149;      // y / 2^-149
-constexpr double kBelowHalfSubnormal = 0x1p-151;  // y below: x < 2^-150, rounds to zero
 
 constexpr std::uint64_t every_byte(std::uint8_t byte) noexcept {
   return 0x0101010101010101ULL * byte;
@@ -317,52 +293,30 @@ bool is_decided(float magnitude) noexcept { return magnitude == magnitude; }
 
 float undecided() noexcept { return std::bit_cast<float>(kUndecidedBits); }
 
-// x = digits * 10^power for the powers beyond the table: zero, or out of binary32's range.
-[[gnu::noinline]] float round_beyond_table(std::uint64_t digits, int power) noexcept {
-  if (digits == 0 || power < 0) return 0.0f;
-  return std::bit_cast<float>(kPositiveInfinityBits);
+// The exact path needs the hardware to round to nearest. The interpreter never changes the
+// rounding mode, but other native code in the process may.
+bool rounds_to_nearest() noexcept {
+  static volatile const float smallest = std::numeric_limits<float>::min();
+  const float tiny = smallest;
+  return tiny + 1.0f == 1.0f - tiny;
 }
 
-// Rounds y, which lies outside binary32's normal range, to a quantum of 2^-149 (subnormal
-// results and zero) or to infinity.
-[[gnu::noinline]] float round_outside_normal_range(double y) noexcept {
-  if (y >= 1.0) return std::bit_cast<float>(kPositiveInfinityBits);  // y >= 2^128: x is too
-  if (y < kBelowHalfSubnormal) return 0.0f;
-  const double quanta = y * kSubnormalScale;  // exact: a power of two, from 0.25 to 2^23
-  const auto whole = static_cast<std::uint32_t>(quanta);
-  const double from_midpoint = (quanta - whole) - 0.5;  // the subtraction is exact
-  if (from_midpoint > -kSubnormalMidpointMargin && from_midpoint < kSubnormalMidpointMargin) {
+// The binary32 nearest to digits * 10^power by the exact path, or undecided() when it does not
+// apply. Calls nothing on its common way, so that its callers need save no registers.
+[[gnu::always_inline]] inline float round_exact_decimal(std::uint64_t digits, int power) noexcept {
+  const unsigned magnitude = power < 0 ? static_cast<unsigned>(-power) : static_cast<unsigned>(power);
+  if (digits > kMostExactDigits || magnitude > kMostExactPower || !rounds_to_nearest())
+      [[unlikely]] {
     return undecided();
   }
-  // The bit pattern of k quanta is k itself; 2^23 quanta is the pattern of 2^-126.
-  return std::bit_cast<float>(whole + (from_midpoint > 0 ? 1u : 0u));
-}
-
-// The binary32 nearest to digits * 10^power, or undecided() when only the full path can tell.
-// Zero takes the common way (its y has no exponent bits) and is chosen without a branch, since
-// zeros come and go unpredictably in plot files.
-[[gnu::always_inline]] inline float round_short_decimal(std::uint64_t digits, int power) noexcept {
-  if (power < kSmallestShortPower || power > kLargestShortPower) [[unlikely]] {
-    return round_beyond_table(digits, power);
+  // digits <= 2^53: the signed conversion is the short one, and exact.
+  const double m = static_cast<double>(static_cast<std::int64_t>(digits));
+  const double scale = kExactPowersOfTen[magnitude];
+  const double y = power < 0 ? m / scale : m * scale;
+  if ((std::bit_cast<std::uint64_t>(y) & kDroppedMask) == kDroppedHalf) [[unlikely]] {
+    return undecided();
   }
-  // digits < 10^18 < 2^63: the signed conversion is the short one.
-  const double y = static_cast<double>(static_cast<std::int64_t>(digits)) *
-                   kShortPowersOfTen[static_cast<std::size_t>(power - kSmallestShortPower)];
-  const auto bits = std::bit_cast<std::uint64_t>(y);
-  const std::uint64_t biased = bits >> kDoubleFractionBits;
-  const bool zero = digits == 0;
-  const bool normal = biased - kBiasedSmallestNormal < kBiasedOverflow - kBiasedSmallestNormal;
-  if (!normal && !zero) [[unlikely]] return round_outside_normal_range(y);
-  // The dropped bits lie within the margin of the midpoint (zero's are 0, far from it).
-  if (((bits - (kDroppedHalf - kMidpointMargin)) & kDroppedMask) < 2 * kMidpointMargin) {
-    [[unlikely]] return undecided();
-  }
-  // Adding half a binary32 unit and dropping the bits rounds to nearest, ties being excluded; a
-  // carry out of the fraction moves to the next binade, and from the largest finite value to
-  // infinity. What remains is rebiased from binary64's exponent to binary32's.
-  constexpr std::uint64_t kRebias = std::uint64_t{kDoubleBias - kFloatBias} << kFloatFractionBits;
-  const auto rounded = static_cast<std::uint32_t>(((bits + kDroppedHalf) >> kDroppedBits) - kRebias);
-  return std::bit_cast<float>(zero ? 0u : rounded);
+  return static_cast<float>(y);
 }
 
 // The number of blanks (spaces) that [p, end) starts with, eight bytes at a time where it can.
@@ -456,7 +410,7 @@ constexpr std::ptrdiff_t kMostFortranFractionDigits = 8;
 }
 
 // Reads [p, end) as a short decimal: its value with the sign, or undecided() when it is none or
-// lies too close to a midpoint; the full path then reads it from the start, and reports it if
+// is not exactly convertible; the full path then reads it from the start, and reports it if
 // it is not a number at all.
 float read_short_decimal(const char* p, const char* end) noexcept {
   const bool negative = take_sign(p, end);
@@ -466,7 +420,7 @@ float read_short_decimal(const char* p, const char* end) noexcept {
       !read_general_shape(p, end, digits, power)) {
     return undecided();
   }
-  const float magnitude = round_short_decimal(digits, power);
+  const float magnitude = round_exact_decimal(digits, power);
   return is_decided(magnitude) ? with_sign(magnitude, negative) : magnitude;
 }
 
@@ -518,7 +472,8 @@ Binary32Parse parse_binary32(std::string_view text) noexcept {
 }
 
 Binary32Parse parse_binary32_field(std::string_view field) noexcept {
-  // A padded Fortran E field, the common case, is read here without a call.
+  // A padded Fortran E field of a moderate magnitude, the common case, is read here without
+  // a call; everything else starts again on the other way.
   const char* begin = field.data();
   const char* const end = begin + field.size();
   begin += leading_blanks(begin, end);
@@ -526,7 +481,7 @@ Binary32Parse parse_binary32_field(std::string_view field) noexcept {
   std::uint64_t digits;
   int power;
   if (read_fortran_shape(begin, end, digits, power)) [[likely]] {
-    const float magnitude = round_short_decimal(digits, power);
+    const float magnitude = round_exact_decimal(digits, power);
     if (is_decided(magnitude)) [[likely]] {
       return {with_sign(magnitude, negative), true, ParseFloatErrorKind::Invalid};
     }

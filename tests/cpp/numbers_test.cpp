@@ -2,11 +2,15 @@
 // MPFR as an independent correctly rounding reference.
 #include "text/numbers.hpp"
 
+#include <fast_float/fast_float.h>
 #include <gmp.h>
 #include <gtest/gtest.h>
 #include <mpfr.h>
+#include <xmmintrin.h>
 
+#include <array>
 #include <bit>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,7 +18,10 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "text/whitespace.hpp"
 
 namespace tarnex {
 namespace {
@@ -473,6 +480,369 @@ TEST_F(Binary32AgainstMpfr, NearTiesWithHeldExponents) {
     }
   }
 }
+
+// ---------------------------------------------------------------------------------------------
+// The short path against the general converter
+//
+// Short decimals are rounded through one binary64 product and a test of its bits (numbers.cpp).
+// These families run every field of a kind through the reader's entry and compare the bits with
+// fast_float's general from_chars; every disagreement, and a sample of the rest, also goes to
+// MPFR, so that a fault of either converter shows.
+
+// fast_float's correctly rounded reading of an unsigned or negative decimal text.
+std::uint32_t general_converter_bits(std::string_view text) {
+  float value = 0.0f;
+  const auto result = fast_float::from_chars(text.data(), text.data() + text.size(), value);
+  EXPECT_EQ(result.ptr, text.data() + text.size()) << text;
+  return bits_of(value);
+}
+
+// Writes `value` (below 10^digits) as `digits` decimal digits at `out`.
+void write_digits(char* out, std::uint64_t value, int digits) {
+  for (int i = digits - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
+// A Fortran E field of `width` characters: d.ddd...E+xx right-aligned, the first digit and the
+// fraction taken from `mantissa` (significant digits), the exponent from `exponent`.
+std::string fortran_field(std::uint64_t mantissa, int significant, int exponent, bool negative,
+                          int width) {
+  std::string text(1, negative ? '-' : ' ');
+  std::string digits(static_cast<std::size_t>(significant), '0');
+  write_digits(digits.data(), mantissa, significant);
+  text += digits.substr(0, 1) + "." + digits.substr(1);
+  text += exponent < 0 ? "E-" : "E+";
+  const int magnitude = std::abs(exponent);
+  text += static_cast<char>('0' + magnitude / 10);
+  text += static_cast<char>('0' + magnitude % 10);
+  return std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(text.size()))),
+                     ' ') +
+         text;
+}
+
+class ShortPathAgainstGeneralConverter : public ::testing::Test {
+ public:
+  static constexpr int kReferenceSampleEvery = 4099;
+
+  // Reads `field` (padded as in a value line) with the reader's entry and compares the result
+  // with the general converter's reading of its trimmed text.
+  void check_field(std::string_view field) {
+    const std::string_view text = trim_whitespace(field);
+    const Binary32Parse parsed = parse_binary32_field(field);
+    const std::uint32_t expected = general_converter_bits(text);
+    ++compared_;
+    if (!parsed.ok || bits_of(parsed.value) != expected) {
+      ++mismatches_;
+      if (mismatches_ <= 20) {
+        ADD_FAILURE() << std::hex << "field '" << field << "': got 0x" << bits_of(parsed.value)
+                      << " (ok " << parsed.ok << "), general converter 0x" << expected
+                      << ", MPFR 0x" << reference_.bits(std::string(text)).value_or(0xDEAD);
+      }
+    } else if (compared_ % kReferenceSampleEvery == 0) {
+      const std::optional<std::uint32_t> mpfr = reference_.bits(std::string(text));
+      ASSERT_TRUE(mpfr.has_value()) << text;
+      EXPECT_EQ(bits_of(parsed.value), *mpfr) << field;
+    }
+  }
+
+  // d.dddddddd E exponent, from 9 digits.
+  void check_nine_digit_field(std::uint64_t digits, int exponent) {
+    check_field(fortran_field(digits, 9, exponent, (digits & 1) != 0, 15));
+  }
+
+  std::int64_t mismatches() const { return mismatches_; }
+
+ protected:
+  Binary32Reference reference_;
+  std::int64_t compared_ = 0;
+  std::int64_t mismatches_ = 0;
+};
+
+// Every 6-digit field d.ddddd of every exponent from E-46 (below the smallest subnormal) to E+39
+// (above the largest finite value): 86 million fields, signs alternating.
+TEST_F(ShortPathAgainstGeneralConverter, EverySixDigitFieldOfEveryExponent) {
+  for (int exponent = -46; exponent <= 39; ++exponent) {
+    std::string field = fortran_field(0, 6, exponent, false, 12);
+    char* const lead = field.data() + 1;  // " d.ddddd" / "-d.ddddd"
+    for (std::uint64_t mantissa = 0; mantissa < 1000000; ++mantissa) {
+      lead[0] = static_cast<char>('0' + mantissa / 100000);
+      write_digits(lead + 2, mantissa % 100000, 5);
+      field[0] = mantissa % 2 == 0 ? ' ' : '-';
+      check_field(field);
+      if (mismatches_ > 20) return;
+    }
+  }
+  EXPECT_EQ(compared_, 86 * 1000000);
+}
+
+// The 9-digit decimals next to every midpoint between neighbouring binary32 values of binade
+// [2^e, 2^(e+1)): the texts closest to a rounding boundary that a 9-digit field can hold, and the
+// midpoints themselves where 9 digits write them exactly. Computed exactly in 128 bits, which
+// covers the binades from 2^-76 to 2^127.
+class NearestNineDigitDecimals {
+ public:
+  static constexpr int kLowestBinade = -76;
+  static constexpr int kHighestBinade = 127;
+
+  // The 9-digit decimal at or below midpoint j of binade e: digits q (10^8 <= q < 10^9) and the
+  // power of ten of its last digit.
+  static std::pair<std::uint64_t, int> floor_of_midpoint(int binade, std::uint32_t j) {
+    const unsigned __int128 odd = (std::uint64_t{1} << 24) + 2 * std::uint64_t{j} + 1;
+    const int shift = binade - 24;  // midpoint = odd * 2^shift
+    const double midpoint = std::ldexp(static_cast<double>(odd), shift);
+    int power = static_cast<int>(std::floor(std::log10(midpoint))) - 8;
+    for (;;) {
+      const std::uint64_t q = quotient(odd, shift, power);
+      if (q < 100000000) {
+        --power;
+      } else if (q >= 1000000000) {
+        ++power;
+      } else {
+        return {q, power};
+      }
+    }
+  }
+
+ private:
+  static unsigned __int128 power_of_ten(int n) {
+    unsigned __int128 value = 1;
+    for (int i = 0; i < n; ++i) value *= 10;
+    return value;
+  }
+
+  // floor(odd * 2^shift / 10^power)
+  static std::uint64_t quotient(unsigned __int128 odd, int shift, int power) {
+    unsigned __int128 value;
+    if (shift >= 0 && power >= 0) {
+      value = (odd << shift) / power_of_ten(power);
+    } else if (shift >= 0) {
+      value = (odd << shift) * power_of_ten(-power);
+    } else if (power < 0) {
+      value = (odd * power_of_ten(-power)) >> -shift;
+    } else {
+      value = (odd >> -shift) / power_of_ten(power);
+    }
+    return value > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(value);
+  }
+};
+
+void check_binade_near_midpoints(ShortPathAgainstGeneralConverter& test, int binade,
+                                 std::uint32_t step) {
+  for (std::uint32_t j = 0; j < (1u << 23); j += step) {
+    const auto [below, power] = NearestNineDigitDecimals::floor_of_midpoint(binade, j);
+    const int exponent = power + 8;  // of d.dddddddd
+    if (test.mismatches() > 20) return;
+    test.check_nine_digit_field(below, exponent);
+    if (below + 1 < 1000000000) {
+      test.check_nine_digit_field(below + 1, exponent);
+    } else {
+      test.check_nine_digit_field(100000000, exponent + 1);
+    }
+  }
+}
+
+class NineDigitNearMidpoints : public ShortPathAgainstGeneralConverter,
+                               public ::testing::WithParamInterface<int> {};
+
+// Every fourth midpoint of the binade; the disabled test below takes all of them.
+TEST_P(NineDigitNearMidpoints, WholeBinade) {
+  check_binade_near_midpoints(*this, GetParam(), 4);
+  EXPECT_EQ(compared_, 2 * (std::int64_t{1} << 21));
+}
+
+// 2^-76 and 2^-60: deep fractions; 2^-1 and 2^0: around 1; 2^23 and 2^24: integers around the
+// end of binary32's exact integers; 2^29: around 10^9; 2^126 and 2^127: the largest values, up
+// to the overflow threshold 2^128 - 2^103.
+INSTANTIATE_TEST_SUITE_P(Binades, NineDigitNearMidpoints,
+                         ::testing::Values(-76, -60, -1, 0, 23, 24, 29, 126, 127));
+
+// Decimals of 16 to 18 digits right next to midpoints, with the exponent after the integer
+// digits: they lie within about 10^-17 of a rounding boundary, where the error of the binary64
+// product matters and only the margin sends them to the full path. Binades of every kind,
+// subnormal ones included.
+TEST_F(ShortPathAgainstGeneralConverter, LongDecimalsNextToMidpoints) {
+  std::mt19937_64 random(97);
+  const auto increment = [](std::string digits) {
+    for (std::size_t i = digits.size(); i-- > 0;) {
+      if (digits[i] != '9') {
+        ++digits[i];
+        return digits;
+      }
+      digits[i] = '0';
+    }
+    return "1" + digits;
+  };
+  for (int i = 0; i < 60000 && mismatches_ == 0; ++i) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(random() % kInfinity);
+    const Decimal midpoint = exact_decimal(midpoint_above(bits));
+    for (const std::size_t kept : {16, 17, 18}) {
+      std::string below = midpoint.digits.substr(0, kept);
+      below.resize(kept, '0');
+      const std::string exponent = "e" + std::to_string(midpoint.exponent - static_cast<int>(kept));
+      const std::string sign = i % 2 == 0 ? " " : "-";
+      check_field(sign + below + exponent);
+      check_field(sign + increment(below) + exponent);
+    }
+  }
+  EXPECT_EQ(compared_, 60000 * 6);
+}
+
+// Every binade that the exact computation covers, every midpoint: some 3.4 billion fields, for
+// a run by hand (--gtest_also_run_disabled_tests).
+TEST_F(ShortPathAgainstGeneralConverter, DISABLED_NineDigitNearMidpointsOfEveryBinade) {
+  for (int binade = NearestNineDigitDecimals::kLowestBinade;
+       binade <= NearestNineDigitDecimals::kHighestBinade && mismatches_ == 0; ++binade) {
+    check_binade_near_midpoints(*this, binade, 1);
+  }
+  std::printf("compared %lld fields\n", static_cast<long long>(compared_));
+}
+
+// The hardware's rounding mode and its flush-to-zero and denormals-are-zero flags belong to the
+// process, and code in the interpreter's process may change them; no result may depend on them.
+class FloatingPointEnvironment {
+ public:
+  FloatingPointEnvironment(int rounding, unsigned csr_flags)
+      : saved_rounding_(std::fegetround()), saved_csr_(_mm_getcsr()) {
+    std::fesetround(rounding);
+    _mm_setcsr(_mm_getcsr() | csr_flags);
+  }
+  ~FloatingPointEnvironment() {
+    _mm_setcsr(saved_csr_);
+    std::fesetround(saved_rounding_);
+  }
+  FloatingPointEnvironment(const FloatingPointEnvironment&) = delete;
+  FloatingPointEnvironment& operator=(const FloatingPointEnvironment&) = delete;
+
+ private:
+  int saved_rounding_;
+  unsigned saved_csr_;
+};
+
+struct EnvironmentCase {
+  const char* name;
+  int rounding;
+  unsigned csr_flags;
+};
+
+class ValuesInAnyFloatingPointEnvironment : public ::testing::TestWithParam<EnvironmentCase> {};
+
+TEST_P(ValuesInAnyFloatingPointEnvironment, AreThoseOfTheDefaultOne) {
+  // Fields of all magnitudes, subnormal and overflowing ones included, and fields right at
+  // and next to midpoints; their values read in the default environment first.
+  std::mt19937_64 random(5);
+  std::vector<std::string> fields;
+  for (int i = 0; i < 20000; ++i) {
+    const int exponent = static_cast<int>(random() % 86) - 46;
+    fields.push_back(fortran_field(random() % 1000000, 6, exponent, i % 2 == 0, 12));
+    fields.push_back(fortran_field(random() % 1000000000, 9, exponent, i % 3 == 0, 15));
+  }
+  for (int i = 0; i < 2000; ++i) {
+    const Decimal midpoint = exact_decimal(midpoint_above(static_cast<std::uint32_t>(random()) %
+                                                          kInfinity));
+    fields.push_back(midpoint.scientific());
+    fields.push_back(midpoint.above().scientific());
+    fields.push_back(midpoint.below().scientific());
+  }
+  std::vector<std::uint32_t> expected;
+  for (const std::string& field : fields) expected.push_back(bits_of(parse_binary32_field(field).value));
+
+  const FloatingPointEnvironment environment(GetParam().rounding, GetParam().csr_flags);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const Binary32Parse parsed = parse_binary32_field(fields[i]);
+    ASSERT_TRUE(parsed.ok) << fields[i];
+    ASSERT_EQ(bits_of(parsed.value), expected[i]) << fields[i];
+  }
+}
+
+constexpr unsigned kFlushToZero = _MM_FLUSH_ZERO_ON;
+constexpr unsigned kDenormalsAreZero = 0x0040;  // MXCSR bit 6
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ValuesInAnyFloatingPointEnvironment,
+    ::testing::Values(EnvironmentCase{"Upward", FE_UPWARD, 0},
+                      EnvironmentCase{"Downward", FE_DOWNWARD, 0},
+                      EnvironmentCase{"TowardZero", FE_TOWARDZERO, 0},
+                      EnvironmentCase{"FlushToZero", FE_TONEAREST, kFlushToZero | kDenormalsAreZero},
+                      EnvironmentCase{"DownwardFlushToZero", FE_DOWNWARD,
+                                      kFlushToZero | kDenormalsAreZero}),
+    [](const ::testing::TestParamInfo<EnvironmentCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------------------------
+// The field entry: trimming and reading in one
+
+struct FieldCase {
+  std::string field;
+  bool ok;
+  ParseFloatErrorKind kind;  // when !ok
+};
+
+void PrintTo(const FieldCase& c, std::ostream* out) { *out << '\'' << c.field << '\''; }
+
+class FieldEntry : public ::testing::TestWithParam<FieldCase> {};
+
+// The result is that of the trim followed by the number grammar, whatever the field's shape;
+// values are checked against MPFR.
+TEST_P(FieldEntry, TrimsThenReads) {
+  const FieldCase& c = GetParam();
+  const Binary32Parse parsed = parse_binary32_field(c.field);
+  ASSERT_EQ(parsed.ok, c.ok);
+  if (!c.ok) {
+    EXPECT_EQ(parsed.error, c.kind);
+    return;
+  }
+  const std::string text(trim_whitespace(c.field));
+  const bool special = text.find_first_of("nNiI") != std::string::npos;
+  if (special) {
+    EXPECT_EQ(bits_of(parsed.value), bits_of(parse_binary32(text).value));
+    return;
+  }
+  Binary32Reference reference;
+  const std::optional<std::uint32_t> expected = reference.bits(text);
+  ASSERT_TRUE(expected.has_value());
+  EXPECT_EQ(bits_of(parsed.value), *expected) << std::hex << bits_of(parsed.value);
+}
+
+FieldCase value_field(std::string field) { return {std::move(field), true, {}}; }
+FieldCase invalid_field(std::string field) {
+  return {std::move(field), false, ParseFloatErrorKind::Invalid};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, FieldEntry,
+    ::testing::Values(
+        // The common shapes, padded.
+        value_field(" 1.23457E+02"), value_field("-1.23457E+02"), value_field("   1.2346E+02"),
+        value_field(" 1.23456789E-05"), value_field("-9.99999999E+37"),
+        value_field(" 0.00000E+00"), value_field("-0.00000E+00"), value_field(" 1.40130E-45"),
+        value_field(" 7.00649E-46"), value_field(" 3.40282E+38"), value_field(" 3.40283E+38"),
+        value_field("+1.23457E+02"), value_field(" 1.23457e-02"), value_field("1.23457E+02"),
+        // Other shapes of decimal numbers.
+        value_field(" 1.23457E+2"), value_field(" 1.23457E+002"), value_field(" 1.23457E02"),
+        value_field(" 1.234E+02"), value_field(" 1.2345678901E+02"), value_field("  .5E+01"),
+        value_field(" 1.E+01"), value_field(" 12345.6E+02"), value_field("   42"),
+        value_field(" 1.5"), value_field("1.23457E+02   "), value_field(" 1.23457E+9999"),
+        value_field(" 1.23457E-9999"), value_field(" 1.23457E+99999"),
+        value_field(" 999999999999999999e-64"), value_field(" 999999999999999999e-65"),
+        value_field(" 1e38"), value_field(" 1e39"), value_field(" 9999999999999999999e20"),
+        value_field(" 0.0000000000000000000000001E+25"),
+        // Other whitespace around a number.
+        value_field("\t1.23457E+02"), value_field("1.23457E+02\t"),
+        value_field("\xc2\xa0" "1.23457E+02"), value_field("1.23457E+02\xc2\xa0"),
+        value_field("\xe3\x80\x80 -1.23457E+02 \xe3\x80\x80"),
+        // Words.
+        value_field("       inf"), value_field("      -NaN"), value_field(" Infinity "),
+        // Not numbers.
+        FieldCase{"", false, ParseFloatErrorKind::Empty},
+        FieldCase{"            ", false, ParseFloatErrorKind::Empty},
+        FieldCase{"\xc2\xa0\t ", false, ParseFloatErrorKind::Empty}, invalid_field(" 1.23457F+02"),
+        invalid_field(" 1.23457E*02"), invalid_field(" 1.2345 E+02"), invalid_field(" 1 .23457E+02"),
+        invalid_field(" 1.23457E+0x"), invalid_field(" x.23457E+02"), invalid_field(" 1,23457E+02"),
+        invalid_field(" 1.23a57E+02"), invalid_field("--1.23457E+02"), invalid_field(" -"),
+        invalid_field("1.23457E+02-1.2"), invalid_field(" 1.23457E+"), invalid_field(" 1.23457E"),
+        invalid_field(" .E+02"), invalid_field("1.23457D+02"),
+        invalid_field("1.23457E+02\xe2\x80\x8b")));  // zero width space, not whitespace
 
 }  // namespace
 }  // namespace tarnex

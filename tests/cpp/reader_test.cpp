@@ -76,6 +76,7 @@ struct OutcomeCase {
 void PrintTo(const OutcomeCase& c, std::ostream* out) { *out << c.name; }
 
 std::string outcome(const std::string& path, std::uint64_t n_digits) {
+  CapturedFd quiet_stdout(STDOUT_FILENO);
   CapturedFd quiet_stderr(STDERR_FILENO);
   try {
     const PlotData data = read_plot_file(path, n_digits);
