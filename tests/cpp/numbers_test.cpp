@@ -659,9 +659,8 @@ INSTANTIATE_TEST_SUITE_P(Binades, NineDigitNearMidpoints,
                          ::testing::Values(-76, -60, -1, 0, 23, 24, 29, 126, 127));
 
 // Decimals of 16 to 18 digits right next to midpoints, with the exponent after the integer
-// digits: they lie within about 10^-17 of a rounding boundary, where the error of the binary64
-// product matters and only the margin sends them to the full path. Binades of every kind,
-// subnormal ones included.
+// digits: they lie within about 10^-17 of a rounding boundary, where a binary64 product that is
+// not exact would round the wrong way. Binades of every kind, subnormal ones included.
 TEST_F(ShortPathAgainstGeneralConverter, LongDecimalsNextToMidpoints) {
   std::mt19937_64 random(97);
   const auto increment = [](std::string digits) {
