@@ -188,16 +188,18 @@ TEST(Reader, OpenFailuresAreNotFound) {
 TEST(Reader, BadCountPrintsItsLineOnStdoutFirst) {
   TempDir dir;
   const std::string token = "3.0" + std::string(3000, '0');
+  const std::string path = dir.write("plot.txt", "PLOT " + token + "\r\nrest\n");
   CapturedFd out(STDOUT_FILENO);
-  EXPECT_EQ(outcome(dir.write("plot.txt", "PLOT " + token + "\r\nrest\n"), 12),
+  EXPECT_EQ(testing::fatal_message_of([&] { read_plot_file(path, 12); }),
             "The first line should end with the number of parameters:\n'PLOT " + token + "'");
   EXPECT_EQ(out.text(), "Error: '" + token + "' is not a valid number of parameters!\n");
 }
 
 TEST(Reader, ZeroCountPrintsNothing) {
   TempDir dir;
+  const std::string path = dir.write("plot.txt", "\n");
   CapturedFd out(STDOUT_FILENO);
-  outcome(dir.write("plot.txt", "\n"), 12);
+  testing::fatal_message_of([&] { read_plot_file(path, 12); });
   EXPECT_EQ(out.text(), "");
 }
 
