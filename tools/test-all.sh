@@ -7,13 +7,13 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 tools/install-deps.sh
 tools/provision-python.sh
 
+status=0
 echo "== C++ reader tests"
 cmake -S . -B build/cpp-tests -G Ninja -DTARNEX_BUILD_TESTS=ON -DTARNEX_BUILD_MODULE=OFF >/dev/null
 cmake --build build/cpp-tests
-ctest --test-dir build/cpp-tests --output-on-failure -j "$(nproc)"
+ctest --test-dir build/cpp-tests --output-on-failure -j "$(nproc)" || status=1
 
 default_tag="$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
-status=0
 beyond_4gib=1  # a value line longer than 4 GiB (8 GB of memory): once, on the first interpreter
 while read -r tag python; do
   echo "== Python suite on CPython $tag ($python)"
