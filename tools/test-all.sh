@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds the reader tests and the module for every interpreter of
-# the matrix, and runs every test: the C++ reader suite once, the Python suite per interpreter.
+# the matrix, and runs every test: the C++ reader suite once, the Python suite per interpreter,
+# the packaging tests, then the robustness checks (valgrind, sanitizers, coverage, fuzzing).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -32,4 +33,14 @@ done < <(tools/python-matrix.sh)
 
 echo "== valgrind memcheck of the module"
 tools/check-valgrind.sh || status=1
+
+echo "== Sanitizers: AddressSanitizer with UndefinedBehaviorSanitizer, and ThreadSanitizer"
+tools/check-sanitizers.sh || status=1
+
+echo "== Coverage of src/ by both suites (at least 95% of lines)"
+tools/check-coverage.sh || status=1
+
+echo "== Fuzzing: a minute per target"
+tools/install-fuzz-deps.sh
+tools/run-fuzz.sh 60 || status=1
 exit "$status"

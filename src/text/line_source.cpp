@@ -10,14 +10,6 @@
 
 namespace tarnex {
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    reset();
-    fd_ = other.release();
-  }
-  return *this;
-}
-
 void FileDescriptor::reset() noexcept {
   if (fd_ >= 0) {
     // A failing close is ignored: the descriptor is gone either way on Linux, and retrying on

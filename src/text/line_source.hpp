@@ -15,7 +15,7 @@ class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
   FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor& operator=(FileDescriptor&& other) = delete;
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   ~FileDescriptor() { reset(); }
