@@ -191,8 +191,9 @@ def test_no_reference_is_leaked(read, panic_exception, plot_file, capfd, case):
     # Tracebacks tie frames into cycles that only the collector frees.
     run(20)
     gc.collect()
-    before = sys.gettotalrefcount()
+    references, blocks = sys.gettotalrefcount(), sys.getallocatedblocks()
     run(200)
     gc.collect()
-    assert sys.gettotalrefcount() - before < 100
+    assert sys.gettotalrefcount() - references < 100
+    assert sys.getallocatedblocks() - blocks < 100
     capfd.readouterr()
