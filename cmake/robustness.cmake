@@ -68,7 +68,9 @@ if(TARNEX_FUZZ)
   find_library(TARNEX_FUZZ_MPFR mpfr REQUIRED)
   find_library(TARNEX_FUZZ_GMP gmp REQUIRED)
   foreach(_tarnex_target IN ITEMS fuzz_reader fuzz_binary32)
-    add_executable(${_tarnex_target} tests/fuzz/${_tarnex_target}.cpp tests/fuzz/reference.cpp)
+    add_executable(${_tarnex_target} tests/fuzz/${_tarnex_target}.cpp tests/fuzz/reference.cpp
+                   tests/cpp/mpfr_reference.cpp)
+    target_include_directories(${_tarnex_target} PRIVATE tests/cpp)
     target_compile_options(${_tarnex_target} PRIVATE -fsanitize=fuzzer -Wall -Wextra)
     target_link_options(${_tarnex_target} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${_tarnex_target} PRIVATE tarnex_reader ${TARNEX_FUZZ_MPFR}

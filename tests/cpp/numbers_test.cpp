@@ -1,5 +1,6 @@
 // The number grammars: parameter counts, and field values checked bit for bit, partly against
 // MPFR as an independent correctly rounding reference.
+#include "mpfr_reference.hpp"
 #include "text/numbers.hpp"
 
 #include <fast_float/fast_float.h>
@@ -300,38 +301,7 @@ TEST(DescribeParseError, NamesTheKind) {
 // ---------------------------------------------------------------------------------------------
 // Comparison with MPFR
 
-// MPFR's correctly rounded reading of a decimal text in binary32's precision and exponent range,
-// subnormals included. Restores MPFR's exponent range when it goes.
-class Binary32Reference {
- public:
-  Binary32Reference() : saved_emin_(mpfr_get_emin()), saved_emax_(mpfr_get_emax()) {
-    mpfr_init2(value_, 24);
-    // MPFR's exponent e means 0.1b * 2^e: the smallest subnormal is 2^-149 = 0.1b * 2^-148 and
-    // the largest finite value is just below 2^128 = 0.1b * 2^129.
-    mpfr_set_emin(-148);
-    mpfr_set_emax(128);
-  }
-  ~Binary32Reference() {
-    mpfr_clear(value_);
-    mpfr_set_emin(saved_emin_);
-    mpfr_set_emax(saved_emax_);
-  }
-  Binary32Reference(const Binary32Reference&) = delete;
-  Binary32Reference& operator=(const Binary32Reference&) = delete;
-
-  std::optional<std::uint32_t> bits(const std::string& text) {
-    char* end = nullptr;
-    const int ternary = mpfr_strtofr(value_, text.c_str(), &end, 10, MPFR_RNDN);
-    if (end != text.c_str() + text.size()) return std::nullopt;
-    mpfr_subnormalize(value_, ternary, MPFR_RNDN);
-    return bits_of(mpfr_get_flt(value_, MPFR_RNDN));
-  }
-
- private:
-  mpfr_exp_t saved_emin_;
-  mpfr_exp_t saved_emax_;
-  mpfr_t value_;
-};
+using testing::Binary32Reference;
 
 class Binary32AgainstMpfr : public ::testing::Test {
  protected:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "boundary/fatal_error.hpp"
+#include "mpfr_reference.hpp"
 #include "reader/read_plot_file.hpp"
 #include "test_support.hpp"
 
@@ -217,6 +218,7 @@ TEST(Reader, ValuesAreCorrectlyRoundedBinary32) {
   std::mt19937_64 random(20261207);
   std::uniform_real_distribution<double> exponent(-45.0, 38.5);
   std::vector<std::string> texts;
+  testing::Binary32Reference reference;
   for (int width : {12, 15}) {
     std::string file = "3\nt\na\nb\n";
     for (int block = 0; block < 2000; ++block) {
@@ -234,9 +236,10 @@ TEST(Reader, ValuesAreCorrectlyRoundedBinary32) {
     const std::size_t base = texts.size() - 6000;
     for (std::size_t i = 0; i < 6000; ++i) {
       const float value = i % 3 == 0 ? data.time[i / 3] : data.columns[i % 3 - 1][i / 3];
+      const std::string& text = texts[base + i];
       ASSERT_EQ(std::bit_cast<std::uint32_t>(value),
-                std::bit_cast<std::uint32_t>(testing::reference_binary32(texts[base + i])))
-          << texts[base + i];
+                reference.bits(text.substr(text.find_first_not_of(' '))))
+          << text;
     }
   }
 }

@@ -1,7 +1,6 @@
 #include "test_support.hpp"
 
 #include <fcntl.h>
-#include <mpfr.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -62,24 +61,6 @@ int open_descriptor_count() {
   int count = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
   return count - 1;  // the iterator's own descriptor
-}
-
-float reference_binary32(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  const std::string number = first == std::string::npos ? "" : text.substr(first);
-  const mpfr_exp_t saved_min = mpfr_get_emin();
-  const mpfr_exp_t saved_max = mpfr_get_emax();
-  mpfr_set_emin(-148);  // binary32: 24-bit significands, subnormals down to 2^-149
-  mpfr_set_emax(128);
-  mpfr_t value;
-  mpfr_init2(value, 24);
-  const int inexact = mpfr_strtofr(value, number.c_str(), nullptr, 10, MPFR_RNDN);
-  mpfr_subnormalize(value, inexact, MPFR_RNDN);
-  const float result = mpfr_get_flt(value, MPFR_RNDN);
-  mpfr_clear(value);
-  mpfr_set_emin(saved_min);
-  mpfr_set_emax(saved_max);
-  return result;
 }
 
 int descriptor_of(const std::string& path) {

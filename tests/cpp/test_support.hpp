@@ -49,10 +49,6 @@ int open_descriptor_count();
 // The descriptor of this process that is open on `path`, or -1.
 int descriptor_of(const std::string& path);
 
-// The binary32 nearest to the decimal `text` (trimmed of blanks), by MPFR: an independent,
-// correctly rounding reading to compare the reader's values with.
-float reference_binary32(const std::string& text);
-
 // Runs `body`, expects a FatalError, and returns its message.
 std::string fatal_message_of(const std::function<void()>& body);
 

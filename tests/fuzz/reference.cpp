@@ -1,6 +1,6 @@
 #include "reference.hpp"
 
-#include <mpfr.h>
+#include "mpfr_reference.hpp"
 
 #include <algorithm>
 #include <array>
@@ -267,19 +267,10 @@ std::uint32_t binary32_bits(const NumberText& number) {
   if (number.kind == NumberText::Kind::NaN) return sign | 0x7FC00000u;
 
   const std::string text = number.digits + "e" + std::to_string(number.exponent);
-  mpfr_set_emin(-148);  // 24-bit significands in [1/2, 1): 2^-149 is 2^-148 / 2
-  mpfr_set_emax(128);
-  mpfr_t value;
-  mpfr_init2(value, 24);
-  char* end = nullptr;
-  int inexact = mpfr_strtofr(value, text.c_str(), &end, 10, MPFR_RNDN);
-  if (end != text.c_str() + text.size()) __builtin_trap();  // the model built a bad text
-  inexact = mpfr_check_range(value, inexact, MPFR_RNDN);
-  mpfr_subnormalize(value, inexact, MPFR_RNDN);
-  const float magnitude = mpfr_get_flt(value, MPFR_RNDN);
-  mpfr_clear(value);
-  std::uint32_t bits;
-  std::memcpy(&bits, &magnitude, sizeof bits);
+  static tarnex::testing::Binary32Reference reference;
+  const std::optional<std::uint32_t> read = reference.bits(text);
+  if (!read) __builtin_trap();  // the model built a bad text
+  const std::uint32_t bits = *read;
   return (bits & 0x7FFFFFFFu) | sign;
 }
 

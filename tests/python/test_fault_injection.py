@@ -9,6 +9,8 @@ import re
 
 import pytest
 
+from reports import report_pattern
+
 MARK = "fault-marked"
 LIBRARY_NAME = "libtarnex_fault_injection.so"
 COUNTERS = ("opens", "closes", "stale_closes", "reads", "injected_eintr")
@@ -43,12 +45,6 @@ for number, (faults, path, width) in enumerate(json.loads(sys.argv[1])):
 with open(sys.argv[2], "w") as out:
     json.dump(results, out)
 """
-
-
-def report_pattern(message):
-    return re.compile(
-        r"\nthread '<unnamed>' \(\d+\) panicked at [^\n]+:\d+:\d+:\n" + re.escape(message) + r"\n"
-    )
 
 
 def panic_outcome(message):

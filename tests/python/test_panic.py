@@ -5,20 +5,14 @@ import re
 
 import pytest
 
+from reports import report_pattern
+
 MISSING_PATH = "/nonexistent/dir/plot.txt"
 NOT_FOUND = (
     'Plot file not found!: Os { code: 2, kind: NotFound, message: "No such file or directory" }'
 )
 UNWRAPPED = "Unwrapped panic from Python code"
 TRACE_LINE = "Python stack trace below:"
-
-
-def report_pattern(message):
-    """The report: its own line naming the thread, its id and the failing check, then the
-    message, then a line feed."""
-    return re.compile(
-        r"\nthread '<unnamed>' \(\d+\) panicked at [^\n]+:\d+:\d+:\n" + re.escape(message) + r"\n"
-    )
 
 
 def header_lines(err):

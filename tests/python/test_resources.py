@@ -50,20 +50,25 @@ def test_no_descriptor_is_left_open_by_a_directory(read, tmp_path):
     assert open_descriptors() == before
 
 
-MEMORY_REFUSED = """
+# A child that reads argv[1] (big) under a capped address space, then argv[2] (small).
+CAPPED_CHILD = """
 import os, resource, sys, tarnex
 
-def vm_size():
+def cap_address_space(room_in_mib):
     with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmSize:"):
-                return int(line.split()[1]) * 1024
+        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+    limit = size + room_in_mib * 1024 * 1024
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
 big, small = sys.argv[1], sys.argv[2]
+"""
+
+SMALL_FILE = "2\nt\nv\nlead\n         1.5        -2.0\n"
+
+MEMORY_REFUSED = CAPPED_CHILD + """
 descriptors = len(os.listdir("/proc/self/fd"))
 # Room for the interpreter to go on, not for the reader's columns of the big file.
-limit = vm_size() + 48 * 1024 * 1024
-resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+cap_address_space(48)
 for _ in range(3):
     try:
         tarnex.rust_read_vormant(big, 12)
@@ -83,26 +88,16 @@ def test_memory_refused_is_memory_error_and_the_interpreter_goes_on(run_python, 
         out.write(b"8000000\n")
         out.write(b"\n" * 8_000_000)
     small = tmp_path / "small.txt"
-    small.write_text("2\nt\nv\nlead\n         1.5        -2.0\n")
+    small.write_text(SMALL_FILE)
     child = run_python(MEMORY_REFUSED, str(big), str(small))
     assert child.returncode == 0, child.err
     assert child.out == "MemoryError ()\n" * 3 + "([1.5], [[-2.0]])\nTrue\n"
     assert child.err == ""
 
 
-INTERPRETER_MEMORY_REFUSED = """
-import resource, sys, tarnex
-
-def vm_size():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmSize:"):
-                return int(line.split()[1]) * 1024
-
-big, small = sys.argv[1], sys.argv[2]
+INTERPRETER_MEMORY_REFUSED = CAPPED_CHILD + """
 # Room for the reader's binary32 values, not for the floats and lists made from them.
-limit = vm_size() + 96 * 1024 * 1024
-resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+cap_address_space(96)
 blocks = []
 for _ in range(2):
     try:
@@ -124,7 +119,7 @@ def test_objects_refused_end_the_call_with_nothing_partial(run_python, tmp_path)
         out.write(b"2\nt\nv\n")
         out.write(b"\n12\n" * 4_000_000)
     small = tmp_path / "small.txt"
-    small.write_text("2\nt\nv\nlead\n         1.5        -2.0\n")
+    small.write_text(SMALL_FILE)
     child = run_python(INTERPRETER_MEMORY_REFUSED, str(big), str(small))
     assert child.returncode == 0, child.err
     null = "PyObject pointer is null"
