@@ -1,65 +1,91 @@
 #!/usr/bin/env bash
-# Makes CPython 3.14 (release and debug interpreters) available on a Debian bookworm machine,
-# which packages no 3.14 of its own.
+# Makes a CPython that Debian bookworm does not package (3.14 by default, or the version given
+# with --version, e.g. 3.15) available on a bookworm machine: the release and debug interpreters.
 #
 # The interpreters come from Debian's unstable suite: their .debs (and the newer C runtime they
 # need) are fetched with a private apt configuration, unpacked with `dpkg -x` into one folder,
 # and the executables are pointed at that folder's loader and libraries with patchelf, so they
 # run directly and sys.executable works for subprocesses. The system's apt state is not touched.
 #
-# Then it makes virtual environments with the test dependencies:
-#   $TARNEX_CACHE/venv314    pytest hypothesis scikit-build-core numpy
-#   $TARNEX_CACHE/venv314d   pytest (debug interpreter, when it runs)
+# Then it makes virtual environments with the test dependencies (XY is the version without its
+# dot: 314 for 3.14, 315 for 3.15):
+#   $TARNEX_CACHE/venvXY     pytest hypothesis scikit-build-core numpy matplotlib build
+#   $TARNEX_CACHE/venvXYd    pytest build (debug interpreter, when it runs)
 # and writes the CMake arguments that build extension modules for each interpreter:
-#   $TARNEX_CACHE/cpython314/cmake-args.txt     (release)
-#   $TARNEX_CACHE/cpython314/cmake-args-d.txt   (debug)
+#   $TARNEX_CACHE/cpythonXY/cmake-args.txt     (release)
+#   $TARNEX_CACHE/cpythonXY/cmake-args-d.txt   (debug)
 # one argument per line, for `mapfile -t args < FILE; cmake ... "${args[@]}"`.
 #
 # Every step is skipped when already done, so a second run is quick and needs no network.
-# TARNEX_CACHE defaults to ~/.cache/tarnex. Remove $TARNEX_CACHE/debs314 to take whatever
+# TARNEX_CACHE defaults to ~/.cache/tarnex. Remove $TARNEX_CACHE/debsXY to take whatever
 # unstable has then (the tree is unpacked anew; the venvs stay, pointing at the same path).
 #
-# Usage: provision-python.sh [-v|--verbose] [--print-python | --print-python-debug |
+# Usage: provision-python.sh [--version X.Y] [-v|--verbose]
+#                            [--print-python | --print-python-debug |
 #                             --print-cmake-args | --print-cmake-args-debug]
 # The --print-* options provision silently (if needed) and print only the requested value.
 set -euo pipefail
 
 readonly SELF="provision-python"
-readonly PY_VERSION="3.14"
-
 readonly CACHE_DIR="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
-readonly TREE="$CACHE_DIR/cpython314"
-readonly VENV="$CACHE_DIR/venv314"
-readonly VENV_DBG="$CACHE_DIR/venv314d"
-readonly DEB_DIR="$CACHE_DIR/debs314"
 readonly APT_DIR="$CACHE_DIR/apt-sid"
-readonly LOG="$CACHE_DIR/provision-python.log"
 
-readonly TREE_STAMP="$TREE/.extracted"
-readonly PATCH_STAMP="$TREE/.patched"
-readonly DEB_STAMP="$DEB_DIR/.complete"
-readonly CMAKE_ARGS_FILE="$TREE/cmake-args.txt"
-readonly CMAKE_ARGS_FILE_DBG="$TREE/cmake-args-d.txt"
+# Set by set_version once the arguments are read.
+PY_VERSION=""
+TREE=""
+VENV=""
+VENV_DBG=""
+DEB_DIR=""
+LOG=""
+TREE_STAMP=""
+PATCH_STAMP=""
+DEB_STAMP=""
+CMAKE_ARGS_FILE=""
+CMAKE_ARGS_FILE_DBG=""
+REQUIRED_PACKAGES=()
+DEBUG_PACKAGES=()
 
-# What the interpreters need at run time and to build extensions. The C runtime comes along
-# because unstable's interpreter is linked against a newer glibc/libstdc++ than bookworm's.
-readonly REQUIRED_PACKAGES=(
-  python3.14 python3.14-minimal libpython3.14 libpython3.14-minimal libpython3.14-stdlib
-  libpython3.14-dev python3.14-dev python3.14-venv python3-pip-whl python3-setuptools-whl
-  libc6 libgcc-s1 libstdc++6 zlib1g libexpat1 libffi8 libmpdec4 libzstd1 libbz2-1.0 liblzma5
-  libsqlite3-0 libssl3t64 libtinfo6 libncursesw6 libreadline8t64 libuuid1 media-types
-)
-readonly DEBUG_PACKAGES=(python3.14-dbg libpython3.14-dbg)
+set_version() {
+  [[ "$1" =~ ^3\.[0-9]+$ ]] || die "--version takes a CPython version such as 3.15, not '$1'"
+  PY_VERSION="$1"
+  local tag="${PY_VERSION/./}"
+  TREE="$CACHE_DIR/cpython$tag"
+  VENV="$CACHE_DIR/venv$tag"
+  VENV_DBG="$CACHE_DIR/venv${tag}d"
+  DEB_DIR="$CACHE_DIR/debs$tag"
+  if [[ "$PY_VERSION" == 3.14 ]]; then
+    LOG="$CACHE_DIR/provision-python.log"
+  else
+    LOG="$CACHE_DIR/provision-python$tag.log"
+  fi
+  TREE_STAMP="$TREE/.extracted"
+  PATCH_STAMP="$TREE/.patched"
+  DEB_STAMP="$DEB_DIR/.complete"
+  CMAKE_ARGS_FILE="$TREE/cmake-args.txt"
+  CMAKE_ARGS_FILE_DBG="$TREE/cmake-args-d.txt"
 
-readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy matplotlib)
-readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib"
-readonly DEBUG_TEST_PACKAGES=(pytest)
-readonly DEBUG_TEST_MODULES="pytest"
+  # What the interpreters need at run time and to build extensions. The C runtime comes along
+  # because unstable's interpreter is linked against a newer glibc/libstdc++ than bookworm's.
+  local v="$PY_VERSION"
+  REQUIRED_PACKAGES=(
+    "python$v" "python$v-minimal" "libpython$v" "libpython$v-minimal" "libpython$v-stdlib"
+    "libpython$v-dev" "python$v-dev" "python$v-venv" python3-pip-whl python3-setuptools-whl
+    libc6 libgcc-s1 libstdc++6 zlib1g libexpat1 libffi8 libmpdec4 libzstd1 libbz2-1.0 liblzma5
+    libsqlite3-0 libssl3t64 libtinfo6 libncursesw6 libreadline8t64 libuuid1 media-types
+  )
+  DEBUG_PACKAGES=("python$v-dbg" "libpython$v-dbg")
+}
+
+readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy matplotlib build)
+readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib, build"
+readonly DEBUG_TEST_PACKAGES=(pytest build)
+readonly DEBUG_TEST_MODULES="pytest, build"
 
 # Modules whose absence would mean a library of the tree is missing or unloadable.
 readonly SMOKE_IMPORTS="ssl, sqlite3, ctypes, decimal, lzma, bz2, zlib, hashlib, uuid, venv"
 
 mode="provision"
+version="3.14"
 verbose=0
 current_step=""
 have_debug=0
@@ -75,6 +101,12 @@ parse_args() {
       --print-python-debug) mode="print-python-debug" ;;
       --print-cmake-args) mode="print-cmake-args" ;;
       --print-cmake-args-debug) mode="print-cmake-args-debug" ;;
+      --version)
+        (($# >= 2)) || die "--version needs a value, such as 3.15"
+        version="$2"
+        shift
+        ;;
+      --version=*) version="${1#--version=}" ;;
       -v | --verbose) verbose=1 ;;
       -h | --help)
         usage
@@ -548,6 +580,7 @@ print_result() {
 
 main() {
   parse_args "$@"
+  set_version "$version"
   provision
   print_result
 }
