@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ patchelf       # build
-  libfast-float-dev                    # correctly rounding decimal to binary32
+  libfast-float-dev                    # the tests' second reference converter; the wheel build
   libgtest-dev libmpfr-dev libgmp-dev  # C++ tests and their rounding reference
 )
 packages+=("$@")

@@ -3,11 +3,14 @@
 // Almost every field of a plot file is a short decimal such as -1.23457E+02. Those are read in
 // one pass, eight digits at a time, and converted by one exact binary64 operation where that is
 // provably correctly rounded (see round_exact_decimal). Everything else takes the full path: a
-// character-by-character check of the number grammar, then fast_float (correctly rounding,
-// allocation free).
+// character-by-character check of the number grammar, then the correctly rounding, allocation
+// free from_chars of the standard library (or of the fast_float headers where the standard
+// library has none for float).
 #include "text/numbers.hpp"
 
+#if TARNEX_USE_FAST_FLOAT
 #include <fast_float/fast_float.h>
+#endif
 
 #include <array>
 #include <bit>
@@ -15,6 +18,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cfenv>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -130,11 +134,84 @@ bool match_decimal(const char* begin, const char* end, DecimalNumber& number) no
   return p == end;
 }
 
-// Correct rounding of an unsigned decimal text that the grammar has accepted.
+// The decimal exponent of the leading significant digit of an unsigned decimal text that the
+// grammar has accepted and that is not zero: 0 for 1.5, -3 for 0.0012, 2 for 3e2.
+std::int64_t leading_digit_exponent(const char* begin, const char* end) noexcept {
+  const char* p = begin;
+  while (p != end && *p == '0') ++p;
+  const char* const digits_end = skip_digits(p, end);
+  std::int64_t exponent = (digits_end - p) - 1;
+  p = digits_end;
+  if (p != end && *p == '.') {
+    const char* const fraction = ++p;
+    if (exponent < 0) {
+      while (p != end && *p == '0') ++p;
+      exponent = -(p - fraction) - 1;
+    }
+    p = skip_digits(p, end);
+  }
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    // Only the sign of the sum matters, and the digits before it stay below 2^20.
+    constexpr std::int64_t kEnough = std::int64_t{1} << 40;
+    std::int64_t written = 0;
+    for (; p != end && written < kEnough; ++p) written = written * 10 + digit_value(*p);
+    exponent += negative ? -written : written;
+  }
+  return exponent;
+}
+
+// Whether binary floating point behaves as the language's default environment: rounding to
+// nearest, subnormal operands and results kept. The interpreter never changes it, but other
+// native code in the process may, and some library conversions follow it.
+bool in_default_environment() noexcept {
+  static volatile const float smallest_normal = std::numeric_limits<float>::min();
+  static volatile const float smallest_subnormal = std::numeric_limits<float>::denorm_min();
+  const float tiny = smallest_normal;
+  const float subnormal = smallest_subnormal;
+  return tiny + 1.0f == 1.0f - tiny && subnormal * 2.0f != 0.0f && tiny * 0.5f != 0.0f;
+}
+
+// Holds the default floating-point environment for its scope when another one is in force,
+// and puts that one back, its exception flags included, when the scope ends.
+class DefaultEnvironmentScope {
+ public:
+  DefaultEnvironmentScope() noexcept : switched_(!in_default_environment()) {
+    if (switched_) {
+      std::feholdexcept(&saved_);
+      std::fesetenv(FE_DFL_ENV);
+    }
+  }
+  ~DefaultEnvironmentScope() {
+    if (switched_) std::fesetenv(&saved_);
+  }
+  DefaultEnvironmentScope(const DefaultEnvironmentScope&) = delete;
+  DefaultEnvironmentScope& operator=(const DefaultEnvironmentScope&) = delete;
+
+ private:
+  bool switched_;
+  std::fenv_t saved_{};
+};
+
+// Correct rounding of an unsigned decimal text that the grammar has accepted. A result out of
+// binary32's range is reported without a value, so it is made here: infinity when the number
+// is huge, zero when it is tiny (a range error comes only past 10^38 or below 10^-38).
 bool convert_with_library(const char* begin, const char* end, float& value) noexcept {
+  const DefaultEnvironmentScope default_environment;
+#if TARNEX_USE_FAST_FLOAT
   const fast_float::from_chars_result result = fast_float::from_chars(begin, end, value);
-  const bool converted = result.ec == std::errc() || result.ec == std::errc::result_out_of_range;
-  return converted && result.ptr == end;
+#else
+  const std::from_chars_result result = std::from_chars(begin, end, value);
+#endif
+  if (result.ptr != end) return false;
+  if (result.ec == std::errc::result_out_of_range) {
+    value = leading_digit_exponent(begin, end) >= 0 ? std::bit_cast<float>(kPositiveInfinityBits)
+                                                    : 0.0f;
+    return true;
+  }
+  return result.ec == std::errc();
 }
 
 // Rewrites a number whose exponent is held or whose digits are very many as its leading
