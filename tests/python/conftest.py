@@ -1,4 +1,9 @@
-"""Shared fixtures: the built module, plot files on disk, and child interpreters."""
+"""Shared fixtures: the module under test, plot files on disk, and child interpreters.
+
+The module is the one built in TARNEX_MODULE_DIR when that is set (tools/test-all.sh does), and
+otherwise the installed one (`pip install ".[test]"`, then `python -m pytest tests/python`).
+Tests that need more than the installed module skip themselves and say why.
+"""
 
 import os
 import subprocess
@@ -11,7 +16,18 @@ _MODULE_DIR = os.environ.get("TARNEX_MODULE_DIR")
 if _MODULE_DIR:
     sys.path.insert(0, _MODULE_DIR)
 
-import tarnex  # noqa: E402  (found through TARNEX_MODULE_DIR when set)
+try:
+    import tarnex
+except ImportError as error:
+    where = f"in TARNEX_MODULE_DIR={_MODULE_DIR}" if _MODULE_DIR else "installed"
+    raise ImportError(
+        f"tarnex is not {where} for {sys.executable}: install it with pip install '.[test]', "
+        "or set TARNEX_MODULE_DIR to the folder of a build"
+    ) from error
+
+
+def pytest_report_header(config):
+    return f"tarnex: {tarnex.__file__}"
 
 
 @pytest.fixture(scope="session")

@@ -56,7 +56,8 @@ def interposer(module):
     folder = os.environ.get("TARNEX_MODULE_DIR") or os.path.dirname(module.__file__)
     path = os.path.join(os.path.abspath(folder), LIBRARY_NAME)
     if not os.path.exists(path):
-        pytest.skip(f"{LIBRARY_NAME} was not built next to the module in {folder}")
+        pytest.skip(f"{LIBRARY_NAME} is not next to the module in {folder}: fault injection "
+                    "needs a build folder of the project (TARNEX_MODULE_DIR)")
     return path
 
 
