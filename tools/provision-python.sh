@@ -515,7 +515,7 @@ make_venv() {
   local name
   name="$(basename "$venv")"
   step "venv $name"
-  if venv_ok "$venv" "$base_python" && "$venv/bin/python" -c "import $modules" >/dev/null 2>&1
+  if venv_ok "$venv" "$base_python" && "$venv/bin/python" -I -c "import $modules" >/dev/null 2>&1
   then
     say "venv $venv: ready"
     return 0
@@ -529,7 +529,9 @@ make_venv() {
   say "venv $venv: installing ${packages[*]}..."
   run "$venv/bin/python" -m pip install "${packages[@]}" ||
     die "could not install ${packages[*]} into $venv (see $LOG)"
-  run "$venv/bin/python" -c "import $modules" || die "$venv cannot import $modules after install"
+  # -I: a folder of the working directory (build/, say) must not pass for a package.
+  run "$venv/bin/python" -I -c "import $modules" ||
+    die "$venv cannot import $modules after install"
 }
 
 make_venvs() {

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Prints the interpreters the suite runs on, one "TAG PYTHON" per line, each a virtual
-# environment with the test dependencies: CPython 3.14 and its debug build (which checks the
-# reference counts), then the machine's default python3, then any other CPython 3.11 to 3.13
-# that pyenv has.
+# environment with the test dependencies: CPython 3.14 and 3.15, each with its debug build
+# (which checks the reference counts), then the machine's default python3, then any other
+# CPython 3.11 to 3.13 that pyenv has.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cache="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
-test_packages=(pytest hypothesis numpy)
+test_packages=(pytest hypothesis numpy build)
 
 # make_venv TAG INTERPRETER: a venv under the cache with the test packages; prints its python.
 make_venv() {
@@ -14,15 +14,18 @@ make_venv() {
   if [[ ! -x "$venv/bin/python" ]]; then
     "$2" -m venv "$venv" >&2
   fi
-  if ! "$venv/bin/python" -c 'import pytest, hypothesis, numpy' 2>/dev/null; then
+  if ! "$venv/bin/python" -I -c 'import pytest, hypothesis, numpy, build' 2>/dev/null; then
     "$venv/bin/python" -m pip install -q --disable-pip-version-check "${test_packages[@]}" >&2
   fi
   echo "$venv/bin/python"
 }
 
-echo "3.14 $("$here/provision-python.sh" --print-python)"
-debug_python="$("$here/provision-python.sh" --print-python-debug 2>/dev/null || true)"
-[[ -n "$debug_python" ]] && echo "3.14d $debug_python"
+for version in 3.14 3.15; do
+  echo "$version $("$here/provision-python.sh" --version "$version" --print-python)"
+  debug_python="$("$here/provision-python.sh" --version "$version" --print-python-debug \
+    2>/dev/null || true)"
+  [[ -n "$debug_python" ]] && echo "${version}d $debug_python"
+done
 default_python="$(command -v python3)"
 default_tag="$("$default_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 echo "$default_tag $(make_venv "$default_tag" "$default_python")"
