@@ -1,15 +1,31 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds the reader tests and the module for every interpreter of
 # the matrix, and runs every test: the C++ reader suite once, the Python suite per interpreter,
-# the packaging tests, then the robustness checks (valgrind, sanitizers, coverage, fuzzing).
+# the packaging tests, the wheels users install, then the robustness checks (valgrind,
+# sanitizers, coverage, fuzzing). Ends with the time each stage took.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
+timings=()
+stage_name=""
+stage_start=$SECONDS
+# Starts the next stage (none, when called without a name) and notes how long the last one took.
+stage() {
+  if [[ -n "$stage_name" ]]; then
+    timings+=("$(printf '%6d s  %s' $((SECONDS - stage_start)) "$stage_name")")
+  fi
+  stage_name="${1:-}"
+  stage_start=$SECONDS
+  [[ -z "$stage_name" ]] || echo "== $stage_name"
+}
+
+stage "Dependencies and CPython 3.14, 3.15"
 tools/install-deps.sh
-tools/provision-python.sh
+tools/provision-python.sh --version 3.14
+tools/provision-python.sh --version 3.15
 
 status=0
-echo "== C++ reader tests"
+stage "C++ reader tests"
 cmake -S . -B build/cpp-tests -G Ninja -DTARNEX_BUILD_TESTS=ON -DTARNEX_BUILD_MODULE=OFF >/dev/null
 cmake --build build/cpp-tests
 ctest --test-dir build/cpp-tests --output-on-failure -j "$(nproc)" || status=1
@@ -17,30 +33,40 @@ ctest --test-dir build/cpp-tests --output-on-failure -j "$(nproc)" || status=1
 default_tag="$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 beyond_4gib=1  # a value line longer than 4 GiB (8 GB of memory): once, on the first interpreter
 while read -r tag python; do
-  echo "== Python suite on CPython $tag ($python)"
+  stage "Python suite on CPython $tag"
+  echo "   ($python)"
   module_dir="$(tools/build-module.sh "$python" "build/py-$tag")"
   TARNEX_SCALE_BEYOND_4GIB="$beyond_4gib" TARNEX_MODULE_DIR="$PWD/$module_dir" \
     "$python" -m pytest -q -p no:cacheprovider tests/python || status=1
   beyond_4gib=0
-  # A wheel built as users build it, installed into a fresh virtual environment.
+  # A wheel and the sdist built as users build them, each installed into a fresh virtual
+  # environment; the sdist where the system has no fast_float, CMake or Ninja.
   case "$tag" in
-    3.14 | "$default_tag")
-      echo "== Packaging tests on CPython $tag"
+    3.14 | 3.14d | 3.15 | 3.15d | "$default_tag")
+      stage "Packaging tests on CPython $tag"
       "$python" -m pytest -q -p no:cacheprovider tests/packaging || status=1
       ;;
   esac
 done < <(tools/python-matrix.sh)
 
-echo "== valgrind memcheck of the module"
+stage "Wheels: manylinux builds for CPython 3.11 to 3.15, each installed and tested"
+tools/build-wheels.sh || status=1
+
+stage "valgrind memcheck of the module"
 tools/check-valgrind.sh || status=1
 
-echo "== Sanitizers: AddressSanitizer with UndefinedBehaviorSanitizer, and ThreadSanitizer"
+stage "Sanitizers: AddressSanitizer with UndefinedBehaviorSanitizer, and ThreadSanitizer"
 tools/check-sanitizers.sh || status=1
 
-echo "== Coverage of src/ by both suites (at least 95% of lines)"
+stage "Coverage of src/ by both suites (at least 95% of lines)"
 tools/check-coverage.sh || status=1
 
-echo "== Fuzzing: a minute per target"
+stage "Fuzzing: a minute per target"
 tools/install-fuzz-deps.sh
 tools/run-fuzz.sh 60 || status=1
+
+stage
+echo "== Time per stage"
+printf '%s\n' "${timings[@]}"
+printf '%6d s  in all\n' "$SECONDS"
 exit "$status"
