@@ -13,10 +13,11 @@ import os
 import pathlib
 import re
 import shutil
-import subprocess
 import sys
 
 import pytest
+
+from commands import clean_env, run, run_ok
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SUITE = ROOT / "tests" / "python"
@@ -58,28 +59,6 @@ done
 echo "hidden: fast_float headers, {tools}"
 exec "$@"
 """.format(header_roots=" ".join(HEADER_ROOTS), tools=" ".join(HIDDEN_TOOLS))
-
-
-def clean_env(**extra):
-    """The environment minus what would point a child at a build folder or another package."""
-    env = {key: value for key, value in os.environ.items()
-           if key not in ("PYTHONPATH", "PYTHONHOME", "PIP_NO_BUILD_ISOLATION",
-                          "TARNEX_MODULE_DIR", "TARNEX_SCALE_BEYOND_4GIB")}
-    env.update(extra)
-    return env
-
-
-def run(args, **kwargs):
-    return subprocess.run(list(map(str, args)), capture_output=True, text=True,
-                          stdin=subprocess.DEVNULL, check=False, **kwargs)
-
-
-def run_ok(args, **kwargs):
-    completed = run(args, **kwargs)
-    assert completed.returncode == 0, (
-        f"{' '.join(map(str, args))} failed ({completed.returncode}):\n"
-        f"{completed.stdout}\n{completed.stderr}")
-    return completed
 
 
 needs_root = pytest.mark.skipif(

@@ -8,16 +8,16 @@ from the suite of tests/python that runs against every build.
 import importlib.machinery
 import json
 import math
-import os
 import pathlib
 import struct
-import subprocess
 import sys
 import textwrap
 import tomllib
 import zipfile
 
 import pytest
+
+from commands import run, run_ok
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLES = ROOT / "samples"
@@ -86,22 +86,6 @@ MISUSES = [
     ("three_items", 'a, b, c = tarnex.rust_read_vormant("run.plt", 12)', "misc"),
     ("unknown_name", 'tarnex.read_vormant("run.plt", 12)', "attr-defined"),
 ]
-
-
-def run(args, **kwargs):
-    """Runs a command with neither our module path nor a disabled build isolation around."""
-    env = {key: value for key, value in os.environ.items()
-           if key not in ("PYTHONPATH", "PYTHONHOME", "PIP_NO_BUILD_ISOLATION")}
-    return subprocess.run(list(map(str, args)), capture_output=True, text=True, env=env,
-                          stdin=subprocess.DEVNULL, check=False, **kwargs)
-
-
-def run_ok(args, **kwargs):
-    completed = run(args, **kwargs)
-    assert completed.returncode == 0, (
-        f"{' '.join(map(str, args))} failed ({completed.returncode}):\n"
-        f"{completed.stdout}\n{completed.stderr}")
-    return completed
 
 
 def pip(*args):
