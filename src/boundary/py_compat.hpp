@@ -1,4 +1,4 @@
-// The few C-API differences between CPython 3.11 and 3.14, behind one set of names, so that
+// The few C-API differences between CPython 3.11 and 3.15, behind one set of names, so that
 // one source builds for every version and behaves the same from Python's side.
 #pragma once
 
