@@ -119,27 +119,32 @@ build_wheel() {
   if ! "${builder[$version]}" -m build --wheel --outdir "$work/wheels-$version" \
     "${config[@]}" "${source_dir[0]}" >"$log" 2>&1; then
     tail -n 60 "$log" >&2
-    echo "build-wheels: the wheel for CPython $version failed (above: the end of $log)" >&2
+    echo "build-wheels: the wheel for CPython $version failed (above: the end of its log)" >&2
     return 1
   fi
 }
 
 # The first build makes Zig's C runtimes for the target, if its cache has none yet; the others
 # then run two at a time, so that one's compiling fills the other's waits.
-build_wheel "${versions[0]}"
+build_wheel "${versions[0]}" || die "no wheel for CPython ${versions[0]}"
 stage "wheel for CPython ${versions[0]}"
 pids=()
+running=()
+failed=()
 for version in "${versions[@]:1}"; do
   if ((${#pids[@]} >= 2)); then
-    wait "${pids[0]}" || die "a wheel build failed"
+    wait "${pids[0]}" || failed+=("${running[0]}")
     pids=("${pids[@]:1}")
+    running=("${running[@]:1}")
   fi
   build_wheel "$version" &
   pids+=($!)
+  running+=("$version")
 done
-for pid in "${pids[@]}"; do
-  wait "$pid" || die "a wheel build failed"
+for index in "${!pids[@]}"; do
+  wait "${pids[$index]}" || failed+=("${running[$index]}")
 done
+((${#failed[@]} == 0)) || die "no wheel for CPython ${failed[*]}"
 stage "wheels for CPython ${versions[*]:1}"
 # The compiler's warnings, which a successful build would otherwise keep to its log.
 if grep -h "warning:" "$work"/build-*.log | sort -u | grep .; then
