@@ -1,0 +1,14 @@
+"""The native reader: one plot file into a float32 block, without the interpreter lock."""
+
+import sys
+from typing import final
+
+@final
+class Values:
+    """The (steps, parameters) float32 block of a file, exported through the buffer protocol."""
+
+    if sys.version_info >= (3, 12):
+        def __buffer__(self, flags: int, /) -> memoryview: ...
+        def __release_buffer__(self, buffer: memoryview, /) -> None: ...
+
+def read(path: bytes, n_digits: int | None, /) -> tuple[tuple[str, ...], int, Values]: ...
