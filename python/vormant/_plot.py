@@ -99,5 +99,11 @@ def read(path: PathArgument, n_digits: int | None = None) -> Plot:
     """
     width = check_n_digits(n_digits)
     encoded = os.fsencode(path)
-    names, used, values = _reader.read(encoded, width)
+    try:
+        names, used, values = _reader.read(encoded, width)
+    except OSError as error:
+        # Named as the caller named it, the way open() does, not as the bytes handed down.
+        if error.filename == encoded:
+            error.filename = os.fspath(path)
+        raise
     return Plot(names, memoryview(values), used, os.fsdecode(encoded))
