@@ -51,15 +51,16 @@ def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
         raise ValueError(f"errors must be 'raise' or 'return', not {errors!r}")
     width = check_n_digits(n_digits)
     pool_size = _check_workers(workers)
-    # Every path is converted up front: a path of the wrong type is the caller's error, not
-    # the file's.
-    encoded = [os.fsencode(path) for path in paths]
-    if not encoded:
+    items = list(paths)
+    # A path of the wrong type is the caller's error, not the file's: refused before reading.
+    for path in items:
+        os.fsencode(path)
+    if not items:
         return []
-    pool_size = min(pool_size or os.cpu_count() or 1, len(encoded))
-    with progress_bar(len(encoded), progress, "reading") as bar, \
+    pool_size = min(pool_size or os.cpu_count() or 1, len(items))
+    with progress_bar(len(items), progress, "reading") as bar, \
             ThreadPoolExecutor(pool_size, thread_name_prefix="vormant-read") as pool:
-        futures = [pool.submit(read, path, width) for path in encoded]
+        futures = [pool.submit(read, path, width) for path in items]
         try:
             return _collect(futures, errors == "raise", bar.update)
         except BaseException:
