@@ -4,9 +4,9 @@ from __future__ import annotations
 
 import argparse
 import array
-import importlib.util
 import math
 import struct
+from typing import Any
 
 from ._plot import Plot, read
 from ._report import file_error
@@ -26,9 +26,7 @@ def shortest(value: float) -> str:
     return repr(value)
 
 
-def _ranges_numpy(plot: Plot) -> list[Range]:
-    import numpy
-
+def _ranges_numpy(numpy: Any, plot: Plot) -> list[Range]:
     values = plot.to_numpy()
     nans = numpy.isnan(values).sum(axis=0)
     present = ~numpy.isnan(values)
@@ -56,9 +54,11 @@ def _ranges_plain(plot: Plot) -> list[Range]:
 def ranges(plot: Plot) -> list[Range]:
     """Per parameter: the minimum and maximum leaving NaN out (NaN compares false with
     everything, so it would spoil both), and how many NaN there are."""
-    if importlib.util.find_spec("numpy") is not None:
-        return _ranges_numpy(plot)
-    return _ranges_plain(plot)
+    try:
+        import numpy
+    except ImportError:
+        return _ranges_plain(plot)
+    return _ranges_numpy(numpy, plot)
 
 
 def table(plot: Plot) -> list[str]:
@@ -76,14 +76,16 @@ def table(plot: Plot) -> list[str]:
 
 def run(args: argparse.Namespace) -> int:
     status = 0
-    for number, path in enumerate(args.files):
+    tables = 0
+    for path in args.files:
         try:
             plot = read(path, args.n_digits)
         except (OSError, ValueError) as error:
             file_error(path, error)
             status = 1
             continue
-        if number:
+        if tables:
             print()
         print("\n".join(table(plot)))
+        tables += 1
     return status
