@@ -80,11 +80,11 @@ def run(args: argparse.Namespace) -> int:
         jobs = [pool.submit(convert_one, parquet, pyarrow, path, args.n_digits, target)
                 for path, target in zip(args.files, outputs)]
         for path, job in zip(args.files, jobs):
-            error = job.exception()
+            failure = job.exception()
             bar.update()
-            if isinstance(error, Exception):
-                file_error(path, error)
+            if isinstance(failure, Exception):
+                file_error(path, failure)
                 status = 1
-            elif error is not None:
-                raise error
+            elif failure is not None:
+                raise failure
     return status

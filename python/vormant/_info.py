@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import array
+import importlib
 import math
 import struct
 from typing import Any
@@ -55,7 +56,7 @@ def ranges(plot: Plot) -> list[Range]:
     """Per parameter: the minimum and maximum leaving NaN out (NaN compares false with
     everything, so it would spoil both), and how many NaN there are."""
     try:
-        import numpy
+        numpy = importlib.import_module("numpy")
     except ImportError:
         return _ranges_plain(plot)
     return _ranges_numpy(numpy, plot)
@@ -65,8 +66,9 @@ def table(plot: Plot) -> list[str]:
     lines = [plot.path,
              f"  width {plot.n_digits}, {plot.steps} time steps, {plot.parameters} parameters"]
     rows = [("parameter", "min", "max", "NaN")]
-    for name, (low, high, nans) in zip(plot.names, ranges(plot)):
-        rows.append((name, shortest(low), shortest(high), str(nans) if nans else ""))
+    for name, (minimum, maximum, nan_count) in zip(plot.names, ranges(plot)):
+        rows.append((name, shortest(minimum), shortest(maximum),
+                     str(nan_count) if nan_count else ""))
     widths = [max(len(row[i]) for row in rows) for i in range(4)]
     for name, low, high, nans in rows:
         line = f"  {name:<{widths[0]}}  {low:>{widths[1]}}  {high:>{widths[2]}}  {nans}"

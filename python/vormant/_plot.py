@@ -10,9 +10,9 @@ from ._arguments import PathArgument, check_n_digits
 from ._optional import require
 
 if TYPE_CHECKING:
-    import numpy
-    import numpy.typing
-    import pandas
+    import numpy  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import numpy.typing  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 
 class Plot:

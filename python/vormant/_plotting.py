@@ -18,9 +18,7 @@ def _pyplot() -> ModuleType:
     """pyplot on a backend that needs no display."""
     matplotlib = require("matplotlib", "vormant plot", "plot")
     matplotlib.use("Agg")
-    from matplotlib import pyplot
-
-    return pyplot
+    return require("matplotlib.pyplot", "vormant plot", "plot")
 
 
 def find_parameter(plot: Plot, wanted: str) -> int | None:

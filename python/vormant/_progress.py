@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import contextlib
+import importlib
 import sys
 import threading
 from collections.abc import Iterator
@@ -46,10 +47,9 @@ class PlainProgress:
 
 def _tqdm_class() -> Any:
     try:
-        from tqdm import tqdm
+        return importlib.import_module("tqdm").tqdm
     except ImportError:
         return None
-    return tqdm
 
 
 @contextlib.contextmanager

@@ -3,6 +3,8 @@
 import sys
 from typing import final
 
+from typing_extensions import Buffer
+
 @final
 class Values:
     """The (steps, parameters) float32 block of a file, exported through the buffer protocol."""
@@ -11,4 +13,5 @@ class Values:
         def __buffer__(self, flags: int, /) -> memoryview: ...
         def __release_buffer__(self, buffer: memoryview, /) -> None: ...
 
-def read(path: bytes, n_digits: int | None, /) -> tuple[tuple[str, ...], int, Values]: ...
+# The block is typed as what it is used for: a buffer (Values is one from Python 3.12 on).
+def read(path: bytes, n_digits: int | None, /) -> tuple[tuple[str, ...], int, Buffer]: ...

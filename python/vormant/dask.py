@@ -16,8 +16,8 @@ from ._optional import require
 from ._plot import read
 
 if TYPE_CHECKING:
-    import dask.dataframe
-    import pandas
+    import dask.dataframe  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 FILE_COLUMN = "file"
 _FEATURE = "vormant.dask.read_frame"
