@@ -86,6 +86,7 @@ LineStatus LineSource::finish_line(std::string_view& line, bool ended_by_line_fe
     return LineStatus::Error;
   }
   if (ended_by_line_feed && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ++line_number_;
   return LineStatus::Line;
 }
 
