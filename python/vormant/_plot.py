@@ -10,9 +10,9 @@ from ._arguments import PathArgument, check_n_digits
 from ._optional import require
 
 if TYPE_CHECKING:
-    import numpy  # type: ignore[import-not-found, import-untyped, unused-ignore]
-    import numpy.typing  # type: ignore[import-not-found, import-untyped, unused-ignore]
-    import pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import numpy as _numpy  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import numpy.typing as _numpy_typing  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import pandas as _pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 
 class Plot:
@@ -64,13 +64,13 @@ class Plot:
         except ValueError:
             raise KeyError(f"{self._path} has no parameter {name!r}") from None
 
-    def to_numpy(self) -> numpy.typing.NDArray[numpy.float32]:
+    def to_numpy(self) -> _numpy_typing.NDArray[_numpy.float32]:
         """The values as a (steps, parameters) float32 array sharing their memory."""
         numpy_module: Any = require("numpy", "Plot.to_numpy", "numpy")
-        array: numpy.typing.NDArray[numpy.float32] = numpy_module.asarray(self._values)
+        array: _numpy_typing.NDArray[_numpy.float32] = numpy_module.asarray(self._values)
         return array
 
-    def to_pandas(self) -> pandas.DataFrame:
+    def to_pandas(self) -> _pandas.DataFrame:
         """A DataFrame indexed by the time, a float32 column per further parameter.
 
         The frame holds a copy of the values, so it can be changed like any other.
@@ -78,7 +78,7 @@ class Plot:
         pandas_module: Any = require("pandas", "Plot.to_pandas", "pandas")
         array = self.to_numpy()
         index = pandas_module.Index(array[:, 0], name=self._names[0], copy=True)
-        frame: pandas.DataFrame = pandas_module.DataFrame(
+        frame: _pandas.DataFrame = pandas_module.DataFrame(
             array[:, 1:], index=index, columns=list(self._names[1:]), copy=True
         )
         return frame

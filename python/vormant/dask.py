@@ -16,15 +16,15 @@ from ._optional import require
 from ._plot import read
 
 if TYPE_CHECKING:
-    import dask.dataframe  # type: ignore[import-not-found, import-untyped, unused-ignore]
-    import pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import dask.dataframe as _dask_dataframe  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import pandas as _pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 FILE_COLUMN = "file"
 _FEATURE = "vormant.dask.read_frame"
 
 
 def read_frame(paths: Iterable[PathArgument],
-               n_digits: int | None = None) -> dask.dataframe.DataFrame:
+               n_digits: int | None = None) -> _dask_dataframe.DataFrame:
     """A Dask DataFrame of the files at `paths`, one partition per file, in their order.
 
     Indexed by the time (named by its name line), with a categorical column `file` (the path,
@@ -41,7 +41,7 @@ def read_frame(paths: Iterable[PathArgument],
     names = _common_names(files, width)
     file_type = pandas_module.CategoricalDtype(list(dict.fromkeys(files)))
     meta = _empty_frame(pandas_module, names, file_type)
-    frame: dask.dataframe.DataFrame = dataframe.from_map(
+    frame: _dask_dataframe.DataFrame = dataframe.from_map(
         read_partition, files, n_digits=width, names=names, file_type=file_type, meta=meta,
         label="read-plot-file", enforce_metadata=False,
     )
@@ -49,7 +49,7 @@ def read_frame(paths: Iterable[PathArgument],
 
 
 def read_partition(path: str, *, n_digits: int | None, names: tuple[str, ...],
-                   file_type: pandas.CategoricalDtype) -> pandas.DataFrame:
+                   file_type: _pandas.CategoricalDtype) -> _pandas.DataFrame:
     """One file as a partition; runs on the workers."""
     plot = read(path, n_digits)
     if plot.names != names:
@@ -94,7 +94,7 @@ def _names_differ(path: str, names: tuple[str, ...], expected: tuple[str, ...]) 
 
 
 def _empty_frame(pandas_module: Any, names: tuple[str, ...],
-                 file_type: pandas.CategoricalDtype) -> pandas.DataFrame:
+                 file_type: _pandas.CategoricalDtype) -> _pandas.DataFrame:
     numpy_module: Any = require("numpy", _FEATURE, "dask")
     values = numpy_module.empty((0, len(names)), dtype=numpy_module.float32)
     index = pandas_module.Index(values[:, 0], name=names[0])
@@ -102,8 +102,8 @@ def _empty_frame(pandas_module: Any, names: tuple[str, ...],
     return _with_file_column(frame, None, file_type)
 
 
-def _with_file_column(frame: pandas.DataFrame, path: str | None,
-                      file_type: pandas.CategoricalDtype) -> pandas.DataFrame:
+def _with_file_column(frame: _pandas.DataFrame, path: str | None,
+                      file_type: _pandas.CategoricalDtype) -> _pandas.DataFrame:
     pandas_module: Any = require("pandas", _FEATURE, "dask")
     numpy_module: Any = require("numpy", _FEATURE, "dask")
     code = -1 if path is None else file_type.categories.get_loc(path)

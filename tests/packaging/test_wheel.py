@@ -95,7 +95,7 @@ VORMANT_MISUSES = [
     ("path_as_number", "vormant.read(7)", "arg-type"),
     ("names_as_list", 'names: list[str] = vormant.read("run.plt").names', "assignment"),
     ("values_as_text", 'text: str = vormant.read("run.plt").values', "assignment"),
-    ("workers_positional", 'vormant.read_many(["a"], 12, 4)', "misc"),
+    ("workers_positional", 'vormant.read_many(["a"], 12, 4)', "call-overload"),
     ("errors_unknown", 'vormant.read_many(["a"], errors="ignore")', "call-overload"),
     ("error_without_line", 'vormant.PlotFileError("bad", "run.plt")', "call-arg"),
     ("line_as_text", 'text: str = vormant.PlotFileError("bad", "run.plt", 3).line', "assignment"),

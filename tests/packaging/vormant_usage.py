@@ -7,6 +7,7 @@ Type-checked with `mypy --strict` against the installed package, and run on the 
 
 from __future__ import annotations
 
+import array
 import math
 import pathlib
 import sys
@@ -16,8 +17,7 @@ import vormant
 
 
 def column_mean(plot: vormant.Plot, column: int) -> float:
-    rows = plot.values.tolist()
-    values = [row[column] for row in rows]
+    values = array.array("f", plot.values.tobytes())[column::plot.parameters]
     return math.fsum(values) / len(values) if values else math.nan
 
 

@@ -260,6 +260,7 @@ def test_convert_goes_on_past_a_bad_file(cli, plot_file, tmp_path):
 
 
 def test_convert_refuses_two_files_of_one_name(cli, tmp_path):
+    pytest.importorskip("pyarrow")
     twin = tmp_path / "plot-6digits.txt"
     twin.write_bytes(SAMPLE_6.read_bytes())
     result = cli("convert", SAMPLE_6, twin, "-o", tmp_path / "out")

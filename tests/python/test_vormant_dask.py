@@ -1,5 +1,7 @@
 """vormant.dask.read_frame on a real cluster of worker processes."""
 
+import os
+
 import pytest
 from vormant_files import SAMPLE_6, write_plot
 
@@ -9,6 +11,10 @@ import vormant.dask
 dd = pytest.importorskip("dask.dataframe", reason="needs the dask extra")
 distributed = pytest.importorskip("distributed", reason="needs the dask extra")
 pandas = pytest.importorskip("pandas")
+# Worker processes would inherit a preloaded sanitizer runtime along with the libraries of Dask;
+# the reader is checked under the sanitizers by the other tests.
+pytestmark = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                                reason="a cluster of worker processes under AddressSanitizer")
 
 PARAMETERS = 13
 
