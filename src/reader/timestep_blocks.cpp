@@ -137,9 +137,11 @@ bool next_line_or_end(LineSource& source, std::string_view& line, FailurePolicy&
     case LineStatus::Error:
       break;
   }
+  // A failed read loses the line it was reading; an invalid line was taken and counted.
   const IoError& error = source.error();
-  report_failure(policy, {.kind = error.is_system() ? FailureKind::ReadError : FailureKind::InvalidUtf8,
-                          .line = source.line_number() + 1,
+  const bool read_failed = error.is_system();
+  report_failure(policy, {.kind = read_failed ? FailureKind::ReadError : FailureKind::InvalidUtf8,
+                          .line = source.line_number() + (read_failed ? 1 : 0),
                           .io_error = error});
 }
 
