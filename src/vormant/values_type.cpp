@@ -63,7 +63,7 @@ PyType_Slot values_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec values_spec = {
+PyType_Spec values_type_definition = {
     "vormant._reader.Values",
     sizeof(ValuesObject),
     0,
@@ -74,7 +74,7 @@ PyType_Spec values_spec = {
 }  // namespace
 
 PyObject* make_values_type(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &values_spec, nullptr);
+  return PyType_FromModuleAndSpec(module, &values_type_definition, nullptr);
 }
 
 PyObject* new_values(PyTypeObject* type, std::unique_ptr<PlotData> data) noexcept {
