@@ -64,7 +64,7 @@ void read_plot_file(const ReadRequest& request, FailurePolicy& policy, PlotFile&
   LineSource source = open_plot_file(request.path, policy);
   const std::uint64_t parameters = read_parameter_count(source, policy);
   read_parameter_names(source, parameters, policy, request.keep_names ? &file.names : nullptr);
-  file.data.columns.resize(parameters - 1);
+  file.data.parameters = parameters;
   std::optional<std::uint64_t> n_digits = request.n_digits;
   read_timestep_blocks(source, parameters, n_digits, file.data, policy);
   file.n_digits = *n_digits;

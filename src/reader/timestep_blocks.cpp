@@ -1,8 +1,9 @@
 #include "reader/timestep_blocks.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <optional>
-#include <vector>
 
 #include "reader/field_width.hpp"
 #include "text/cut.hpp"
@@ -80,49 +81,34 @@ bool holds_fields(std::string_view line, std::uint64_t count, std::uint64_t widt
   return on_boundaries;
 }
 
-// The values of parameters first .. first + count - 1 from one value line, appended to their
-// arrays. A line that holds all its fields is cut without further checks; any other goes field
-// by field, so that each failure is the one the strict field order meets first.
-void read_line_values(std::string_view line, std::uint64_t first, std::uint64_t count,
-                      std::uint64_t width, PlotData& data, const ValueLineSite& site) {
+// The values of parameters first .. first + count - 1 from one value line, written to their
+// places in `row`. A line that holds all its fields is cut without further checks; any other
+// goes field by field, so that each failure is the one the strict field order meets first.
+void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width,
+                      float* row, const ValueLineSite& site) {
   if (!holds_fields(line, count, width)) {
     for (std::uint64_t field = 0; field < count; ++field) {
-      const float value = field_value(site, line, field, width);
-      const std::uint64_t parameter = first + field;
-      if (parameter == 0) {
-        data.time.push_back(value);
-      } else {
-        data.columns[parameter - 1].push_back(value);
-      }
+      row[field] = field_value(site, line, field, width);
     }
     return;
   }
   // Every field lies within the line, so its offset and width fit std::size_t.
   const auto field_width = static_cast<std::size_t>(width);
   const char* text = line.data();
-  std::uint64_t field = 0;
-  if (first == 0) {
-    const Binary32Parse parsed = parse_binary32_field({text, field_width});
-    if (!parsed.ok) fail_to_parse(site, line, 0, {text, field_width}, parsed.error);
-    data.time.push_back(parsed.value);
-    text += field_width;
-    field = 1;
-  }
-  std::vector<float>* column = data.columns.data() + (first + field - 1);
-  for (; field < count; ++field, ++column, text += field_width) {
+  for (std::uint64_t field = 0; field < count; ++field, text += field_width) {
     const Binary32Parse parsed = parse_binary32_field({text, field_width});
     if (!parsed.ok) fail_to_parse(site, line, field, {text, field_width}, parsed.error);
-    column->push_back(parsed.value);
+    row[field] = parsed.value;
   }
 }
 
 void read_block_values(LineSource& source, std::string_view value_line, std::uint64_t step_line,
-                       std::uint64_t parameters, std::uint64_t n_digits, PlotData& data,
+                       std::uint64_t parameters, std::uint64_t n_digits, float* row,
                        FailurePolicy& policy) {
   for (std::uint64_t first = 0; first < parameters; first += kFieldsPerLine) {
     if (first != 0) value_line = require_value_line(source, step_line, policy);
     const std::uint64_t count = std::min(kFieldsPerLine, parameters - first);
-    read_line_values(value_line, first, count, n_digits, data,
+    read_line_values(value_line, count, n_digits, row + first,
                      {policy, source.line_number(), first});
   }
 }
@@ -151,9 +137,11 @@ bool next_line_or_end(LineSource& source, std::string_view& line, FailurePolicy&
     case LineStatus::Error:
       break;
   }
+  // A failed read loses the line it was reading; an invalid line was taken and counted.
   const IoError& error = source.error();
-  report_failure(policy, {.kind = error.is_system() ? FailureKind::ReadError : FailureKind::InvalidUtf8,
-                          .line = source.line_number() + 1,
+  const bool read_failed = error.is_system();
+  report_failure(policy, {.kind = read_failed ? FailureKind::ReadError : FailureKind::InvalidUtf8,
+                          .line = source.line_number() + (read_failed ? 1 : 0),
                           .io_error = error});
 }
 
@@ -171,13 +159,17 @@ std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy) {
+  // Every row holds P values in memory, so P fits std::size_t once a row has been made.
   std::string_view lead_line;
   while (next_line_or_end(source, lead_line, policy)) {
     const std::uint64_t step_line = source.line_number();
     const std::string_view value_line = require_value_line(source, step_line, policy);
     if (!n_digits) n_digits = width_told_by(source, value_line, parameters, policy);
-    read_block_values(source, value_line, step_line, parameters, *n_digits, data, policy);
+    if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+    float* const row = data.values.append(static_cast<std::size_t>(parameters));
+    read_block_values(source, value_line, step_line, parameters, *n_digits, row, policy);
   }
+  data.values.shrink_to_fit();
   if (!n_digits) {
     report_failure(policy,
                    {.kind = FailureKind::WidthUnknown, .line = source.line_number() + 1});

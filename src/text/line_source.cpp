@@ -81,12 +81,12 @@ LineStatus LineSource::next(std::string_view& line) {
 }
 
 LineStatus LineSource::finish_line(std::string_view& line, bool ended_by_line_feed) {
+  ++line_number_;
   if (!is_valid_utf8(line)) {
     error_ = IoError::invalid_data();
     return LineStatus::Error;
   }
   if (ended_by_line_feed && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-  ++line_number_;
   return LineStatus::Line;
 }
 

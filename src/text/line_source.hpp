@@ -48,7 +48,8 @@ class LineSource {
   // line's bytes are lost) or a line that is not valid UTF-8 (its bytes are consumed).
   LineStatus next(std::string_view& line);
   const IoError& error() const noexcept { return error_; }
-  // The 1-based number of the last line handed out; 0 before the first.
+  // The 1-based number of the last line taken from the file: handed out, or refused as invalid
+  // UTF-8. 0 before the first.
   std::uint64_t line_number() const noexcept { return line_number_; }
 
  private:

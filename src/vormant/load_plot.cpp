@@ -11,8 +11,7 @@ LoadedPlot read_rows(std::string_view path, std::optional<std::uint64_t> n_digit
   PlotFile file;
   ThrowingFailurePolicy policy(file.names);
   read_plot_file({.path = path, .n_digits = n_digits, .keep_names = true}, policy, file);
-  FloatRows rows = rows_of(file.data);
-  return {std::move(file.names), file.n_digits, std::move(rows)};
+  return {std::move(file.names), file.n_digits, std::move(file.data)};
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "vormant/float_rows.hpp"
+#include "reader/plot_data.hpp"
 #include "vormant/plot_file_failure.hpp"
 
 namespace tarnex::vormant {
@@ -17,7 +17,7 @@ namespace tarnex::vormant {
 struct LoadedPlot {
   std::vector<std::string> names;
   std::uint64_t n_digits;
-  FloatRows rows;
+  PlotData data;  // row-major, P values per time step
 };
 
 struct OutOfMemory {};

@@ -82,12 +82,12 @@ PyObject* names_tuple(const std::vector<std::string>& names) noexcept {
   return tuple;
 }
 
-// (names, n_digits, values) for a file read; takes over its rows.
+// (names, n_digits, values) for a file read; takes over its values.
 PyObject* result_of(PyObject* module, LoadedPlot& plot) noexcept {
-  std::unique_ptr<FloatRows> rows(new (std::nothrow) FloatRows(std::move(plot.rows)));
-  if (rows == nullptr) return PyErr_NoMemory();
+  std::unique_ptr<PlotData> data(new (std::nothrow) PlotData(std::move(plot.data)));
+  if (data == nullptr) return PyErr_NoMemory();
   PyObject* values =
-      new_values(reinterpret_cast<PyTypeObject*>(state_of(module)->values_type), std::move(rows));
+      new_values(reinterpret_cast<PyTypeObject*>(state_of(module)->values_type), std::move(data));
   if (values == nullptr) return nullptr;
   PyObject* names = names_tuple(plot.names);
   if (names == nullptr) {

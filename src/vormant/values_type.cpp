@@ -5,7 +5,7 @@ namespace {
 
 struct ValuesObject {
   PyObject_HEAD
-  FloatRows* rows;
+  PlotData* data;  // owned
   // What the buffer's shape and strides point at, for as long as the object lives.
   Py_ssize_t shape[2];
   Py_ssize_t strides[2];
@@ -22,19 +22,18 @@ float empty_block[1];
 ValuesObject* as_values(PyObject* self) noexcept { return reinterpret_cast<ValuesObject*>(self); }
 
 // A C-contiguous block is also Fortran-contiguous only when it has at most one row or column.
-bool is_fortran_contiguous(const FloatRows& rows) noexcept {
-  return rows.rows() <= 1 || rows.columns() <= 1;
+bool is_fortran_contiguous(const ValuesObject& values) noexcept {
+  return values.shape[0] <= 1 || values.shape[1] <= 1;
 }
 
 int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
   ValuesObject* values = as_values(self);
-  const FloatRows& rows = *values->rows;
-  if ((flags & PyBUF_F_CONTIGUOUS) == PyBUF_F_CONTIGUOUS && !is_fortran_contiguous(rows)) {
+  if ((flags & PyBUF_F_CONTIGUOUS) == PyBUF_F_CONTIGUOUS && !is_fortran_contiguous(*values)) {
     view->obj = nullptr;
     PyErr_SetString(PyExc_BufferError, "Values is C-contiguous, not Fortran-contiguous");
     return -1;
   }
-  float* data = values->rows->data();
+  float* data = values->data->values.data();
   view->buf = data != nullptr ? data : empty_block;
   view->obj = Py_NewRef(self);
   view->len = values->shape[0] * values->strides[0];
@@ -52,7 +51,7 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
 
 void dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
-  delete as_values(self)->rows;
+  delete as_values(self)->data;
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -64,7 +63,7 @@ PyType_Slot values_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec values_spec = {
+PyType_Spec values_type_definition = {
     "vormant._reader.Values",
     sizeof(ValuesObject),
     0,
@@ -75,19 +74,20 @@ PyType_Spec values_spec = {
 }  // namespace
 
 PyObject* make_values_type(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &values_spec, nullptr);
+  return PyType_FromModuleAndSpec(module, &values_type_definition, nullptr);
 }
 
-PyObject* new_values(PyTypeObject* type, std::unique_ptr<FloatRows> rows) noexcept {
+PyObject* new_values(PyTypeObject* type, std::unique_ptr<PlotData> data) noexcept {
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
   ValuesObject* values = as_values(self);
-  const auto columns = static_cast<Py_ssize_t>(rows->columns());
-  values->shape[0] = static_cast<Py_ssize_t>(rows->rows());
+  // Every value is in memory, so both dimensions and the block's size fit Py_ssize_t.
+  const auto columns = static_cast<Py_ssize_t>(data->parameters);
+  values->shape[0] = static_cast<Py_ssize_t>(data->steps());
   values->shape[1] = columns;
   values->strides[0] = columns * static_cast<Py_ssize_t>(sizeof(float));
   values->strides[1] = sizeof(float);
-  values->rows = rows.release();
+  values->data = data.release();
   return self;
 }
 

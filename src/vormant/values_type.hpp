@@ -1,4 +1,4 @@
-// vormant._reader.Values: owns a file's FloatRows and exports them through the buffer protocol
+// vormant._reader.Values: owns a file's values and exports them through the buffer protocol
 // as a writable, C-contiguous (T, P) block of format "f", so that memoryview and NumPy share
 // the memory without a copy.
 #pragma once
@@ -6,14 +6,14 @@
 #include <memory>
 
 #include "boundary/py_compat.hpp"
-#include "vormant/float_rows.hpp"
+#include "reader/plot_data.hpp"
 
 namespace tarnex::vormant {
 
 // Makes the Values type for `module`; a new reference, or null with an exception set.
 PyObject* make_values_type(PyObject* module) noexcept;
 
-// A new Values object of `type` that takes over `rows`; null with an exception set.
-PyObject* new_values(PyTypeObject* type, std::unique_ptr<FloatRows> rows) noexcept;
+// A new Values object of `type` that takes over `data`; null with an exception set.
+PyObject* new_values(PyTypeObject* type, std::unique_ptr<PlotData> data) noexcept;
 
 }  // namespace tarnex::vormant
