@@ -12,7 +12,7 @@ from typing import Any
 from ._optional import require
 from ._plot import Plot, read
 from ._progress import progress_bar
-from ._report import file_error, missing_library, usage_error
+from ._report import file_error, missing_library, usage_error, write_error
 
 # Keys of the Parquet file's key-value metadata.
 N_DIGITS_KEY = b"vormant.n_digits"
@@ -50,9 +50,22 @@ def targets(files: list[str], output: str) -> list[str] | str:
     return [str(folder / name) for name in names]
 
 
+class WriteFailure(Exception):
+    """The Parquet file could not be written (as opposed to the plot file read)."""
+
+    def __init__(self, target: str, error: OSError) -> None:
+        super().__init__(target, error)
+        self.target = target
+        self.error = error
+
+
 def convert_one(parquet: Any, pyarrow: Any, path: str, n_digits: int | None,
                 target: str) -> None:
-    parquet.write_table(table(pyarrow, read(path, n_digits)), target)
+    content = table(pyarrow, read(path, n_digits))
+    try:
+        parquet.write_table(content, target)
+    except OSError as error:
+        raise WriteFailure(target, error) from error
 
 
 def run(args: argparse.Namespace) -> int:
@@ -68,7 +81,7 @@ def run(args: argparse.Namespace) -> int:
         try:
             os.makedirs(args.output, exist_ok=True)
         except OSError as error:
-            file_error(args.output, error)
+            write_error(args.output, error)
             return 1
     show = args.progress if args.progress is not None else (
         len(args.files) > 1 and sys.stderr.isatty())
@@ -82,7 +95,10 @@ def run(args: argparse.Namespace) -> int:
         for path, job in zip(args.files, jobs):
             failure = job.exception()
             bar.update()
-            if isinstance(failure, Exception):
+            if isinstance(failure, WriteFailure):
+                write_error(failure.target, failure.error)
+                status = 1
+            elif isinstance(failure, Exception):
                 file_error(path, failure)
                 status = 1
             elif failure is not None:

@@ -7,7 +7,7 @@ from types import ModuleType
 
 from ._optional import require
 from ._plot import Plot, read
-from ._report import file_error, missing_library, usage_error
+from ._report import file_error, missing_library, usage_error, write_error
 
 DEFAULT_PARAMETERS = 3
 FIGURE_INCHES = (8, 4.5)
@@ -72,7 +72,7 @@ def run(args: argparse.Namespace) -> int:
     try:
         draw(pyplot, plot, chosen, args.output)
     except OSError as error:
-        file_error(args.output, error)
+        write_error(args.output, error)
         return 1
     print(f"plot written to {args.output}")
     return 0

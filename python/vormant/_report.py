@@ -23,6 +23,10 @@ def file_error(path: str, error: Exception) -> None:
     print(f"{PROG}: error: {failure_text(path, error)}", file=sys.stderr)
 
 
+def write_error(target: str, error: OSError) -> None:
+    print(f"{PROG}: error: cannot write {target}: {error.strerror or error}", file=sys.stderr)
+
+
 def usage_error(command: str, message: str) -> int:
     print(f"{PROG} {command}: error: {message}", file=sys.stderr)
     return 2

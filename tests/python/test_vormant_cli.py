@@ -191,7 +191,7 @@ def test_plot_without_matplotlib_says_so_and_reads_nothing(cli, tmp_path):
 def test_plot_failures_exit_1(cli, plot_file, tmp_path, where):
     if where == "folder":
         path, out = SAMPLE_6, tmp_path / "no-such-folder" / "plot.png"
-        expected = f"vormant: error: {out}: No such file or directory\n"
+        expected = f"vormant: error: cannot write {out}: No such file or directory\n"
     else:
         path, out = plot_file(" VORMANT PLOT FILE   0\n"), tmp_path / "plot.png"
         expected = f"vormant: error: {path}, line 1"
@@ -257,6 +257,21 @@ def test_convert_goes_on_past_a_bad_file(cli, plot_file, tmp_path):
     assert result.stderr.startswith(f"vormant: error: {bad}, line 1")
     assert sorted(p.name for p in out.iterdir()) == ["plot-6digits.parquet",
                                                       "plot-9digits.parquet"]
+
+
+@pytest.mark.parametrize("several", [False, True], ids=["one-file", "several"])
+def test_convert_reports_what_it_cannot_write(cli, tmp_path, several):
+    pytest.importorskip("pyarrow")
+    if several:
+        out = tmp_path / "a-file"
+        out.write_text("")
+        sources, reason = [SAMPLE_6, SAMPLE_9], "File exists"
+    else:
+        out, sources, reason = tmp_path / "absent" / "x.parquet", [SAMPLE_6], ""
+    result = cli("convert", *sources, "-o", out)
+    assert (result.returncode, result.stdout) == (1, "")
+    assert result.stderr.startswith(f"vormant: error: cannot write {out}: {reason}")
+    assert result.stderr.count("\n") == 1
 
 
 def test_convert_refuses_two_files_of_one_name(cli, tmp_path):
