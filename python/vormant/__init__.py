@@ -11,9 +11,10 @@ command line.
 
 from __future__ import annotations
 
+from . import dask  # imports Dask itself only when a frame is made
 from ._errors import PlotFileError
 from ._many import read_many
 from ._plot import Plot, read
 from ._version import __version__
 
-__all__ = ["Plot", "PlotFileError", "__version__", "read", "read_many"]
+__all__ = ["Plot", "PlotFileError", "__version__", "dask", "read", "read_many"]

@@ -217,3 +217,16 @@ except ImportError as error:
     completed = subprocess.run([sys.executable, "-c", code, extra], capture_output=True,
                                text=True, env=child_environment(), check=True)
     assert completed.stdout == f'Plot.{method} needs {extra}: pip install "tarnex[{extra}]"\n'
+
+
+def test_optional_libraries_are_imported_only_when_needed():
+    code = f"""
+import sys
+import vormant, vormant.cli
+vormant.read({str(SAMPLE_6)!r}); vormant.read_many([{str(SAMPLE_9)!r}])
+print(sorted(name for name in ("numpy", "pandas", "dask", "pyarrow", "matplotlib", "tqdm")
+             if name in sys.modules))
+"""
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                               env=child_environment(), check=True)
+    assert completed.stdout == "[]\n"
