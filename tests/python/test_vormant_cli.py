@@ -9,7 +9,7 @@ import sys
 
 import pytest
 from conftest import child_environment
-from vormant_files import SAMPLE_6, SAMPLE_9, write_plot
+from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
 
 import vormant
 
@@ -26,13 +26,7 @@ def cli(tmp_path_factory):
     hidden = tmp_path_factory.mktemp("hidden")
 
     def run(*args, hide=()):
-        env = child_environment()
-        if hide:
-            folder = hidden / "-".join(hide)
-            folder.mkdir(exist_ok=True)
-            for name in hide:
-                (folder / f"{name}.py").write_text(f'raise ImportError("{name} is hidden")\n')
-            env["PYTHONPATH"] = f"{folder}:{env['PYTHONPATH']}"
+        env = hiding(child_environment(), hidden, hide) if hide else child_environment()
         env["PYTHONIOENCODING"] = "utf-8"
         env.pop("MPLBACKEND", None)
         return subprocess.run([sys.executable, "-m", "vormant", *map(str, args)],

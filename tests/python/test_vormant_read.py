@@ -9,7 +9,8 @@ import sys
 
 import pytest
 from conftest import child_environment
-from vormant_files import SAMPLE_6, SAMPLE_9, SAMPLE_WIDTHS, assert_same_values, write_plot
+from vormant_files import (SAMPLE_6, SAMPLE_9, SAMPLE_WIDTHS, assert_same_values, hiding,
+                           write_plot)
 
 import vormant
 
@@ -195,27 +196,17 @@ def test_index_of_a_name():
         plot.index("PARAM0004")
 
 
-HIDE = """
-import sys
-class Hide:
-    def find_spec(self, name, path=None, target=None):
-        if name.partition(".")[0] in sys.argv[1].split(","):
-            raise ImportError(f"{name} is hidden here")
-sys.meta_path.insert(0, Hide())
-"""
-
-
 @pytest.mark.parametrize("method, extra", [("to_numpy", "numpy"), ("to_pandas", "pandas")])
-def test_missing_extra_is_named(method, extra):
-    code = HIDE + f"""
+def test_missing_extra_is_named(tmp_path, method, extra):
+    code = f"""
 import vormant
 try:
     vormant.read({str(SAMPLE_6)!r}).{method}()
 except ImportError as error:
     print(error)
 """
-    completed = subprocess.run([sys.executable, "-c", code, extra], capture_output=True,
-                               text=True, env=child_environment(), check=True)
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                               env=hiding(child_environment(), tmp_path, [extra]), check=True)
     assert completed.stdout == f'Plot.{method} needs {extra}: pip install "tarnex[{extra}]"\n'
 
 

@@ -20,6 +20,15 @@ def write_plot(folder, parameters, steps, width, seed=1, name=None):
     return str(path)
 
 
+def hiding(env, folder, names):
+    """`env` with a module path on which importing any of `names` fails."""
+    folder = pathlib.Path(folder) / "-".join(names)
+    folder.mkdir(exist_ok=True)
+    for name in names:
+        (folder / f"{name}.py").write_text(f'raise ImportError("{name} is hidden")\n')
+    return {**env, "PYTHONPATH": f"{folder}:{env['PYTHONPATH']}"}
+
+
 def bits(value):
     """A float as the bits of its binary64: -0.0 differs from 0.0, NaN equals itself."""
     return struct.pack("<d", value)
