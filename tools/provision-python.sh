@@ -9,7 +9,8 @@
 #
 # Then it makes virtual environments with the test dependencies (XY is the version without its
 # dot: 314 for 3.14, 315 for 3.15):
-#   $TARNEX_CACHE/venvXY     pytest hypothesis scikit-build-core numpy matplotlib build
+#   $TARNEX_CACHE/venvXY     pytest hypothesis scikit-build-core numpy matplotlib build, and
+#                            what vormant's optional features need: pandas pyarrow dask tqdm
 #   $TARNEX_CACHE/venvXYd    pytest build (debug interpreter, when it runs)
 # and writes the CMake arguments that build extension modules for each interpreter:
 #   $TARNEX_CACHE/cpythonXY/cmake-args.txt     (release)
@@ -76,8 +77,10 @@ set_version() {
   DEBUG_PACKAGES=("python$v-dbg" "libpython$v-dbg")
 }
 
-readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy matplotlib build)
-readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib, build"
+readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy matplotlib build pandas pyarrow
+  "dask[dataframe,distributed]" tqdm)
+readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib, build, pandas, \
+pyarrow, dask.dataframe, distributed, tqdm"
 readonly DEBUG_TEST_PACKAGES=(pytest build)
 readonly DEBUG_TEST_MODULES="pytest, build"
 
