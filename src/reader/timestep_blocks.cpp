@@ -8,6 +8,7 @@
 #include "reader/messages.hpp"
 #include "text/cut.hpp"
 #include "text/numbers.hpp"
+#include "text/simd/fast_fields.hpp"
 #include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
@@ -67,8 +68,19 @@ void read_line_values(std::string_view line, std::uint64_t first, std::uint64_t 
   // Every field lies within the line, so its offset and width fit std::size_t.
   const auto field_width = static_cast<std::size_t>(width);
   const char* text = line.data();
-  std::uint64_t field = 0;
-  if (first == 0) {
+  // The leading fields in the common shape, converted at once; the exact path takes the rest.
+  float fast_values[kFieldsPerLine];
+  const std::size_t fast_count =
+      convert_fast_fields(text, line.size(), static_cast<std::size_t>(count), field_width,
+                          fast_values);
+  for (std::size_t field = 0; field < fast_count; ++field) {
+    const std::uint64_t parameter = first + field;
+    (parameter == 0 ? data.time : data.columns[parameter - 1]).push_back(fast_values[field]);
+  }
+  if (fast_count == count) return;
+  text += fast_count * field_width;
+  std::uint64_t field = fast_count;
+  if (first + field == 0) {
     const Binary32Parse parsed = parse_binary32_field({text, field_width});
     if (!parsed.ok) fail_to_parse(parsed.error);
     data.time.push_back(parsed.value);
