@@ -191,7 +191,7 @@ void BM_ReadPlotFile(benchmark::State& state) {
   const std::string path = plot_files().path(parameters, steps, width);
   for (auto _ : state) {
     PlotData data = read_plot_file(path, static_cast<std::uint64_t>(width));
-    benchmark::DoNotOptimize(data.time.data());
+    benchmark::DoNotOptimize(data.values.data());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * parameters * steps);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

@@ -52,7 +52,7 @@ PlotData read_plot_file(std::string_view path, std::uint64_t n_digits) {
   const std::uint64_t parameters = read_parameter_count(source);
   skip_parameter_names(source, parameters);
   PlotData data;
-  data.columns.resize(parameters - 1);
+  data.parameters = parameters;
   read_timestep_blocks(source, parameters, n_digits, data);
   return data;
 }

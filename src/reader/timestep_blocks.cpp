@@ -1,8 +1,9 @@
 #include "reader/timestep_blocks.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <optional>
-#include <vector>
 
 #include "boundary/fatal_error.hpp"
 #include "reader/messages.hpp"
@@ -48,59 +49,36 @@ bool holds_fields(std::string_view line, std::uint64_t count, std::uint64_t widt
   return on_boundaries;
 }
 
-// The values of parameters first .. first + count - 1 from one value line, appended to their
-// arrays. A line that holds all its fields is cut without further checks; any other goes field
-// by field, so that each failure is the one the strict field order meets first.
-void read_line_values(std::string_view line, std::uint64_t first, std::uint64_t count,
-                      std::uint64_t width, PlotData& data) {
+// The values of parameters first .. first + count - 1 from one value line, written to their
+// places in `row`. A line that holds all its fields is cut without further checks; any other
+// goes field by field, so that each failure is the one the strict field order meets first.
+void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width,
+                      float* row) {
   if (!holds_fields(line, count, width)) {
     for (std::uint64_t field = 0; field < count; ++field) {
-      const float value = field_value(line, field, width);
-      const std::uint64_t parameter = first + field;
-      if (parameter == 0) {
-        data.time.push_back(value);
-      } else {
-        data.columns[parameter - 1].push_back(value);
-      }
+      row[field] = field_value(line, field, width);
     }
     return;
   }
-  // Every field lies within the line, so its offset and width fit std::size_t.
+  // Every field lies within the line, so its offset and width fit std::size_t. The leading
+  // fields in the common shape are converted at once; the exact path takes the rest.
   const auto field_width = static_cast<std::size_t>(width);
-  const char* text = line.data();
-  // The leading fields in the common shape, converted at once; the exact path takes the rest.
-  float fast_values[kFieldsPerLine];
-  const std::size_t fast_count =
-      convert_fast_fields(text, line.size(), static_cast<std::size_t>(count), field_width,
-                          fast_values);
-  for (std::size_t field = 0; field < fast_count; ++field) {
-    const std::uint64_t parameter = first + field;
-    (parameter == 0 ? data.time : data.columns[parameter - 1]).push_back(fast_values[field]);
-  }
-  if (fast_count == count) return;
-  text += fast_count * field_width;
-  std::uint64_t field = fast_count;
-  if (first + field == 0) {
+  const std::size_t fast_count = convert_fast_fields(
+      line.data(), line.size(), static_cast<std::size_t>(count), field_width, row);
+  const char* text = line.data() + fast_count * field_width;
+  for (std::uint64_t field = fast_count; field < count; ++field, text += field_width) {
     const Binary32Parse parsed = parse_binary32_field({text, field_width});
     if (!parsed.ok) fail_to_parse(parsed.error);
-    data.time.push_back(parsed.value);
-    text += field_width;
-    field = 1;
-  }
-  std::vector<float>* column = data.columns.data() + (first + field - 1);
-  for (; field < count; ++field, ++column, text += field_width) {
-    const Binary32Parse parsed = parse_binary32_field({text, field_width});
-    if (!parsed.ok) fail_to_parse(parsed.error);
-    column->push_back(parsed.value);
+    row[field] = parsed.value;
   }
 }
 
 void read_block_values(LineSource& source, std::string_view value_line,
-                       std::uint64_t parameters, std::uint64_t n_digits, PlotData& data) {
+                       std::uint64_t parameters, std::uint64_t n_digits, float* row) {
   for (std::uint64_t first = 0; first < parameters; first += kFieldsPerLine) {
     if (first != 0) value_line = require_value_line(source);
     const std::uint64_t count = std::min(kFieldsPerLine, parameters - first);
-    read_line_values(value_line, first, count, n_digits, data);
+    read_line_values(value_line, count, n_digits, row + first);
   }
 }
 
@@ -126,10 +104,15 @@ std::string_view require_value_line(LineSource& source) {
 
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters, std::uint64_t n_digits,
                           PlotData& data) {
+  // Every row holds P values in memory, so P fits std::size_t once a row has been made.
   std::string_view lead_line;
   while (next_line_or_end(source, lead_line)) {
-    read_block_values(source, require_value_line(source), parameters, n_digits, data);
+    const std::string_view first_value_line = require_value_line(source);
+    if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+    float* const row = data.values.append(static_cast<std::size_t>(parameters));
+    read_block_values(source, first_value_line, parameters, n_digits, row);
   }
+  data.values.shrink_to_fit();
 }
 
 }  // namespace tarnex

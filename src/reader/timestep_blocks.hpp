@@ -9,7 +9,7 @@
 
 namespace tarnex {
 
-// Appends one value to `data.time` and to every column per block until the file ends where
+// Appends one row of `parameters` values to `data.values` per block until the file ends where
 // a lead line would begin. `parameters` is at least 1.
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters, std::uint64_t n_digits,
                           PlotData& data);

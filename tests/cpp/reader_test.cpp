@@ -53,11 +53,10 @@ TEST_P(FileShapes, EveryValueLandsInItsColumn) {
   const int blocks = 7;
   const PlotData data =
       read_plot_file(dir.write("plot.txt", plot_file(parameters, blocks, width, eol)), width);
-  ASSERT_EQ(data.time.size(), static_cast<std::size_t>(blocks));
-  ASSERT_EQ(data.columns.size(), static_cast<std::size_t>(parameters - 1));
+  ASSERT_EQ(data.parameters, static_cast<std::uint64_t>(parameters));
+  ASSERT_EQ(data.values.size(), static_cast<std::size_t>(blocks * parameters));
   for (int b = 0; b < blocks; ++b) {
-    EXPECT_EQ(data.time[b], (b + 1) * 100.0f);
-    for (int p = 1; p < parameters; ++p) EXPECT_EQ(data.columns[p - 1][b], (b + 1) * 100.0f + p);
+    for (int p = 0; p < parameters; ++p) EXPECT_EQ(data.value(b, p), (b + 1) * 100.0f + p);
   }
 }
 
@@ -81,8 +80,8 @@ std::string outcome(const std::string& path, std::uint64_t n_digits) {
   CapturedFd quiet_stderr(STDERR_FILENO);
   try {
     const PlotData data = read_plot_file(path, n_digits);
-    for (const auto& column : data.columns) EXPECT_EQ(column.size(), data.time.size());
-    return "ok " + std::to_string(data.time.size()) + " " + std::to_string(data.columns.size());
+    EXPECT_EQ(data.values.size(), data.steps() * data.parameters);
+    return "ok " + std::to_string(data.steps()) + " " + std::to_string(data.parameters - 1);
   } catch (const FatalError& error) {
     return error.message();
   }
@@ -235,7 +234,7 @@ TEST(Reader, ValuesAreCorrectlyRoundedBinary32) {
     const PlotData data = read_plot_file(dir.write("plot.txt", file), width);
     const std::size_t base = texts.size() - 6000;
     for (std::size_t i = 0; i < 6000; ++i) {
-      const float value = i % 3 == 0 ? data.time[i / 3] : data.columns[i % 3 - 1][i / 3];
+      const float value = data.value(i / 3, i % 3);
       const std::string& text = texts[base + i];
       ASSERT_EQ(std::bit_cast<std::uint32_t>(value),
                 reference.bits(text.substr(text.find_first_not_of(' '))))

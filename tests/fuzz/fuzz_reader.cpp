@@ -97,18 +97,23 @@ std::vector<std::uint32_t> bits_of(const std::vector<float>& values) {
 
 void check_values(const tarnex::PlotData& data, const tarnex::fuzz::Expected& expected,
                   std::uint64_t n_digits) {
-  if (data.columns.size() != expected.columns.size()) {
-    mismatch("columns: " + std::to_string(data.columns.size()) + ", expected " +
+  if (data.parameters != expected.columns.size() + 1) {
+    mismatch("columns: " + std::to_string(data.parameters - 1) + ", expected " +
                  std::to_string(expected.columns.size()),
              n_digits);
   }
-  if (bits_of(data.time) != expected.time) mismatch("time values differ", n_digits);
-  for (std::size_t column = 0; column < data.columns.size(); ++column) {
-    if (data.columns[column].size() != data.time.size()) {
-      mismatch("column " + std::to_string(column) + " is not as long as time", n_digits);
+  if (data.values.size() != data.steps() * data.parameters) {
+    mismatch("the values do not make whole rows", n_digits);
+  }
+  for (std::size_t parameter = 0; parameter < data.parameters; ++parameter) {
+    std::vector<float> column;
+    for (std::size_t step = 0; step < data.steps(); ++step) {
+      column.push_back(data.value(step, parameter));
     }
-    if (bits_of(data.columns[column]) != expected.columns[column]) {
-      mismatch("values of column " + std::to_string(column) + " differ", n_digits);
+    const std::vector<std::uint32_t>& wanted =
+        parameter == 0 ? expected.time : expected.columns[parameter - 1];
+    if (bits_of(column) != wanted) {
+      mismatch("values of parameter " + std::to_string(parameter) + " differ", n_digits);
     }
   }
 }

@@ -67,11 +67,11 @@ SMALL_FILE = "2\nt\nv\nlead\n         1.5        -2.0\n"
 
 MEMORY_REFUSED = CAPPED_CHILD + """
 descriptors = len(os.listdir("/proc/self/fd"))
-# Room for the interpreter to go on, not for the reader's columns of the big file.
+# Room for the interpreter to go on, not for the reader's values of the big file.
 cap_address_space(48)
 for _ in range(3):
     try:
-        tarnex.rust_read_vormant(big, 12)
+        tarnex.rust_read_vormant(big, 1)
         print("returned")
     except BaseException as e:
         print(type(e).__name__, e.args)
@@ -82,11 +82,11 @@ print(len(os.listdir("/proc/self/fd")) == descriptors)
 
 @address_space_cap
 def test_memory_refused_is_memory_error_and_the_interpreter_goes_on(run_python, tmp_path):
-    # Eight million parameter name lines: the reader then needs 192 MB for its empty columns.
+    # Sixteen million one-byte values: 64 MB as binary32, more than the reader is given.
     big = tmp_path / "big.txt"
     with open(big, "wb") as out:
-        out.write(b"8000000\n")
-        out.write(b"\n" * 8_000_000)
+        out.write(b"1\nt\n")
+        out.write(b"\n5\n" * 16_000_000)
     small = tmp_path / "small.txt"
     small.write_text(SMALL_FILE)
     child = run_python(MEMORY_REFUSED, str(big), str(small))

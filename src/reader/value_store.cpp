@@ -1,0 +1,126 @@
+#include "reader/value_store.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#define TARNEX_STORE_MAPPED 1
+#else
+#define TARNEX_STORE_MAPPED 0
+#endif
+
+namespace tarnex {
+namespace {
+
+constexpr std::size_t kValueBytes = sizeof(float);
+constexpr std::size_t kFirstCapacityBytes = std::size_t{64} << 10;
+constexpr std::size_t kMostValues = std::numeric_limits<std::size_t>::max() / (2 * kValueBytes);
+
+std::size_t page_size() noexcept {
+#if TARNEX_STORE_MAPPED
+  static const std::size_t size = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+#else
+  return 4096;
+#endif
+}
+
+std::size_t round_up_to_pages(std::size_t bytes) noexcept {
+  const std::size_t page = page_size();
+  return (bytes + page - 1) / page * page;
+}
+
+// A new block of `new_bytes` holding the first `old_bytes` of `block` (which may be null), or
+// null when there is no memory for it. The old block is gone when a new one is returned.
+void* resize_block(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept {
+#if TARNEX_STORE_MAPPED
+  void* const moved = block == nullptr
+                          ? ::mmap(nullptr, new_bytes, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                          : ::mremap(block, old_bytes, new_bytes, MREMAP_MAYMOVE);
+  return moved == MAP_FAILED ? nullptr : moved;
+#else
+  (void)old_bytes;
+  return std::realloc(block, new_bytes);
+#endif
+}
+
+}  // namespace
+
+ValueStore::ValueStore(ValueStore&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      discarded_(std::exchange(other.discarded_, 0)) {}
+
+ValueStore& ValueStore::operator=(ValueStore&& other) noexcept {
+  if (this != &other) {
+    free_block();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    discarded_ = std::exchange(other.discarded_, 0);
+  }
+  return *this;
+}
+
+ValueStore::~ValueStore() { free_block(); }
+
+void ValueStore::free_block() noexcept {
+  if (data_ == nullptr) return;
+#if TARNEX_STORE_MAPPED
+  ::munmap(data_, capacity_ * kValueBytes);
+#else
+  std::free(data_);
+#endif
+  data_ = nullptr;
+  size_ = capacity_ = discarded_ = 0;
+}
+
+// Doubles the block (a file's values come in a steady stream), or, when the address space
+// does not allow that, grows it by as little as is needed now and an eighth.
+void ValueStore::grow(std::size_t count) {
+  if (count > kMostValues - size_) throw std::bad_alloc();
+  const std::size_t needed = size_ + count;
+  const std::size_t old_bytes = capacity_ * kValueBytes;
+  const std::size_t doubled = std::max({needed, 2 * capacity_, kFirstCapacityBytes / kValueBytes});
+  const std::size_t modest = needed + needed / 8;
+  for (const std::size_t values : {doubled, modest, needed}) {
+    const std::size_t bytes = round_up_to_pages(values * kValueBytes);
+    if (void* const block = resize_block(data_, old_bytes, bytes)) {
+      data_ = static_cast<float*>(block);
+      capacity_ = bytes / kValueBytes;
+      return;
+    }
+  }
+  throw std::bad_alloc();
+}
+
+void ValueStore::discard_before(std::size_t index) noexcept {
+#if TARNEX_STORE_MAPPED
+  const std::size_t page = page_size();
+  const std::size_t end = std::min(index, size_) * kValueBytes / page * page;
+  if (end <= discarded_) return;
+  ::madvise(reinterpret_cast<char*>(data_) + discarded_, end - discarded_, MADV_DONTNEED);
+  discarded_ = end;
+#else
+  (void)index;
+#endif
+}
+
+void ValueStore::shrink_to_fit() noexcept {
+  if (data_ == nullptr) return;
+  const std::size_t old_bytes = capacity_ * kValueBytes;
+  const std::size_t bytes = round_up_to_pages(std::max<std::size_t>(size_, 1) * kValueBytes);
+  if (bytes >= old_bytes) return;
+  if (void* const block = resize_block(data_, old_bytes, bytes)) {
+    data_ = static_cast<float*>(block);
+    capacity_ = bytes / kValueBytes;
+  }
+}
+
+}  // namespace tarnex

@@ -1,0 +1,75 @@
+// The value storage: growth without losing what it holds, and giving pages back.
+#include "reader/value_store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <new>
+#include <utility>
+
+namespace tarnex {
+namespace {
+
+// Appends `rows` rows of `width` values, each value its own index.
+void append_counting(ValueStore& store, std::size_t rows, std::size_t width) {
+  for (std::size_t row = 0; row < rows; ++row) {
+    const std::size_t first = store.size();
+    float* const room = store.append(width);
+    for (std::size_t i = 0; i < width; ++i) room[i] = static_cast<float>(first + i);
+  }
+}
+
+void expect_counting(const ValueStore& store, std::size_t from) {
+  for (std::size_t i = from; i < store.size(); ++i) {
+    ASSERT_EQ(store.data()[i], static_cast<float>(i)) << i;
+  }
+}
+
+class GrowingStore : public ::testing::TestWithParam<std::size_t> {};
+
+// Rows of odd widths cross every growth step and page border.
+TEST_P(GrowingStore, KeepsEveryValueThroughEveryGrowth) {
+  ValueStore store;
+  append_counting(store, 300000 / GetParam() + 7, GetParam());
+  expect_counting(store, 0);
+  store.shrink_to_fit();
+  expect_counting(store, 0);
+  append_counting(store, 3, GetParam());  // still growable after shrinking
+  expect_counting(store, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, GrowingStore, ::testing::Values(1, 3, 10, 1023, 4096, 100001));
+
+TEST(ValueStore, DiscardedFrontLeavesTheRestIntact) {
+  ValueStore store;
+  append_counting(store, 1000, 1000);
+  for (std::size_t done = 0; done <= store.size(); done += 123457) {
+    store.discard_before(done);
+    expect_counting(store, done);
+  }
+  store.discard_before(store.size() + 5);  // beyond the end: everything, no fault
+}
+
+TEST(ValueStore, MovesItsBlock) {
+  ValueStore store;
+  append_counting(store, 10, 10);
+  ValueStore moved(std::move(store));
+  EXPECT_EQ(store.size(), 0u);
+  EXPECT_EQ(store.data(), nullptr);
+  expect_counting(moved, 0);
+  ValueStore assigned;
+  append_counting(assigned, 1, 5);
+  assigned = std::move(moved);
+  EXPECT_EQ(assigned.size(), 100u);
+  expect_counting(assigned, 0);
+}
+
+TEST(ValueStore, RefusesAnImpossibleSize) {
+  ValueStore store;
+  append_counting(store, 1, 4);
+  EXPECT_THROW(store.append(static_cast<std::size_t>(-1) / 2), std::bad_alloc);
+  expect_counting(store, 0);  // what it held survives
+}
+
+}  // namespace
+}  // namespace tarnex
