@@ -28,7 +28,8 @@ std::string fortran_field(std::uint64_t mantissa, int significant, int exponent,
          text;
 }
 
-std::pair<std::uint64_t, int> NearestNineDigitDecimals::floor_of_midpoint(int binade, std::uint32_t j) {
+std::pair<std::uint64_t, int> NearestNineDigitDecimals::floor_of_midpoint(int binade,
+                                                                          std::uint32_t j) {
   const unsigned __int128 odd = (std::uint64_t{1} << 24) + 2 * std::uint64_t{j} + 1;
   const int shift = binade - 24;  // midpoint = odd * 2^shift
   const double midpoint = std::ldexp(static_cast<double>(odd), shift);
@@ -44,7 +45,6 @@ std::pair<std::uint64_t, int> NearestNineDigitDecimals::floor_of_midpoint(int bi
     }
   }
 }
-
 
 unsigned __int128 NearestNineDigitDecimals::power_of_ten(int n) {
   unsigned __int128 value = 1;

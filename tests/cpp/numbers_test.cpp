@@ -1,6 +1,7 @@
 // The number grammars: parameter counts, and field values checked bit for bit, partly against
 // MPFR as an independent correctly rounding reference.
 #include "field_generators.hpp"
+#include "floating_point_environment.hpp"
 #include "mpfr_reference.hpp"
 #include "text/numbers.hpp"
 
@@ -598,24 +599,7 @@ TEST_F(ShortPathAgainstGeneralConverter, DISABLED_NineDigitNearMidpointsOfEveryB
 
 // The hardware's rounding mode and its flush-to-zero and denormals-are-zero flags belong to the
 // process, and code in the interpreter's process may change them; no result may depend on them.
-class FloatingPointEnvironment {
- public:
-  FloatingPointEnvironment(int rounding, unsigned csr_flags)
-      : saved_rounding_(std::fegetround()), saved_csr_(_mm_getcsr()) {
-    std::fesetround(rounding);
-    _mm_setcsr(_mm_getcsr() | csr_flags);
-  }
-  ~FloatingPointEnvironment() {
-    _mm_setcsr(saved_csr_);
-    std::fesetround(saved_rounding_);
-  }
-  FloatingPointEnvironment(const FloatingPointEnvironment&) = delete;
-  FloatingPointEnvironment& operator=(const FloatingPointEnvironment&) = delete;
-
- private:
-  int saved_rounding_;
-  unsigned saved_csr_;
-};
+using testing::FloatingPointEnvironment;
 
 struct EnvironmentCase {
   const char* name;

@@ -97,8 +97,7 @@ bool rounds_to_nearest() noexcept {
 }
 
 bool can_take(std::size_t width) noexcept {
-  return (width == simd::kSixDigitWidth || width == simd::kNineDigitWidth) &&
-         rounds_to_nearest();
+  return (width == simd::kSixDigitWidth || width == simd::kNineDigitWidth) && rounds_to_nearest();
 }
 
 }  // namespace
@@ -119,7 +118,9 @@ std::span<const SimdLevel> supported_simd_levels() noexcept {
   return {levels().levels.data(), levels().count};
 }
 
-SimdLevel active_simd_level() noexcept { return choice().level; }
+SimdLevel active_simd_level() noexcept {
+  return choice().level;
+}
 
 std::string_view simd_level_name(SimdLevel level) noexcept {
   switch (level) {

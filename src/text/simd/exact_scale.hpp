@@ -43,7 +43,9 @@ constexpr unsigned kSixDigitWidth = 12;
 constexpr unsigned kNineDigitWidth = 15;
 
 // Digits after the full stop: 5 or 8. The field is sign, digit, '.', these, 'E', sign, 2 digits.
-constexpr unsigned fraction_digits(unsigned width) noexcept { return width - 7; }
+constexpr unsigned fraction_digits(unsigned width) noexcept {
+  return width - 7;
+}
 
 constexpr int kBinary64FractionBits = 52;
 constexpr int kDroppedBits = 52 - 23;  // what narrowing to binary32 drops
@@ -58,7 +60,7 @@ constexpr unsigned kExactIntegerExponent = kExponentBias + 53;  // y < 2^53
 // Whether narrowing the nonnegative binary64 `y_bits` rounds x correctly (see above);
 // `whole_number` says q >= 0.
 [[gnu::always_inline]] static inline bool narrows_exactly(std::uint64_t y_bits,
-                                                         bool whole_number) noexcept {
+                                                          bool whole_number) noexcept {
   const auto exponent = static_cast<unsigned>(y_bits >> kBinary64FractionBits);
   const bool exact = y_bits == 0 || (whole_number && exponent < kExactIntegerExponent);
   const bool normal = exponent - kLowestNormalExponent <=
@@ -71,9 +73,8 @@ constexpr unsigned kExactIntegerExponent = kExponentBias + 53;  // y < 2^53
 // The binary32 of digits * 10^power with the sign, into `out`; false (and `out` untouched) where
 // the product cannot be proven correctly rounded. `power` is within the table's range.
 [[gnu::always_inline]] static inline bool scale_exactly(std::uint32_t digits, int power,
-                                                       bool negative, float& out) noexcept {
-  const double y =
-      static_cast<double>(digits) * kDecimalPowers[power - kLowestDecimalPower];
+                                                        bool negative, float& out) noexcept {
+  const double y = static_cast<double>(digits) * kDecimalPowers[power - kLowestDecimalPower];
   if (!narrows_exactly(__builtin_bit_cast(std::uint64_t, y), power >= 0)) return false;
   const std::uint32_t magnitude = __builtin_bit_cast(std::uint32_t, static_cast<float>(y));
   out = __builtin_bit_cast(float, magnitude | (negative ? 0x80000000u : 0u));
@@ -82,8 +83,8 @@ constexpr unsigned kExactIntegerExponent = kExponentBias + 53;  // y < 2^53
 
 // The power of ten of a field's last digit from its exponent's digits and sign.
 [[gnu::always_inline]] static inline int field_power(unsigned exponent_digits,
-                                                    bool negative_exponent,
-                                                    unsigned width) noexcept {
+                                                     bool negative_exponent,
+                                                     unsigned width) noexcept {
   const int exponent = static_cast<int>(exponent_digits);
   return (negative_exponent ? -exponent : exponent) - static_cast<int>(fraction_digits(width));
 }

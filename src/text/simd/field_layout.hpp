@@ -21,7 +21,7 @@ struct FieldLayout {
   // multiply-add steps: the lead digit of 9-digit fields, the exponent, the other digits in two
   // groups (0x80 gives a zero digit).
   std::uint8_t digit_groups[16];
-  std::uint32_t field_bits;  // a bit per byte of the field
+  std::uint32_t field_bits;     // a bit per byte of the field
   unsigned minus_exponent_bit;  // the bit of the exponent sign in a byte mask
 };
 
@@ -49,18 +49,18 @@ constexpr const FieldLayout& layout_of(std::size_t width) noexcept {
 
 // Multiply-add weights: digit pairs, pairs into fours, then (after packing to 16 bits) the lead
 // group alone, the two groups of the other digits into one number, and the exponent alone.
-constexpr std::uint8_t kPairWeights[16] = {10, 1, 10, 1, 10, 1, 10, 1,
-                                           10, 1, 10, 1, 10, 1, 10, 1};
+constexpr std::uint8_t kPairWeights[16] = {10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1};
 constexpr std::int16_t kFourWeights[8] = {100, 1, 100, 1, 100, 1, 100, 1};
 constexpr std::int16_t kPartWeights[8] = {1, 0, 10000, 1, 0, 1, 0, 0};
 
-constexpr std::uint32_t kLeadScale = 100000000;  // the lead group counts 10^8 (always 0 at 6 digits)
+// The lead group counts 10^8 (it is always 0 in 6-digit fields).
+constexpr std::uint32_t kLeadScale = 100000000;
 
 // The 16 bytes at `line + offset`, or the bytes up to the end of the line followed by zeros
 // where fewer than 16 remain.
 [[gnu::always_inline]] static inline __m128i load_field_bytes(const char* line,
-                                                             std::size_t line_length,
-                                                             std::size_t offset) noexcept {
+                                                              std::size_t line_length,
+                                                              std::size_t offset) noexcept {
   if (line_length - offset >= 16) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset));
   }
@@ -74,8 +74,8 @@ constexpr std::uint32_t kLeadScale = 100000000;  // the lead group counts 10^8 (
 [[gnu::always_inline]] static inline bool convert_parts(std::uint32_t lead, std::uint32_t rest,
                                                         std::uint32_t exponent,
                                                         std::uint32_t minus_bits,
-                                                        const FieldLayout& layout,
-                                                        unsigned width, float& out) noexcept {
+                                                        const FieldLayout& layout, unsigned width,
+                                                        float& out) noexcept {
   return scale_exactly(lead * kLeadScale + rest,
                        field_power(exponent, (minus_bits & layout.minus_exponent_bit) != 0, width),
                        (minus_bits & 1u) != 0, out);

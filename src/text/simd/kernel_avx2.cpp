@@ -54,10 +54,9 @@ std::size_t convert_avx2(const char* line, std::size_t line_length, std::size_t 
     const __m256i text = load_field_pair(line, line_length, i, count, width);
     const __m256i digits = _mm256_sub_epi8(text, r.zeros);
     const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digits, r.nine), digits);
-    const __m256i fits = _mm256_or_si256(
-        _mm256_and_si256(is_digit, r.digit_positions),
-        _mm256_or_si256(_mm256_cmpeq_epi8(text, r.plus_form),
-                        _mm256_cmpeq_epi8(text, r.minus_form)));
+    const __m256i fits = _mm256_or_si256(_mm256_and_si256(is_digit, r.digit_positions),
+                                         _mm256_or_si256(_mm256_cmpeq_epi8(text, r.plus_form),
+                                                         _mm256_cmpeq_epi8(text, r.minus_form)));
     const auto fitting = static_cast<std::uint32_t>(_mm256_movemask_epi8(fits));
     const auto minus_bits =
         static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(text, r.minus)));
@@ -71,8 +70,8 @@ std::size_t convert_avx2(const char* line, std::size_t line_length, std::size_t 
     for (std::size_t k = 0; k < in_pair; ++k) {
       const unsigned shift = 16 * static_cast<unsigned>(k);
       if (((fitting >> shift) & layout.field_bits) != layout.field_bits ||
-          !convert_parts(part[4 * k], part[4 * k + 1], part[4 * k + 2], minus_bits >> shift,
-                         layout, field_width, out[i + k])) {
+          !convert_parts(part[4 * k], part[4 * k + 1], part[4 * k + 2], minus_bits >> shift, layout,
+                         field_width, out[i + k])) {
         return i + k;
       }
     }

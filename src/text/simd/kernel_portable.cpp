@@ -46,8 +46,8 @@ bool convert_field(const char* field, unsigned width, float& out) noexcept {
   const auto sign = static_cast<unsigned char>(field[0]);
   const unsigned lead = static_cast<unsigned char>(field[1]) - unsigned{'0'};
   // The fraction moved to the top bytes: zero digits come in behind it.
-  const std::uint64_t fraction_values =
-      (load_word(field + 3) ^ every_byte('0')) << (64 - 8 * fraction);
+  const std::uint64_t fraction_values = (load_word(field + 3) ^ every_byte('0'))
+                                        << (64 - 8 * fraction);
   // 'E', the exponent's sign and its two digits.
   std::uint32_t tail;
   __builtin_memcpy(&tail, field + width - 4, sizeof tail);

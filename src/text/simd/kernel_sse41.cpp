@@ -54,8 +54,10 @@ std::size_t convert_sse41(const char* line, std::size_t line_length, std::size_t
         _mm_or_si128(_mm_cmpeq_epi8(text, r.plus_form), _mm_cmpeq_epi8(text, r.minus_form)));
     const auto fitting = static_cast<std::uint32_t>(_mm_movemask_epi8(fits));
     if ((fitting & layout.field_bits) != layout.field_bits) return i;
-    const auto minus_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, r.minus)));
-    const __m128i pairs = _mm_maddubs_epi16(_mm_shuffle_epi8(digits, r.digit_groups), r.pair_weights);
+    const auto minus_bits =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, r.minus)));
+    const __m128i pairs =
+        _mm_maddubs_epi16(_mm_shuffle_epi8(digits, r.digit_groups), r.pair_weights);
     const __m128i fours = _mm_madd_epi16(pairs, r.four_weights);
     const __m128i parts = _mm_madd_epi16(_mm_packus_epi32(fours, fours), r.part_weights);
     const auto lead = static_cast<std::uint32_t>(_mm_cvtsi128_si32(parts));
