@@ -41,8 +41,8 @@ def is_module_frame(frame):
     obj = os.path.basename(frame.findtext("obj", ""))
     function = frame.findtext("fn", "")
     return (
-        re.fullmatch(r"tarnex\..*\.so", obj) is not None
-        or function == "PyInit_tarnex"
+        re.fullmatch(r"(tarnex|_reader)\..*\.so", obj) is not None
+        or function in ("PyInit_tarnex", "PyInit__reader")
         or function.startswith("tarnex::")
     )
 

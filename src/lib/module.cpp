@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "boundary/call_boundary.hpp"
+#include "boundary/fatal_failure_policy.hpp"
 #include "boundary/fatal_error.hpp"
 #include "boundary/py_compat.hpp"
 #include "boundary/py_errors.hpp"
@@ -44,8 +45,8 @@ PyObject* name_string() {
 PyResult<PyRef> read_vormant(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyResult<PlotArguments> arguments = bind_arguments(args, nargs, kwnames);
   if (!arguments.ok()) return std::move(arguments.error());
-  return to_python_result(
-      read_plot_file(arguments.value().file_path, arguments.value().n_digits));
+  return to_python_result(read_plot_file(arguments.value().file_path, arguments.value().n_digits,
+                                         fatal_failure_policy()));
 }
 
 // The interpreter calls this with a null self, since the method is static.

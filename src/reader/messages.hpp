@@ -18,6 +18,8 @@ inline constexpr std::string_view kBadCountLineStart = "Error: '";
 inline constexpr std::string_view kBadCountLineEnd = "' is not a valid number of parameters!\n";
 inline constexpr std::string_view kErrorReadingLine = "Error reading line";
 inline constexpr std::string_view kCouldNotParseLine = "Could not parse line";
+// Never tarnex's: it always names the width.
+inline constexpr std::string_view kWidthUnknown = "the field width cannot be told from the file";
 
 // "<leading>: <description>", the shape of every message that names a lower-level error.
 inline std::string with_description(std::string_view leading, std::string_view description) {

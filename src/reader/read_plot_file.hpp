@@ -2,15 +2,42 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "reader/plot_data.hpp"
+#include "reader/read_failure.hpp"
 
 namespace tarnex {
 
+struct ReadRequest {
+  std::string_view path;  // the bytes of the path, as given; may hold NUL
+  // The field width in bytes; none to take it from the first value line.
+  std::optional<std::uint64_t> n_digits;
+  bool keep_names = false;  // whether to keep the parameter name lines
+};
+
+struct PlotFile {
+  // The P name lines, surrounding whitespace removed, when asked for; those read so far when
+  // the read fails.
+  std::vector<std::string> names;
+  std::uint64_t n_digits = 0;  // the width used
+  PlotData data;
+};
+
+// Reads the plot file of `request` into `file`. Every failure goes to `policy`, which leaves by
+// throwing; the file is closed on every way out. std::bad_alloc passes through when memory
+// runs out.
+void read_plot_file(const ReadRequest& request, FailurePolicy& policy, PlotFile& file);
+
 // Reads the plot file at `path` (UTF-8 bytes, as given; may hold NUL) with fields `n_digits`
-// bytes wide. Every failure is a FatalError with its exact message; the file is closed on
-// every way out. std::bad_alloc passes through when memory runs out.
+// bytes wide, failures going to `policy`.
+PlotData read_plot_file(std::string_view path, std::uint64_t n_digits, FailurePolicy& policy);
+
+// read_plot_file with tarnex's policy: every failure is a FatalError with its exact message,
+// reported on descriptor 2 (defined with that policy, in boundary/fatal_failure_policy.cpp).
 PlotData read_plot_file(std::string_view path, std::uint64_t n_digits);
 
 }  // namespace tarnex

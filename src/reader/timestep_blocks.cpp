@@ -5,8 +5,7 @@
 #include <new>
 #include <optional>
 
-#include "boundary/fatal_error.hpp"
-#include "reader/messages.hpp"
+#include "reader/field_width.hpp"
 #include "text/cut.hpp"
 #include "text/numbers.hpp"
 #include "text/simd/fast_fields.hpp"
@@ -16,21 +15,55 @@
 namespace tarnex {
 namespace {
 
-constexpr std::uint64_t kFieldsPerLine = 10;
+// A value line as its failures name it: its number in the file and its first parameter.
+struct ValueLineSite {
+  FailurePolicy& policy;
+  std::uint64_t number;
+  std::uint64_t first;
+};
 
-[[noreturn]] void fail_to_parse(ParseFloatErrorKind kind) {
-  fatal(messages::with_description(messages::kCouldNotParseLine, describe_parse_error(kind)));
+// Field `index` (0-based) of `line` holds no number: its bytes are `text`.
+[[noreturn, gnu::cold, gnu::noinline]] void fail_to_parse(
+    const ValueLineSite& site, std::string_view line, std::uint64_t index, std::string_view text,
+    ParseFloatErrorKind kind, std::source_location where = std::source_location::current()) {
+  const FailureKind failure =
+      kind == ParseFloatErrorKind::Empty ? FailureKind::FieldEmpty : FailureKind::FieldInvalid;
+  report_failure(site.policy,
+                 {.kind = failure,
+                  .line = site.number,
+                  .field = index + 1,
+                  .parameter = site.first + index,
+                  .text = text,
+                  .line_text = line},
+                 where);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fail_to_cut(const ValueLineSite& site,
+                                                        std::string_view line, std::uint64_t index,
+                                                        BytePosition start, BytePosition end) {
+  const std::string_view held =
+      start < line.size() ? line.substr(static_cast<std::size_t>(start)) : std::string_view{};
+  report_failure(site.policy, {.kind = FailureKind::FieldCut,
+                               .line = site.number,
+                               .field = index + 1,
+                               .parameter = site.first + index,
+                               .text = held.substr(0, static_cast<std::size_t>(std::min<BytePosition>(
+                                                          end - start, held.size()))),
+                               .line_text = line,
+                               .start = start,
+                               .end = end});
 }
 
 // Field `index` of a value line: bytes index * width up to (index + 1) * width, trimmed and
 // read as binary32.
-float field_value(std::string_view line, std::uint64_t index, std::uint64_t width) {
+float field_value(const ValueLineSite& site, std::string_view line, std::uint64_t index,
+                  std::uint64_t width) {
   const BytePosition start = BytePosition{index} * width;
   const BytePosition end = start + width;
   const std::optional<std::string_view> text = cut(line, start, end);
-  if (!text) fatal(failed_cut_text(line, start, end));
+  if (!text) fail_to_cut(site, line, index, start, end);
   const Binary32Parse parsed = parse_binary32_field(*text);
-  if (!parsed.ok) fail_to_parse(parsed.error);
+  if (!parsed.ok) fail_to_parse(site, line, index, *text, parsed.error);
   return parsed.value;
 }
 
@@ -53,10 +86,10 @@ bool holds_fields(std::string_view line, std::uint64_t count, std::uint64_t widt
 // places in `row`. A line that holds all its fields is cut without further checks; any other
 // goes field by field, so that each failure is the one the strict field order meets first.
 void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width,
-                      float* row) {
+                      float* row, const ValueLineSite& site) {
   if (!holds_fields(line, count, width)) {
     for (std::uint64_t field = 0; field < count; ++field) {
-      row[field] = field_value(line, field, width);
+      row[field] = field_value(site, line, field, width);
     }
     return;
   }
@@ -68,23 +101,38 @@ void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t 
   const char* text = line.data() + fast_count * field_width;
   for (std::uint64_t field = fast_count; field < count; ++field, text += field_width) {
     const Binary32Parse parsed = parse_binary32_field({text, field_width});
-    if (!parsed.ok) fail_to_parse(parsed.error);
+    if (!parsed.ok) fail_to_parse(site, line, field, {text, field_width}, parsed.error);
     row[field] = parsed.value;
   }
 }
 
-void read_block_values(LineSource& source, std::string_view value_line,
-                       std::uint64_t parameters, std::uint64_t n_digits, float* row) {
+void read_block_values(LineSource& source, std::string_view value_line, std::uint64_t step_line,
+                       std::uint64_t parameters, std::uint64_t n_digits, float* row,
+                       FailurePolicy& policy) {
   for (std::uint64_t first = 0; first < parameters; first += kFieldsPerLine) {
-    if (first != 0) value_line = require_value_line(source);
+    if (first != 0) value_line = require_value_line(source, step_line, policy);
     const std::uint64_t count = std::min(kFieldsPerLine, parameters - first);
-    read_line_values(value_line, count, n_digits, row + first);
+    read_line_values(value_line, count, n_digits, row + first,
+                     {policy, source.line_number(), first});
   }
+}
+
+// The width the first value line gives, or the failure that asks for one.
+std::uint64_t width_told_by(const LineSource& source, std::string_view value_line,
+                            std::uint64_t parameters, FailurePolicy& policy) {
+  const std::optional<std::uint64_t> width = width_of_first_value_line(value_line, parameters);
+  if (!width) {
+    report_failure(policy, {.kind = FailureKind::WidthUnknown,
+                            .line = source.line_number(),
+                            .line_text = value_line,
+                            .fields_on_line = fields_on_first_line(parameters)});
+  }
+  return *width;
 }
 
 }  // namespace
 
-bool next_line_or_end(LineSource& source, std::string_view& line) {
+bool next_line_or_end(LineSource& source, std::string_view& line, FailurePolicy& policy) {
   switch (source.next(line)) {
     case LineStatus::Line:
       return true;
@@ -93,26 +141,43 @@ bool next_line_or_end(LineSource& source, std::string_view& line) {
     case LineStatus::Error:
       break;
   }
-  fatal(messages::with_description(messages::kFailedToReadLine, source.error().describe()));
+  // A failed read loses the line it was reading; an invalid line was taken and counted.
+  const IoError& error = source.error();
+  const bool read_failed = error.is_system();
+  report_failure(policy, {.kind = read_failed ? FailureKind::ReadError : FailureKind::InvalidUtf8,
+                          .line = source.line_number() + (read_failed ? 1 : 0),
+                          .io_error = error});
 }
 
-std::string_view require_value_line(LineSource& source) {
+std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
+                                    FailurePolicy& policy) {
   std::string_view line;
-  if (!next_line_or_end(source, line)) fatal(std::string(messages::kErrorReadingLine));
+  if (!next_line_or_end(source, line, policy)) {
+    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
+                            .line = source.line_number() + 1,
+                            .step_line = step_line});
+  }
   return line;
 }
 
-void read_timestep_blocks(LineSource& source, std::uint64_t parameters, std::uint64_t n_digits,
-                          PlotData& data) {
+void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
+                          std::optional<std::uint64_t>& n_digits, PlotData& data,
+                          FailurePolicy& policy) {
   // Every row holds P values in memory, so P fits std::size_t once a row has been made.
   std::string_view lead_line;
-  while (next_line_or_end(source, lead_line)) {
-    const std::string_view first_value_line = require_value_line(source);
+  while (next_line_or_end(source, lead_line, policy)) {
+    const std::uint64_t step_line = source.line_number();
+    const std::string_view value_line = require_value_line(source, step_line, policy);
+    if (!n_digits) n_digits = width_told_by(source, value_line, parameters, policy);
     if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
     float* const row = data.values.append(static_cast<std::size_t>(parameters));
-    read_block_values(source, first_value_line, parameters, n_digits, row);
+    read_block_values(source, value_line, step_line, parameters, *n_digits, row, policy);
   }
   data.values.shrink_to_fit();
+  if (!n_digits) {
+    report_failure(policy,
+                   {.kind = FailureKind::WidthUnknown, .line = source.line_number() + 1});
+  }
 }
 
 }  // namespace tarnex

@@ -3,21 +3,27 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "reader/plot_data.hpp"
+#include "reader/read_failure.hpp"
 #include "text/line_source.hpp"
 
 namespace tarnex {
 
 // Appends one row of `parameters` values to `data.values` per block until the file ends where
-// a lead line would begin. `parameters` is at least 1.
-void read_timestep_blocks(LineSource& source, std::uint64_t parameters, std::uint64_t n_digits,
-                          PlotData& data);
+// a lead line would begin. `parameters` is at least 1. Without `n_digits`, the first value line
+// tells it; a file without one fails for want of a width.
+void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
+                          std::optional<std::uint64_t>& n_digits, PlotData& data,
+                          FailurePolicy& policy);
 
-// The next line; the end of the file is "Error reading line".
-std::string_view require_value_line(LineSource& source);
+// The next value line of the time step whose lead line is `step_line`; the end of the file
+// fails.
+std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
+                                    FailurePolicy& policy);
 
-// The next line, or false at the end of the file. A read error is fatal.
-bool next_line_or_end(LineSource& source, std::string_view& line);
+// The next line, or false at the end of the file. A read error fails.
+bool next_line_or_end(LineSource& source, std::string_view& line, FailurePolicy& policy);
 
 }  // namespace tarnex

@@ -81,6 +81,7 @@ LineStatus LineSource::next(std::string_view& line) {
 }
 
 LineStatus LineSource::finish_line(std::string_view& line, bool ended_by_line_feed) {
+  ++line_number_;
   if (!is_valid_utf8(line)) {
     error_ = IoError::invalid_data();
     return LineStatus::Error;

@@ -1,6 +1,7 @@
 // The line source: a plot file delivered line by line as UTF-8 text.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,6 +48,9 @@ class LineSource {
   // line's bytes are lost) or a line that is not valid UTF-8 (its bytes are consumed).
   LineStatus next(std::string_view& line);
   const IoError& error() const noexcept { return error_; }
+  // The 1-based number of the last line taken from the file: handed out, or refused as invalid
+  // UTF-8. 0 before the first.
+  std::uint64_t line_number() const noexcept { return line_number_; }
 
  private:
   explicit LineSource(FileDescriptor file);
@@ -58,6 +62,7 @@ class LineSource {
   std::unique_ptr<char[]> buffer_;
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
+  std::uint64_t line_number_ = 0;
   std::string gathered_;  // a line that spans chunks, gathered here
 };
 

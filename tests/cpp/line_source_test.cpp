@@ -89,9 +89,14 @@ TEST(LineSource, InvalidLineIsConsumedAndReadingCanGoOn) {
   auto opened = LineSource::open(dir.write("plot.txt", "\xFF\nafter\n"));
   LineSource& source = std::get<LineSource>(opened);
   std::string_view line;
+  EXPECT_EQ(source.line_number(), 0u);
   EXPECT_EQ(source.next(line), LineStatus::Error);
+  EXPECT_EQ(source.line_number(), 1u);
   ASSERT_EQ(source.next(line), LineStatus::Line);
   EXPECT_EQ(line, "after");
+  EXPECT_EQ(source.line_number(), 2u);
+  EXPECT_EQ(source.next(line), LineStatus::EndOfFile);
+  EXPECT_EQ(source.line_number(), 2u);
 }
 
 // Lines that meet the 8192-byte chunk border in every way that matters.
@@ -105,6 +110,12 @@ TEST_P(ChunkBorders, LinesCrossingChunksArriveWhole) {
   const auto lines = read_all(dir.write("plot.txt", first + "\r\n" + second + "\r\nend"));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], first);
+  auto opened = LineSource::open((dir.path() / "plot.txt").string());
+  LineSource& source = std::get<LineSource>(opened);
+  std::string_view line;
+  while (source.next(line) == LineStatus::Line) {
+  }
+  EXPECT_EQ(source.line_number(), 3u);  // lines across chunk borders count once
   EXPECT_EQ(lines[1], second);
   EXPECT_EQ(lines[2], "end");
 }

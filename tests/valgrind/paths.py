@@ -140,7 +140,33 @@ def main(folder):
         assert type(unwrapped) is Panic and unwrapped.args == ("Unwrapped panic from Python code",)
 
 
+def vormant_paths(folder):
+    """vormant's native reader beside tarnex: a file read, and each way a read fails."""
+    try:
+        from vormant import _reader
+    except ImportError:  # a build without vormant
+        return
+    good = os.path.join(folder, "good.txt")
+    bad = os.path.join(folder, "bad.txt")
+    with open(bad, "w") as file:
+        file.write("3\na\nb\nc\nlead\n" + "x" * 36 + "\n")
+    times, columns = read(good, 12)
+    for _ in range(REPEATS):
+        names, width, values = _reader.read(os.fsencode(good), None)
+        view = memoryview(values)
+        assert (width, view.shape) == (12, (len(times), len(columns) + 1))
+        assert view.tolist()[-1] == [times[-1]] + [column[-1] for column in columns]
+        view.release()
+        assert type(outcome(lambda: _reader.read(NOT_FOUND.encode(), 12))) is FileNotFoundError
+        assert type(outcome(lambda: _reader.read(folder.encode(), 12))) is IsADirectoryError
+        # PlotFileError, or ModuleNotFoundError where only the native half is on the path.
+        assert isinstance(outcome(lambda: _reader.read(bad.encode(), 12)), (ValueError, ImportError))
+        assert type(outcome(lambda: _reader.read(b"a\0b", 12))) is ValueError
+        assert type(outcome(lambda: _reader.read("plot", 12))) is TypeError
+
+
 if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as folder:
         main(folder)
+        vormant_paths(folder)
     sys.stdout.flush()

@@ -1,0 +1,22 @@
+// Telling the field width from a file's first value line, for a reader not given one.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace tarnex {
+
+inline constexpr std::uint64_t kFieldsPerLine = 10;
+
+// The number of fields on the first value line of a file with `parameters` parameters.
+constexpr std::uint64_t fields_on_first_line(std::uint64_t parameters) noexcept {
+  return parameters < kFieldsPerLine ? parameters : kFieldsPerLine;
+}
+
+// The width that `value_line` (without its line end) gives when its length is exactly its
+// fields times 12 or times 15; nothing otherwise.
+std::optional<std::uint64_t> width_of_first_value_line(std::string_view value_line,
+                                                       std::uint64_t parameters) noexcept;
+
+}  // namespace tarnex

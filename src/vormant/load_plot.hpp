@@ -1,0 +1,36 @@
+// One plot file read for vormant, start to end, without touching the interpreter: what runs
+// while the interpreter lock is released.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "reader/plot_data.hpp"
+#include "vormant/plot_file_failure.hpp"
+
+namespace tarnex::vormant {
+
+struct LoadedPlot {
+  std::vector<std::string> names;
+  std::uint64_t n_digits;
+  PlotData data;  // row-major, P values per time step
+};
+
+struct OutOfMemory {};
+
+// A C++ exception from outside the reader's failures: its text.
+struct UnexpectedFailure {
+  std::string what;
+};
+
+using LoadOutcome = std::variant<LoadedPlot, PlotFileFailure, OutOfMemory, UnexpectedFailure>;
+
+// Reads the plot file at `path` (bytes, no NUL) with fields `n_digits` wide, or as wide as its
+// first value line tells. Every way it ends is in the outcome; nothing is thrown or printed.
+LoadOutcome load_plot(std::string_view path, std::optional<std::uint64_t> n_digits) noexcept;
+
+}  // namespace tarnex::vormant
