@@ -2,7 +2,7 @@
 // register (or lane), and what each position must hold. Internal linkage, like exact_scale.hpp.
 #pragma once
 
-#include <emmintrin.h>
+#include <tmmintrin.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +21,8 @@ struct FieldLayout {
   // multiply-add steps: the lead digit of 9-digit fields, the exponent, the other digits in two
   // groups (0x80 gives a zero digit).
   std::uint8_t digit_groups[16];
+  // A byte shuffle that moves the field down from the end of the 16 bytes that end with it.
+  std::uint8_t from_end[16];
   std::uint32_t field_bits;     // a bit per byte of the field
   unsigned minus_exponent_bit;  // the bit of the exponent sign in a byte mask
 };
@@ -32,6 +34,7 @@ constexpr FieldLayout kSixDigitLayout = {
     {'-', '0', '.', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0, 0, 0, 0},
     {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0},
     {Z, Z, Z, Z, Z, Z, 10, 11, Z, Z, 1, 3, 4, 5, 6, 7},
+    {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z, Z, Z, Z},
     (1u << kSixDigitWidth) - 1,
     1u << (kSixDigitWidth - 3)};
 
@@ -40,6 +43,7 @@ constexpr FieldLayout kNineDigitLayout = {
     {'-', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0},
     {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0},
     {Z, Z, Z, 1, Z, Z, 13, 14, 3, 4, 5, 6, 7, 8, 9, 10},
+    {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z},
     (1u << kNineDigitWidth) - 1,
     1u << (kNineDigitWidth - 3)};
 
@@ -56,16 +60,25 @@ constexpr std::int16_t kPartWeights[8] = {1, 0, 10000, 1, 0, 1, 0, 0};
 // The lead group counts 10^8 (it is always 0 in 6-digit fields).
 constexpr std::uint32_t kLeadScale = 100000000;
 
-// The 16 bytes at `line + offset`, or the bytes up to the end of the line followed by zeros
-// where fewer than 16 remain.
+// The field at `line + offset` in the first bytes of a register, at most 16 bytes read and none
+// past the line: the 16 bytes from the field on, or where fewer remain (the last field of a
+// line), the 16 that end with it moved down; only a line shorter than 16 bytes is copied.
 [[gnu::always_inline]] static inline __m128i load_field_bytes(const char* line,
                                                               std::size_t line_length,
-                                                              std::size_t offset) noexcept {
+                                                              std::size_t offset,
+                                                              const FieldLayout& layout,
+                                                              std::size_t width) noexcept {
   if (line_length - offset >= 16) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset));
   }
+  if (offset + width >= 16) {
+    const __m128i ending =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset + width - 16));
+    return _mm_shuffle_epi8(ending,
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(layout.from_end)));
+  }
   alignas(16) char tail[16] = {};
-  __builtin_memcpy(tail, line + offset, line_length - offset);
+  __builtin_memcpy(tail, line + offset, width);
   return _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
 }
 

@@ -46,7 +46,7 @@ std::size_t convert_sse41(const char* line, std::size_t line_length, std::size_t
   const Registers r(layout);
   const auto field_width = static_cast<unsigned>(width);
   for (std::size_t i = 0; i < count; ++i) {
-    const __m128i text = load_field_bytes(line, line_length, i * width);
+    const __m128i text = load_field_bytes(line, line_length, i * width, layout, width);
     const __m128i digits = _mm_sub_epi8(text, r.zeros);
     const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digits, r.nine), digits);
     const __m128i fits = _mm_or_si128(
