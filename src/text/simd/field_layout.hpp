@@ -21,6 +21,9 @@ struct FieldLayout {
   // multiply-add steps: the lead digit of 9-digit fields, the exponent, the other digits in two
   // groups (0x80 gives a zero digit).
   std::uint8_t digit_groups[16];
+  // A byte shuffle that moves the '-' marks of the field's sign and of its exponent's sign to the
+  // top two bytes, where the multiply-adds leave the fourth 32-bit part zero.
+  std::uint8_t sign_marks[16];
   // A byte shuffle that moves the field down from the end of the 16 bytes that end with it.
   std::uint8_t from_end[16];
   std::uint32_t field_bits;     // a bit per byte of the field
@@ -34,6 +37,7 @@ constexpr FieldLayout kSixDigitLayout = {
     {'-', '0', '.', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0, 0, 0, 0},
     {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0},
     {Z, Z, Z, Z, Z, Z, 10, 11, Z, Z, 1, 3, 4, 5, 6, 7},
+    {Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, kSixDigitWidth - 3, 0},
     {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z, Z, Z, Z},
     (1u << kSixDigitWidth) - 1,
     1u << (kSixDigitWidth - 3)};
@@ -43,6 +47,7 @@ constexpr FieldLayout kNineDigitLayout = {
     {'-', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0},
     {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0},
     {Z, Z, Z, 1, Z, Z, 13, 14, 3, 4, 5, 6, 7, 8, 9, 10},
+    {Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, kNineDigitWidth - 3, 0},
     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z},
     (1u << kNineDigitWidth) - 1,
     1u << (kNineDigitWidth - 3)};

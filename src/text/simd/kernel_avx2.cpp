@@ -39,31 +39,19 @@ constexpr WideTable every_byte(std::uint8_t byte) noexcept {
   return wide;
 }
 
-// Moves the '-' marks of the field's sign (byte 0) and exponent sign (byte width - 3) to the top
-// bytes of the fourth 32-bit part, which the multiply-adds leave zero.
-constexpr WideTable sign_placement(unsigned width) noexcept {
-  WideTable wide = every_byte(Z);
-  wide.bytes[14] = wide.bytes[30] = static_cast<std::uint8_t>(width - 3);
-  wide.bytes[15] = wide.bytes[31] = 0;
-  return wide;
-}
-
 struct WideLayout {
   WideTable plus_form, minus_form, digit_positions, digit_groups, signs;
   std::uint32_t pair_bits;  // the field bits of both lanes
 };
 
-constexpr WideLayout widened(const FieldLayout& layout, unsigned width) noexcept {
-  return {both_lanes(layout.plus_form),
-          both_lanes(layout.minus_form),
-          both_lanes(layout.digit_positions),
-          both_lanes(layout.digit_groups),
-          sign_placement(width),
-          layout.field_bits | (layout.field_bits << 16)};
+constexpr WideLayout widened(const FieldLayout& layout) noexcept {
+  return {both_lanes(layout.plus_form),       both_lanes(layout.minus_form),
+          both_lanes(layout.digit_positions), both_lanes(layout.digit_groups),
+          both_lanes(layout.sign_marks),      layout.field_bits | (layout.field_bits << 16)};
 }
 
-constexpr WideLayout kWideSixDigitLayout = widened(kSixDigitLayout, kSixDigitWidth);
-constexpr WideLayout kWideNineDigitLayout = widened(kNineDigitLayout, kNineDigitWidth);
+constexpr WideLayout kWideSixDigitLayout = widened(kSixDigitLayout);
+constexpr WideLayout kWideNineDigitLayout = widened(kNineDigitLayout);
 constexpr WideTable kWidePairWeights = both_lanes(kPairWeights);
 constexpr WideTable kWideFourWeights = both_lanes(kFourWeights);
 constexpr WideTable kWidePartWeights = both_lanes(kPartWeights);
@@ -82,18 +70,9 @@ struct FieldPair {
   std::uint32_t misfits;  // a bit per field byte that breaks the shape, the second field's from 16
 };
 
-// Fields `first` and `first + 1`; where the second lies past `count`, the first stands in for it
-// (its value is never used).
-[[gnu::always_inline]] inline FieldPair read_pair(const char* line, std::size_t line_length,
-                                                  std::size_t first, std::size_t count,
-                                                  std::size_t width, const FieldLayout& layout,
+// Two fields read from `text`, one in each lane.
+[[gnu::always_inline]] inline FieldPair read_pair(__m256i text,
                                                   const WideLayout& wide_layout) noexcept {
-  const __m128i first_bytes = load_field_bytes(line, line_length, first * width, layout, width);
-  const __m128i second_bytes =
-      first + 1 < count ? load_field_bytes(line, line_length, (first + 1) * width, layout, width)
-                        : first_bytes;
-  const __m256i text =
-      _mm256_inserti128_si256(_mm256_castsi128_si256(first_bytes), second_bytes, 1);
   const __m256i digits = _mm256_sub_epi8(text, wide(kZeros));
   const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digits, wide(kNines)), digits);
   const __m256i fits =
@@ -112,6 +91,27 @@ struct FieldPair {
 }
 
 // A bit per field of the pair that is in the shape.
+// Fields `first` and `first + 1` from anywhere in the line; where the second lies past `count`,
+// the first stands in for it (its value is never used).
+[[gnu::always_inline]] inline __m256i pair_bytes(const char* line, std::size_t line_length,
+                                                 std::size_t first, std::size_t count,
+                                                 std::size_t width,
+                                                 const FieldLayout& layout) noexcept {
+  const __m128i first_bytes = load_field_bytes(line, line_length, first * width, layout, width);
+  const __m128i second_bytes =
+      first + 1 < count ? load_field_bytes(line, line_length, (first + 1) * width, layout, width)
+                        : first_bytes;
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(first_bytes), second_bytes, 1);
+}
+
+// Fields `first` and `first + 1`, both with 16 bytes of the line from their start.
+[[gnu::always_inline]] inline __m256i inner_pair_bytes(const char* line, std::size_t first,
+                                                       std::size_t width) noexcept {
+  const char* const field = line + first * width;
+  return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(field + width),
+                             reinterpret_cast<const __m128i*>(field));
+}
+
 [[gnu::always_inline]] inline unsigned fitting_fields(const FieldPair& pair) noexcept {
   return ((pair.misfits & 0xFFFF) == 0 ? 1u : 0u) | ((pair.misfits >> 16) == 0 ? 2u : 0u);
 }
@@ -185,20 +185,29 @@ std::size_t convert_avx2(const char* line, std::size_t line_length, std::size_t 
   const FieldLayout& layout = layout_of(width);
   const WideLayout& wide_layout =
       width == kSixDigitWidth ? kWideSixDigitLayout : kWideNineDigitLayout;
-  for (std::size_t i = 0; i < count; i += 4) {
-    const FieldPair low = read_pair(line, line_length, i, count, width, layout, wide_layout);
-    const FieldPair high =
-        i + 2 < count ? read_pair(line, line_length, i + 2, count, width, layout, wide_layout)
-                      : FieldPair{low.parts, ~std::uint32_t{0}};
+  // The fields with 16 bytes of the line from their start: read without a test.
+  const std::size_t inner = line_length >= 16 ? (line_length - 16) / width + 1 : 0;
+  std::size_t i = 0;
+  for (; i + 4 <= count && i + 4 <= inner; i += 4) {
+    const FieldPair low = read_pair(inner_pair_bytes(line, i, width), wide_layout);
+    const FieldPair high = read_pair(inner_pair_bytes(line, i + 2, width), wide_layout);
     __m128 values;
     const unsigned exact = convert_four(low, high, width, values);
+    if ((low.misfits | high.misfits) != 0 || exact != 0xF) break;
+    _mm_storeu_ps(out + i, values);
+  }
+  // The last fields of the line, and any group with a field the kernel does not take.
+  for (; i < count; i += 4) {
+    const FieldPair low =
+        read_pair(pair_bytes(line, line_length, i, count, width, layout), wide_layout);
+    const FieldPair high =
+        i + 2 < count
+            ? read_pair(pair_bytes(line, line_length, i + 2, count, width, layout), wide_layout)
+            : FieldPair{low.parts, ~std::uint32_t{0}};
+    __m128 values;
+    const unsigned taken = convert_four(low, high, width, values) &
+                           (fitting_fields(low) | (fitting_fields(high) << 2));
     const std::size_t in_group = count - i < 4 ? count - i : 4;
-    if ((low.misfits | high.misfits) == 0 && exact == 0xF && in_group == 4) {
-      _mm_storeu_ps(out + i, values);
-      continue;
-    }
-    // The end of the line, or a field the kernel does not take: the leading ones are kept.
-    const unsigned taken = exact & (fitting_fields(low) | (fitting_fields(high) << 2));
     const auto leading = static_cast<std::size_t>(__builtin_ctz(~taken));
     const std::size_t done = leading < in_group ? leading : in_group;
     alignas(16) float group[4];
