@@ -20,9 +20,10 @@ namespace tarnex {
 enum class SimdLevel : std::uint8_t { Portable, Sse41, Avx2 };
 
 // Fields 0 .. count - 1 of the line (`width` bytes each, the line at least count * width long)
-// as binary32 into out[0 .. count): the number of leading fields converted. It stops at the
-// first field that is not in the shape or whose value it cannot prove correctly rounded; the
-// caller converts that field and the rest. Widths other than 12 and 15, and a floating-point
+// as binary32: returns the number n of leading fields converted, whose values are in
+// out[0 .. n); the rest of out[0 .. count) is left as it was. It stops at the first field that
+// is not in the shape or whose value it cannot prove correctly rounded; the caller converts that
+// field and the rest. No byte past the line is read. Widths other than 12 and 15, and a floating-point
 // environment that does not round to nearest, convert nothing.
 std::size_t convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
                                 std::size_t width, float* out) noexcept;
