@@ -8,7 +8,8 @@
 # run directly and sys.executable works for subprocesses. The system's apt state is not touched.
 #
 # Then it makes virtual environments with the test dependencies:
-#   $TARNEX_CACHE/venv314    pytest hypothesis scikit-build-core numpy
+#   $TARNEX_CACHE/venv314    pytest hypothesis scikit-build-core numpy matplotlib, and what
+#                            vormant's optional features need: pandas pyarrow dask tqdm
 #   $TARNEX_CACHE/venv314d   pytest (debug interpreter, when it runs)
 # and writes the CMake arguments that build extension modules for each interpreter:
 #   $TARNEX_CACHE/cpython314/cmake-args.txt     (release)
@@ -51,8 +52,10 @@ readonly REQUIRED_PACKAGES=(
 )
 readonly DEBUG_PACKAGES=(python3.14-dbg libpython3.14-dbg)
 
-readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy matplotlib)
-readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib"
+readonly TEST_PACKAGES=(pytest hypothesis scikit-build-core numpy matplotlib pandas pyarrow
+  "dask[dataframe,distributed]" tqdm)
+readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib, pandas, pyarrow, \
+dask.dataframe, distributed, tqdm"
 readonly DEBUG_TEST_PACKAGES=(pytest)
 readonly DEBUG_TEST_MODULES="pytest"
 

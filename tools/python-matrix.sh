@@ -6,7 +6,10 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cache="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
-test_packages=(pytest hypothesis numpy)
+# vormant's optional features are tested where these install: pandas, Parquet, Dask, progress
+# bars and plots.
+test_packages=(pytest hypothesis numpy pandas pyarrow "dask[dataframe,distributed]" tqdm matplotlib)
+test_modules="pytest, hypothesis, numpy, pandas, pyarrow, dask.dataframe, distributed, tqdm, matplotlib"
 
 # make_venv TAG INTERPRETER: a venv under the cache with the test packages; prints its python.
 make_venv() {
@@ -14,7 +17,7 @@ make_venv() {
   if [[ ! -x "$venv/bin/python" ]]; then
     "$2" -m venv "$venv" >&2
   fi
-  if ! "$venv/bin/python" -c 'import pytest, hypothesis, numpy' 2>/dev/null; then
+  if ! "$venv/bin/python" -c "import $test_modules" 2>/dev/null; then
     "$venv/bin/python" -m pip install -q --disable-pip-version-check "${test_packages[@]}" >&2
   fi
   echo "$venv/bin/python"

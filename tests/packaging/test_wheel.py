@@ -23,6 +23,8 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLES = ROOT / "samples"
 STUB = ROOT / "stubs" / "tarnex-stubs" / "__init__.pyi"
 USAGE_SAMPLE = pathlib.Path(__file__).resolve().with_name("usage_sample.py")
+VORMANT_USAGE = pathlib.Path(__file__).resolve().with_name("vormant_usage.py")
+VORMANT_SOURCES = ROOT / "python" / "vormant"
 VERSION = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["version"]
 
 # Per sample: width, time steps, columns after the time, and fields as written in the file at
@@ -85,6 +87,18 @@ MISUSES = [
     ("value_as_text", 'text: str = tarnex.rust_read_vormant("run.plt", 12)[0][0]', "assignment"),
     ("three_items", 'a, b, c = tarnex.rust_read_vormant("run.plt", 12)', "misc"),
     ("unknown_name", 'tarnex.read_vormant("run.plt", 12)', "attr-defined"),
+]
+
+# The same for vormant's inline types.
+VORMANT_MISUSES = [
+    ("width_as_text", 'vormant.read("run.plt", "12")', "arg-type"),
+    ("path_as_number", "vormant.read(7)", "arg-type"),
+    ("names_as_list", 'names: list[str] = vormant.read("run.plt").names', "assignment"),
+    ("values_as_text", 'text: str = vormant.read("run.plt").values', "assignment"),
+    ("workers_positional", 'vormant.read_many(["a"], 12, 4)', "call-overload"),
+    ("errors_unknown", 'vormant.read_many(["a"], errors="ignore")', "call-overload"),
+    ("error_without_line", 'vormant.PlotFileError("bad", "run.plt")', "call-arg"),
+    ("line_as_text", 'text: str = vormant.PlotFileError("bad", "run.plt", 3).line', "assignment"),
 ]
 
 
@@ -160,19 +174,34 @@ def mypy(venv_python, tmp_path_factory):
     return check
 
 
-def test_wheel_holds_the_module_and_the_stubs_only(wheel):
+def test_wheel_holds_the_modules_the_stubs_and_vormant(wheel):
     dist_info = f"tarnex-{VERSION}.dist-info"
-    module = "tarnex" + importlib.machinery.EXTENSION_SUFFIXES[0]
+    suffix = importlib.machinery.EXTENSION_SUFFIXES[0]
+    module = "tarnex" + suffix
+    reader = "vormant/_reader" + suffix
+    sources = sorted(f"vormant/{path.name}" for path in VORMANT_SOURCES.iterdir()
+                     if path.is_file())
     with zipfile.ZipFile(wheel) as archive:
         assert sorted(archive.namelist()) == sorted([
             module,
+            reader,
+            *sources,
             "tarnex-stubs/__init__.pyi",
             f"{dist_info}/METADATA",
             f"{dist_info}/WHEEL",
             f"{dist_info}/RECORD",
+            f"{dist_info}/entry_points.txt",
         ])
         assert archive.read("tarnex-stubs/__init__.pyi") == STUB.read_bytes()
+        for source in sources:
+            assert archive.read(source) == (ROOT / "python" / source).read_bytes()
         assert archive.getinfo(module).file_size > 0
+        assert archive.getinfo(reader).file_size > 0
+        entry_points = archive.read(f"{dist_info}/entry_points.txt").decode()
+        assert "vormant = vormant.cli:main" in entry_points
+        metadata = archive.read(f"{dist_info}/METADATA").decode()
+        for extra in ("numpy", "pandas", "parquet", "dask", "progress", "plot"):
+            assert f"Provides-Extra: {extra}" in metadata
 
 
 def test_installed_module_reads_the_samples(venv, venv_python, tmp_path):
@@ -210,15 +239,39 @@ def test_usage_sample_runs(venv_python, tmp_path, name):
     assert all(not math.isnan(float(line.split()[3].rstrip(","))) for line in lines[1:])
 
 
-def test_usage_sample_type_checks_against_the_stubs(mypy, tmp_path):
-    completed = mypy(USAGE_SAMPLE, cwd=tmp_path)
+def test_installed_vormant_reads_the_samples(venv, venv_python, tmp_path):
+    samples = [SAMPLES / name for name in sorted(SAMPLE_FACTS)]
+    completed = run_ok([venv_python, "-I", VORMANT_USAGE, *samples], cwd=tmp_path)
+    lines = completed.stdout.splitlines()
+    for line, name in zip(lines, sorted(SAMPLE_FACTS)):
+        _, steps, n_columns, _ = SAMPLE_FACTS[name]
+        assert line.startswith(f"{SAMPLES / name}: {n_columns + 1} parameters, {steps} time steps")
+    assert lines[len(samples):] == ["failed: FileNotFoundError"]
+    where = run_ok([venv_python, "-I", "-c", "import vormant._reader as r; print(r.__file__)"],
+                   cwd=tmp_path)
+    assert pathlib.Path(where.stdout.strip()).resolve().is_relative_to(venv.resolve())
+
+
+def test_console_script_runs(venv, tmp_path):
+    completed = run_ok([venv / "bin" / "vormant", "info", SAMPLES / "plot-6digits.txt"],
+                       cwd=tmp_path)
+    assert completed.stdout.splitlines()[1] == "  width 12, 40 time steps, 12 parameters"
+    completed = run([venv / "bin" / "vormant", "info", tmp_path / "missing.txt"], cwd=tmp_path)
+    assert completed.returncode == 1
+    assert completed.stderr == f"vormant: error: {tmp_path / 'missing.txt'}: No such file or directory\n"
+
+
+@pytest.mark.parametrize("sample", [USAGE_SAMPLE, VORMANT_USAGE], ids=["tarnex", "vormant"])
+def test_usage_sample_type_checks_against_the_stubs(mypy, tmp_path, sample):
+    completed = mypy(sample, cwd=tmp_path)
     assert completed.returncode == 0, completed.stdout + completed.stderr
     assert completed.stdout.startswith("Success")
 
 
-def test_stubs_reject_misuse(mypy, tmp_path):
-    for name, code, _ in MISUSES:
-        (tmp_path / f"misuse_{name}.py").write_text(f"import pathlib\nimport tarnex\n{code}\n")
+@pytest.mark.parametrize("module, misuses", [("tarnex", MISUSES), ("vormant", VORMANT_MISUSES)])
+def test_stubs_reject_misuse(mypy, tmp_path, module, misuses):
+    for name, code, _ in misuses:
+        (tmp_path / f"misuse_{name}.py").write_text(f"import pathlib\nimport {module}\n{code}\n")
     completed = mypy(*sorted(tmp_path.glob("misuse_*.py")), cwd=tmp_path)
     assert completed.returncode == 1, completed.stdout + completed.stderr
     errors = {}
@@ -226,10 +279,11 @@ def test_stubs_reject_misuse(mypy, tmp_path):
         if ": error: " in line:
             file = pathlib.Path(line.split(".py:")[0]).name
             errors.setdefault(file, []).append(line.rsplit("[", 1)[-1].rstrip("]"))
-    assert errors == {f"misuse_{name}": [error_code] for name, _, error_code in MISUSES}
+    assert errors == {f"misuse_{name}": [error_code] for name, _, error_code in misuses}
 
 
 @pytest.mark.usefixtures("mypy")
-def test_stubs_match_the_installed_module(venv_python, tmp_path):
-    completed = run([venv_python, "-I", "-m", "mypy.stubtest", "tarnex"], cwd=tmp_path)
+@pytest.mark.parametrize("module", ["tarnex", "vormant"])
+def test_stubs_match_the_installed_module(venv_python, tmp_path, module):
+    completed = run([venv_python, "-I", "-m", "mypy.stubtest", module], cwd=tmp_path)
     assert completed.returncode == 0, completed.stdout + completed.stderr

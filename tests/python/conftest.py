@@ -7,9 +7,14 @@ import textwrap
 
 import pytest
 
+import vormant_path
+
 _MODULE_DIR = os.environ.get("TARNEX_MODULE_DIR")
 if _MODULE_DIR:
     sys.path.insert(0, _MODULE_DIR)
+VORMANT_PATH = vormant_path.search_path()
+if VORMANT_PATH:
+    sys.path.insert(0, VORMANT_PATH)
 
 import tarnex  # noqa: E402  (found through TARNEX_MODULE_DIR when set)
 
@@ -62,14 +67,21 @@ class ChildResult:
         return self.stdout.decode("utf-8", "replace")
 
 
+def child_environment():
+    """This process's environment, with the module path to this tarnex and vormant."""
+    env = dict(os.environ)
+    module_dir = os.path.dirname(os.path.abspath(tarnex.__file__))
+    paths = [VORMANT_PATH, module_dir, env.get("PYTHONPATH")]
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, paths))
+    return env
+
+
 @pytest.fixture(scope="session")
 def run_python():
-    """Runs `code` in a child interpreter that imports the same tarnex as this one."""
-    module_dir = os.path.dirname(os.path.abspath(tarnex.__file__))
+    """Runs `code` in a child interpreter that imports the same tarnex and vormant as this one."""
 
     def run(code, *args):
-        env = dict(os.environ)
-        env["PYTHONPATH"] = os.pathsep.join(filter(None, [module_dir, env.get("PYTHONPATH")]))
+        env = child_environment()
         env["PYTHONIOENCODING"] = "utf-8"
         completed = subprocess.run(
             [sys.executable, "-c", textwrap.dedent(code), *args],

@@ -1,0 +1,20 @@
+"""Plot files as arrays and tables: one float32 block per file, names included.
+
+    plot = vormant.read("run.plt")          # width from the file, or n_digits=12 / 15
+    plot.names, plot.values                 # tuple of str; memoryview 'f', (steps, parameters)
+    plot.to_numpy(), plot.to_pandas()       # with the numpy / pandas extras
+    vormant.read_many(paths, workers=4)     # a list of Plot, read by threads
+
+`vormant.dask.read_frame` makes a Dask DataFrame of many files; `python -m vormant` is the
+command line.
+"""
+
+from __future__ import annotations
+
+from . import dask  # imports Dask itself only when a frame is made
+from ._errors import PlotFileError
+from ._many import read_many
+from ._plot import Plot, read
+from ._version import __version__
+
+__all__ = ["Plot", "PlotFileError", "__version__", "dask", "read", "read_many"]

@@ -1,0 +1,30 @@
+"""Checks of the arguments every reading function shares, made before any file is touched."""
+
+from __future__ import annotations
+
+import operator
+import os
+from typing import TypeAlias
+
+PathArgument: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+
+# Field widths in bytes: 12 for files with 6 digits of precision, 15 for 9 digits.
+WIDTHS = (12, 15)
+WIDTH_CHOICES = "12 (6-digit files), 15 (9-digit files) or None (taken from the file)"
+
+
+def check_n_digits(n_digits: object) -> int | None:
+    if n_digits is None:
+        return None
+    if isinstance(n_digits, bool):
+        raise TypeError(f"n_digits must be {WIDTH_CHOICES}, not a bool")
+    try:
+        width = operator.index(n_digits)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(
+            f"n_digits must be {WIDTH_CHOICES}, not {type(n_digits).__name__}"
+        ) from None
+    if width not in WIDTHS:
+        raise ValueError(f"n_digits must be {WIDTH_CHOICES}, not {width}")
+    return width
+

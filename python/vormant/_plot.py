@@ -1,0 +1,109 @@
+"""One plot file in memory: its names and its values as one float32 block."""
+
+from __future__ import annotations
+
+import os
+from typing import TYPE_CHECKING, Any
+
+from . import _reader
+from ._arguments import PathArgument, check_n_digits
+from ._optional import require
+
+if TYPE_CHECKING:
+    import numpy as _numpy  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import numpy.typing as _numpy_typing  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import pandas as _pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
+
+
+class Plot:
+    """The content of a plot file: `names` (the time's first) and `values`, a row per time step.
+
+    `values` is a memoryview of format 'f' and shape (steps, parameters), the time in column 0;
+    every value is the binary32 number of its field.
+    """
+
+    __slots__ = ("_names", "_values", "_n_digits", "_path")
+
+    def __init__(self, names: tuple[str, ...], values: memoryview, n_digits: int,
+                 path: str) -> None:
+        self._names = names
+        self._values = values
+        self._n_digits = n_digits
+        self._path = path
+
+    @property
+    def names(self) -> tuple[str, ...]:
+        """The parameter name lines, surrounding whitespace removed, the time's first."""
+        return self._names
+
+    @property
+    def values(self) -> memoryview:
+        return self._values
+
+    @property
+    def n_digits(self) -> int:
+        """The field width in bytes the file was read with: 12 or 15."""
+        return self._n_digits
+
+    @property
+    def path(self) -> str:
+        return self._path
+
+    @property
+    def steps(self) -> int:
+        return len(self._values)
+
+    @property
+    def parameters(self) -> int:
+        return len(self._names)
+
+    def index(self, name: str) -> int:
+        """The column of the parameter called `name` (its whole name line, trimmed)."""
+        try:
+            return self._names.index(name)
+        except ValueError:
+            raise KeyError(f"{self._path} has no parameter {name!r}") from None
+
+    def to_numpy(self) -> _numpy_typing.NDArray[_numpy.float32]:
+        """The values as a (steps, parameters) float32 array sharing their memory."""
+        numpy_module: Any = require("numpy", "Plot.to_numpy", "numpy")
+        array: _numpy_typing.NDArray[_numpy.float32] = numpy_module.asarray(self._values)
+        return array
+
+    def to_pandas(self) -> _pandas.DataFrame:
+        """A DataFrame indexed by the time, a float32 column per further parameter.
+
+        The frame holds a copy of the values, so it can be changed like any other.
+        """
+        pandas_module: Any = require("pandas", "Plot.to_pandas", "pandas")
+        array = self.to_numpy()
+        index = pandas_module.Index(array[:, 0], name=self._names[0], copy=True)
+        frame: _pandas.DataFrame = pandas_module.DataFrame(
+            array[:, 1:], index=index, columns=list(self._names[1:]), copy=True
+        )
+        return frame
+
+    def __repr__(self) -> str:
+        return (f"<vormant.Plot {self._path!r}: {self.parameters} parameters, "
+                f"{self.steps} steps, n_digits={self._n_digits}>")
+
+
+def read(path: PathArgument, n_digits: int | None = None) -> Plot:
+    """Reads a plot file.
+
+    `path`: str, bytes or os.PathLike. `n_digits`: the field width, 12 (6-digit files) or 15
+    (9-digit files); None takes it from the first value line.
+
+    Raises PlotFileError (a ValueError with `path` and `line`) for anything wrong inside the
+    file, and the matching OSError for a file that cannot be opened or read.
+    """
+    width = check_n_digits(n_digits)
+    encoded = os.fsencode(path)
+    try:
+        names, used, values = _reader.read(encoded, width)
+    except OSError as error:
+        # Named as the caller named it, the way open() does, not as the bytes handed down.
+        if error.filename == encoded:
+            error.filename = os.fspath(path)
+        raise
+    return Plot(names, memoryview(values), used, os.fsdecode(encoded))

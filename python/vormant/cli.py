@@ -1,0 +1,72 @@
+"""The command line: `vormant info`, `vormant plot` and `vormant convert`.
+
+Exit status: 0 on success, 1 when a file cannot be read or written, 2 for unusable arguments
+(argparse's own errors, and parameter names a file does not have).
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from collections.abc import Sequence
+
+from . import _convert, _info, _plotting
+from ._version import __version__
+
+PROG = "vormant"
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROG, description="Look at VORMANT plot files, plot them, convert them to Parquet.")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    width = argparse.ArgumentParser(add_help=False)
+    width.add_argument("-n", "--n-digits", type=int, choices=(12, 15), metavar="{12,15}",
+                       help="field width: 12 (6-digit files) or 15 (9-digit files); "
+                            "default: taken from the first value line")
+
+    info = commands.add_parser(
+        "info", parents=[width], help="names, steps, width and range of every parameter",
+        description="For each file: its width, time steps and parameters, and the minimum and "
+                    "maximum of every parameter (NaN left out and counted).")
+    info.add_argument("files", nargs="+", metavar="FILE")
+    info.set_defaults(run=_info.run)
+
+    plot = commands.add_parser(
+        "plot", parents=[width], help="draw parameters over time into a PNG",
+        description="Draws the chosen parameters over the time into an 800x450 PNG "
+                    "(needs matplotlib: the plot extra).")
+    plot.add_argument("file", metavar="FILE")
+    plot.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
+                      help="a parameter by its name line, or by the first word of it when that "
+                           "is unique; repeatable (default: the first three)")
+    plot.add_argument("-o", "--output", required=True, metavar="OUT.png")
+    plot.set_defaults(run=_plotting.run)
+
+    convert = commands.add_parser(
+        "convert", parents=[width], help="write files as Parquet",
+        description="Writes each file as Parquet: a float32 column per parameter (the time "
+                    "first), named by its name line; the width and source path in the file's "
+                    "metadata. With one FILE, OUT is the Parquet file (or a folder that exists); "
+                    "with several, OUT is a folder that gets NAME.parquet for each FILE. "
+                    "Needs pyarrow: the parquet extra.")
+    convert.add_argument("files", nargs="+", metavar="FILE")
+    convert.add_argument("-o", "--output", required=True, metavar="OUT")
+    convert.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                         help="a progress bar on standard error (default: for several files "
+                              "when standard error is a terminal)")
+    convert.set_defaults(run=_convert.run)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = _parser()
+    args = parser.parse_args(argv)
+    status: int = args.run(args)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,285 @@
+"""The command line run as a user runs it, `python -m vormant`, on the bundled samples and
+generated files. Expected figures come from vormant.read in this process."""
+
+import math
+import re
+import struct
+import subprocess
+import sys
+
+import pytest
+from conftest import child_environment
+from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
+
+import vormant
+
+PNG_MAGIC = b"\x89PNG\r\n\x1a\n"
+PLOT_SIZE = (800, 450)
+needs_matplotlib = pytest.mark.skipif(
+    subprocess.run([sys.executable, "-c", "import matplotlib"], check=False).returncode != 0,
+    reason="matplotlib is not installed")
+
+
+@pytest.fixture(scope="session")
+def cli(tmp_path_factory):
+    """Runs the command line; `hide` names libraries whose import must fail."""
+    hidden = tmp_path_factory.mktemp("hidden")
+
+    def run(*args, hide=()):
+        env = hiding(child_environment(), hidden, hide) if hide else child_environment()
+        env["PYTHONIOENCODING"] = "utf-8"
+        env.pop("MPLBACKEND", None)
+        return subprocess.run([sys.executable, "-m", "vormant", *map(str, args)],
+                              capture_output=True, text=True, env=env,
+                              stdin=subprocess.DEVNULL, check=False)
+
+    return run
+
+
+def binary32(text):
+    return struct.unpack("<f", struct.pack("<f", float(text)))[0]
+
+
+def nan_range(column):
+    numbers = [value for value in column if not math.isnan(value)]
+    if not numbers:
+        return math.nan, math.nan, len(column)
+    return min(numbers), max(numbers), len(column) - len(numbers)
+
+
+def check_table(lines, plot):
+    """The printed table holds the exact binary32 range of every parameter."""
+    assert lines[0] == plot.path
+    assert lines[1] == (f"  width {plot.n_digits}, {plot.steps} time steps, "
+                        f"{plot.parameters} parameters")
+    assert lines[2].split() == ["parameter", "min", "max", "NaN"]
+    rows = lines[3:3 + plot.parameters]
+    columns = list(zip(*plot.values.tolist())) or [()] * plot.parameters
+    for row, name, column in zip(rows, plot.names, columns):
+        assert row.startswith(f"  {name} ")
+        low, high, *nans = row[len(name) + 2:].split()
+        expected = nan_range(column)
+        for shown, value in zip((low, high), expected):
+            assert (math.isnan(value) and shown == "nan") or binary32(shown) == value, row
+        assert (int(nans[0]) if nans else 0) == expected[2]
+    return lines[3 + plot.parameters:]
+
+
+@pytest.mark.parametrize("hide", [(), ("numpy",)], ids=["numpy", "plain"])
+def test_info_of_the_samples(cli, hide):
+    result = cli("info", SAMPLE_6, SAMPLE_9, hide=hide)
+    assert (result.returncode, result.stderr) == (0, "")
+    rest = check_table(result.stdout.splitlines(), vormant.read(SAMPLE_6))
+    assert rest[0] == ""
+    assert check_table(rest[1:], vormant.read(SAMPLE_9)) == []
+
+
+def nan_plot():
+    """The time, a column with NaN among numbers, a column all NaN."""
+    blocks = [("1.00000E+00", "2.00000E+00", "NaN"), ("2.00000E+00", "NaN", "-nan"),
+              ("3.00000E+00", "-5.00000E-01", "NaN")]
+    lines = [" VORMANT PLOT FILE   3", "TIME  S", "A  U", "B  U"]
+    for step, fields in enumerate(blocks, start=1):
+        lines += [f" TIME STEP {step}", "".join(field.rjust(12) for field in fields)]
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("hide", [(), ("numpy",)], ids=["numpy", "plain"])
+def test_info_leaves_nan_out_of_the_range_and_counts_it(cli, plot_file, hide):
+    result = cli("info", plot_file(nan_plot()), hide=hide)
+    assert (result.returncode, result.stderr) == (0, "")
+    assert [line.split() for line in result.stdout.splitlines()[3:]] == [
+        ["TIME", "S", "1", "3"], ["A", "U", "-0.5", "2", "1"], ["B", "U", "nan", "nan", "3"]]
+
+
+def test_info_of_a_file_without_steps(cli, plot_file):
+    result = cli("info", "-n", "12", plot_file(" VORMANT PLOT FILE   2\nTIME\nA\n"))
+    assert result.returncode == 0
+    assert result.stdout.splitlines()[1:] == [
+        "  width 12, 0 time steps, 2 parameters", "  parameter  min  max  NaN",
+        "  TIME       nan  nan", "  A          nan  nan"]
+
+
+def test_info_reports_bad_files_and_goes_on(cli, plot_file, tmp_path):
+    bad = plot_file(" VORMANT PLOT FILE   x\n")
+    missing = tmp_path / "missing.txt"
+    result = cli("info", bad, SAMPLE_6, missing)
+    assert result.returncode == 1
+    check_table(result.stdout.splitlines(), vormant.read(SAMPLE_6))
+    with pytest.raises(vormant.PlotFileError) as caught:
+        vormant.read(bad)
+    assert result.stderr.splitlines() == [
+        f"vormant: error: {caught.value}",
+        f"vormant: error: {missing}: No such file or directory"]
+
+
+@pytest.mark.parametrize("args", [
+    [], ["info"], ["info", "-n", "13", SAMPLE_6], ["frobnicate", SAMPLE_6], ["plot", SAMPLE_6],
+    ["convert", SAMPLE_6],
+], ids=["no-command", "no-file", "bad-width", "unknown-command", "plot-no-out",
+        "convert-no-out"])
+def test_usage_errors_exit_2(cli, args):
+    result = cli(*args)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr.startswith("usage: vormant")
+    assert "Traceback" not in result.stderr
+
+
+def test_version(cli):
+    result = cli("--version")
+    assert (result.returncode, result.stdout) == (0, f"vormant {vormant.__version__}\n")
+
+
+def png_size(data):
+    assert data[:8] == PNG_MAGIC
+    length, kind, width, height = struct.unpack(">I4sII", data[8:24])
+    assert (length, kind) == (13, b"IHDR")
+    return width, height
+
+
+@needs_matplotlib
+@pytest.mark.parametrize("sample, parameters", [
+    (SAMPLE_6, []), (SAMPLE_9, ["PARAM0022  UNIT2", "PARAM0001"]),
+], ids=["default", "by-name"])
+def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, sample, parameters):
+    out = tmp_path / "plot.png"
+    result = cli("plot", sample, "-o", out, *[arg for name in parameters for arg in ("-p", name)])
+    assert (result.returncode, result.stderr) == (0, "")
+    assert result.stdout == f"plot written to {out}\n"
+    assert png_size(out.read_bytes()) == PLOT_SIZE
+    from matplotlib import image
+
+    pixels = image.imread(out)
+    assert pixels.shape[:2] == PLOT_SIZE[::-1]
+    assert len({tuple(pixel) for pixel in pixels.reshape(-1, pixels.shape[2])[::97]}) > 3
+
+
+@needs_matplotlib
+@pytest.mark.parametrize("content, wanted", [
+    (None, "PARAM0004  UNIT9"),
+    (None, "UNIT4"),
+    (" VORMANT PLOT FILE   3\nTIME\nA x\nA y\n", "A"),
+    (" VORMANT PLOT FILE   1\nTIME\n", "TIME2"),
+], ids=["unknown", "not-first-word", "ambiguous-word", "only-time"])
+def test_plot_of_a_name_the_file_lacks_is_a_usage_error(cli, plot_file, tmp_path, content,
+                                                        wanted):
+    path = plot_file(content) if content else SAMPLE_6
+    out = tmp_path / "plot.png"
+    result = cli("plot", path, "-n", "12", "-p", wanted, "-o", out)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert re.fullmatch(f"vormant plot: error: {re.escape(str(path))} has no parameter "
+                        f"{re.escape(repr(wanted))} \\(it has .*\\)\n", result.stderr)
+    assert not out.exists()
+
+
+def test_plot_without_matplotlib_says_so_and_reads_nothing(cli, tmp_path):
+    out = tmp_path / "plot.png"
+    result = cli("plot", tmp_path / "never-read.txt", "-o", out, hide=("matplotlib",))
+    assert (result.returncode, result.stdout) == (1, "")
+    assert result.stderr == 'vormant: error: vormant plot needs matplotlib: pip install "tarnex[plot]"\n'
+    assert not out.exists()
+
+
+@needs_matplotlib
+@pytest.mark.parametrize("where", ["folder", "file"])
+def test_plot_failures_exit_1(cli, plot_file, tmp_path, where):
+    if where == "folder":
+        path, out = SAMPLE_6, tmp_path / "no-such-folder" / "plot.png"
+        expected = f"vormant: error: cannot write {out}: No such file or directory\n"
+    else:
+        path, out = plot_file(" VORMANT PLOT FILE   0\n"), tmp_path / "plot.png"
+        expected = f"vormant: error: {path}, line 1"
+    result = cli("plot", path, "-o", out)
+    assert result.returncode == 1
+    assert result.stderr.startswith(expected)
+    assert "Traceback" not in result.stderr
+
+
+def read_parquet(path):
+    parquet = pytest.importorskip("pyarrow.parquet")
+    return parquet.read_table(path)
+
+
+def check_parquet(path, source):
+    table = read_parquet(path)
+    plot = vormant.read(source)
+    assert table.schema.names == list(plot.names)
+    assert {str(field.type) for field in table.schema} == {"float"}
+    assert table.schema.metadata == {b"vormant.n_digits": str(plot.n_digits).encode(),
+                                     b"vormant.source": str(source).encode()}
+    array = plot.to_numpy()
+    for index in range(plot.parameters):
+        assert table.column(index).to_numpy().tobytes() == array[:, index].tobytes()
+
+
+@pytest.mark.parametrize("sample", [SAMPLE_6, SAMPLE_9])
+def test_convert_one_file(cli, tmp_path, sample):
+    pytest.importorskip("pyarrow")
+    out = tmp_path / "out.parquet"
+    result = cli("convert", sample, "-o", out)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+    check_parquet(out, sample)
+
+
+def test_convert_many_files_into_a_folder_with_a_progress_bar(cli, tmp_path):
+    pytest.importorskip("pyarrow")
+    sources = [write_plot(tmp_path, 4 + seed, 3 + seed, 12, seed) for seed in range(6)]
+    sources.append(str(SAMPLE_9))
+    out = tmp_path / "parquet"
+    result = cli("convert", *sources, "-o", out, "--progress")
+    assert (result.returncode, result.stdout) == (0, "")
+    assert "7/7" in result.stderr
+    assert sorted(p.name for p in out.iterdir()) == sorted(
+        re.sub(r"\.txt$", ".parquet", source.rsplit("/", 1)[1]) for source in map(str, sources))
+    for source in sources:
+        check_parquet(out / re.sub(r"\.txt$", ".parquet", str(source).rsplit("/", 1)[1]), source)
+
+
+def test_convert_one_file_into_an_existing_folder(cli, tmp_path):
+    pytest.importorskip("pyarrow")
+    result = cli("convert", SAMPLE_6, "-o", tmp_path)
+    assert result.returncode == 0
+    check_parquet(tmp_path / "plot-6digits.parquet", SAMPLE_6)
+
+
+def test_convert_goes_on_past_a_bad_file(cli, plot_file, tmp_path):
+    pytest.importorskip("pyarrow")
+    bad = plot_file(" VORMANT PLOT FILE   0\n", name="bad.txt")
+    out = tmp_path / "out"
+    result = cli("convert", SAMPLE_6, bad, SAMPLE_9, "-o", out)
+    assert result.returncode == 1
+    assert result.stderr.startswith(f"vormant: error: {bad}, line 1")
+    assert sorted(p.name for p in out.iterdir()) == ["plot-6digits.parquet",
+                                                      "plot-9digits.parquet"]
+
+
+@pytest.mark.parametrize("several", [False, True], ids=["one-file", "several"])
+def test_convert_reports_what_it_cannot_write(cli, tmp_path, several):
+    pytest.importorskip("pyarrow")
+    if several:
+        out = tmp_path / "a-file"
+        out.write_text("")
+        sources, reason = [SAMPLE_6, SAMPLE_9], "File exists"
+    else:
+        out, sources, reason = tmp_path / "absent" / "x.parquet", [SAMPLE_6], ""
+    result = cli("convert", *sources, "-o", out)
+    assert (result.returncode, result.stdout) == (1, "")
+    assert result.stderr.startswith(f"vormant: error: cannot write {out}: {reason}")
+    assert result.stderr.count("\n") == 1
+
+
+def test_convert_refuses_two_files_of_one_name(cli, tmp_path):
+    pytest.importorskip("pyarrow")
+    twin = tmp_path / "plot-6digits.txt"
+    twin.write_bytes(SAMPLE_6.read_bytes())
+    result = cli("convert", SAMPLE_6, twin, "-o", tmp_path / "out")
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr.startswith("vormant convert: error: ")
+    assert not (tmp_path / "out").exists()
+
+
+def test_convert_without_pyarrow_says_so(cli, tmp_path):
+    result = cli("convert", SAMPLE_6, "-o", tmp_path / "x.parquet", hide=("pyarrow",))
+    assert result.returncode == 1
+    assert result.stderr == ('vormant: error: vormant convert needs pyarrow: '
+                             'pip install "tarnex[parquet]"\n')

@@ -1,0 +1,223 @@
+"""vormant.read and Plot: exact values, names, width detection, errors and optional extras."""
+
+import errno
+import os
+import pathlib
+import pickle
+import subprocess
+import sys
+
+import pytest
+from conftest import child_environment
+from vormant_files import (SAMPLE_6, SAMPLE_9, SAMPLE_WIDTHS, assert_same_values, hiding,
+                           write_plot)
+
+import vormant
+
+HEADER_3 = " VORMANT PLOT FILE   3\nTIME  S\n  A  U \nB\n"
+
+
+def field_line(*fields, width=12):
+    return "".join(field.rjust(width) for field in fields) + "\n"
+
+
+@pytest.mark.parametrize("path, width", SAMPLE_WIDTHS)
+@pytest.mark.parametrize("given", [None, "exact"])
+def test_samples_match_tarnex_bit_for_bit(read, path, width, given):
+    plot = vormant.read(path, width if given else None)
+    assert plot.n_digits == width
+    assert_same_values(plot, *read(str(path), width))
+    assert plot.names[0] == "TIME  S" and plot.names[1] == "PARAM0001  UNIT1"
+    assert plot.parameters == len(plot.names) == plot.values.shape[1]
+    assert plot.steps == plot.values.shape[0]
+
+
+@pytest.mark.parametrize("parameters, steps, width", [
+    (1, 5, 12), (2, 3, 15), (10, 4, 12), (11, 7, 15), (20, 3, 12), (31, 6, 15), (3, 0, 12),
+])
+def test_generated_files_match_tarnex(read, tmp_path, parameters, steps, width):
+    path = write_plot(tmp_path, parameters, steps, width)
+    plot = vormant.read(path, width)
+    assert_same_values(plot, *read(path, width))
+    assert plot.names == ("TIME  S", *(f"PARAM{p:04d}  UNIT{p % 5}" for p in range(1, parameters)))
+
+
+@pytest.mark.parametrize("parameters, width", [(1, 12), (4, 15), (10, 12), (11, 15), (25, 12)])
+def test_width_is_taken_from_the_first_value_line(tmp_path, parameters, width):
+    plot = vormant.read(write_plot(tmp_path, parameters, 3, width))
+    assert plot.n_digits == width
+
+
+def test_names_are_trimmed_and_an_empty_file_body_has_shape_zero_by_p(plot_file):
+    plot = vormant.read(plot_file(HEADER_3), 12)
+    assert plot.names == ("TIME  S", "A  U", "B")
+    assert plot.values.shape == (0, 3) and plot.values.format == "f"
+    assert plot.values.tolist() == []
+
+
+@pytest.mark.parametrize("convert", [str, os.fsencode, pathlib.Path], ids=["str", "bytes", "path"])
+def test_path_kinds(convert):
+    plot = vormant.read(convert(str(SAMPLE_6)))
+    assert plot.path == str(SAMPLE_6)
+    assert repr(plot) == (f"<vormant.Plot {str(SAMPLE_6)!r}: 12 parameters, 40 steps, "
+                          "n_digits=12>")
+
+
+@pytest.mark.parametrize("n_digits, kind, text", [
+    (0, ValueError, "not 0"), (13, ValueError, "not 13"), (-12, ValueError, "not -12"),
+    (True, TypeError, "bool"), ("12", TypeError, "not str"), (12.0, TypeError, "not float"),
+])
+def test_unusable_width_is_refused_before_the_file_is_touched(n_digits, kind, text):
+    with pytest.raises(kind, match="n_digits must be 12 .*, 15 .* or None") as caught:
+        vormant.read("/no/such/file", n_digits)
+    assert text in str(caught.value)
+
+
+@pytest.mark.parametrize("path", [12, None, ["x"]])
+def test_path_of_another_type_is_a_type_error(path):
+    with pytest.raises(TypeError):
+        vormant.read(path, 12)
+
+
+def test_path_with_nul_is_a_value_error():
+    with pytest.raises(ValueError):
+        vormant.read("plot\0.txt", 12)
+
+
+def roundtrip(error):
+    copy = pickle.loads(pickle.dumps(error))
+    assert type(copy) is type(error) and str(copy) == str(error)
+    return copy
+
+
+@pytest.mark.parametrize("make_path, kind, code", [
+    (lambda tmp: tmp / "absent.txt", FileNotFoundError, errno.ENOENT),
+    (lambda tmp: tmp, IsADirectoryError, errno.EISDIR),
+    (lambda tmp: tmp / "absent" / "plot.txt", FileNotFoundError, errno.ENOENT),
+])
+@pytest.mark.parametrize("convert", [str, pathlib.Path])
+def test_unopenable_files_raise_the_matching_os_error(tmp_path, make_path, kind, code, convert):
+    path = convert(str(make_path(tmp_path)))
+    with pytest.raises(kind) as caught:
+        vormant.read(path, 12)
+    assert caught.value.errno == code
+    assert os.fspath(caught.value.filename) == str(path)
+    copy = roundtrip(caught.value)
+    assert (copy.errno, copy.filename) == (caught.value.errno, caught.value.filename)
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root reads files whatever their mode")
+def test_unreadable_file_is_a_permission_error(plot_file):
+    path = plot_file(HEADER_3)
+    os.chmod(path, 0)
+    with pytest.raises(PermissionError) as caught:
+        vormant.read(path, 12)
+    assert caught.value.errno == errno.EACCES
+
+
+@pytest.mark.parametrize("content, line", [
+    ("", 1),
+    (" VORMANT PLOT FILE   abc\n", 1),
+    (" VORMANT PLOT FILE   0\n", 1),
+    (" VORMANT PLOT FILE   3\nTIME\nA\n", 4),
+    (HEADER_3 + " STEP 1\n", 6),
+    (HEADER_3 + " STEP 1\n" + field_line("1.0", "2.0"), 6),
+    (HEADER_3 + " STEP 1\n" + field_line("1.0", "x", "2.0"), 6),
+    (HEADER_3 + " STEP 1\n" + field_line("1.0", "2.0", "3.0") + " STEP 2\n"
+     + field_line("1.0", "", "3.0"), 8),
+    (b" VORMANT PLOT FILE   1\nTIME \xff\n", 2),
+], ids=["empty", "bad-count", "zero-count", "names-missing", "ends-in-step", "short-line",
+        "bad-field", "blank-field", "invalid-utf8"])
+def test_faults_inside_the_file_are_plot_file_errors(plot_file, capfd, content, line):
+    path = plot_file(content)
+    with pytest.raises(vormant.PlotFileError) as caught:
+        vormant.read(path, 12)
+    error = caught.value
+    assert isinstance(error, ValueError)
+    assert (error.path, error.line) == (path, line)
+    assert path in str(error)
+    copy = roundtrip(error)
+    assert (copy.path, copy.line) == (path, line)
+    assert capfd.readouterr() == ("", "")
+
+
+def test_plot_file_error_pickles_its_attributes_and_notes():
+    error = vormant.PlotFileError("run.plt, line 7: bad", "run.plt", 7)
+    error.add_note("while reading the sweep")
+    copy = roundtrip(error)
+    assert (copy.args, copy.path, copy.line) == (("run.plt, line 7: bad",), "run.plt", 7)
+    assert copy.__notes__ == ["while reading the sweep"]
+
+
+@pytest.mark.parametrize("line", [
+    field_line("1.0", "2.0", "3.0", width=13), field_line("1.0", "2.0", "3.0")[:-2] + "\n",
+], ids=["13-bytes", "short"])
+def test_undetectable_width_asks_for_n_digits(plot_file, line):
+    path = plot_file(HEADER_3 + " STEP 1\n" + line)
+    with pytest.raises(vormant.PlotFileError, match="n_digits") as caught:
+        vormant.read(path)
+    assert caught.value.line == 6
+
+
+def test_numpy_array_shares_the_values():
+    numpy = pytest.importorskip("numpy")
+    plot = vormant.read(SAMPLE_9)
+    array = plot.to_numpy()
+    assert (array.dtype, array.shape) == (numpy.float32, (30, 23))
+    assert numpy.shares_memory(array, numpy.asarray(plot.values))
+    assert array.tobytes() == plot.values.tobytes()
+
+
+def test_numpy_array_of_a_file_without_steps(plot_file):
+    pytest.importorskip("numpy")
+    assert vormant.read(plot_file(HEADER_3), 12).to_numpy().shape == (0, 3)
+
+
+@pytest.mark.parametrize("path", [SAMPLE_6, SAMPLE_9])
+def test_pandas_frame_is_indexed_by_time(path):
+    pandas = pytest.importorskip("pandas")
+    plot = vormant.read(path)
+    frame = plot.to_pandas()
+    array = plot.to_numpy()
+    assert frame.index.name == plot.names[0]
+    assert list(frame.columns) == list(plot.names[1:])
+    assert frame.index.dtype == "float32" and set(map(str, frame.dtypes)) == {"float32"}
+    assert frame.index.to_numpy().tobytes() == array[:, 0].tobytes()
+    assert frame.to_numpy().tobytes() == array[:, 1:].tobytes()
+    frame.iloc[0, 0] = 1.0  # a frame of its own
+    assert array[0, 1] != 1.0
+    assert isinstance(frame, pandas.DataFrame)
+
+
+def test_index_of_a_name():
+    plot = vormant.read(SAMPLE_6)
+    assert plot.index("PARAM0004  UNIT4") == 4
+    with pytest.raises(KeyError, match="PARAM0004"):
+        plot.index("PARAM0004")
+
+
+@pytest.mark.parametrize("method, extra", [("to_numpy", "numpy"), ("to_pandas", "pandas")])
+def test_missing_extra_is_named(tmp_path, method, extra):
+    code = f"""
+import vormant
+try:
+    vormant.read({str(SAMPLE_6)!r}).{method}()
+except ImportError as error:
+    print(error)
+"""
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                               env=hiding(child_environment(), tmp_path, [extra]), check=True)
+    assert completed.stdout == f'Plot.{method} needs {extra}: pip install "tarnex[{extra}]"\n'
+
+
+def test_optional_libraries_are_imported_only_when_needed():
+    code = f"""
+import sys
+import vormant, vormant.cli
+vormant.read({str(SAMPLE_6)!r}); vormant.read_many([{str(SAMPLE_9)!r}])
+print(sorted(name for name in ("numpy", "pandas", "dask", "pyarrow", "matplotlib", "tqdm")
+             if name in sys.modules))
+"""
+    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                               env=child_environment(), check=True)
+    assert completed.stdout == "[]\n"

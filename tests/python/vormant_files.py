@@ -1,0 +1,46 @@
+"""Plot files for the vormant tests, and the check of a Plot against tarnex's lists."""
+
+import pathlib
+import struct
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools"))
+from plotgen import plot_file_text  # noqa: E402
+
+SAMPLES = ROOT / "samples"
+SAMPLE_6 = SAMPLES / "plot-6digits.txt"
+SAMPLE_9 = SAMPLES / "plot-9digits.txt"
+SAMPLE_WIDTHS = [(SAMPLE_6, 12), (SAMPLE_9, 15)]
+
+
+def write_plot(folder, parameters, steps, width, seed=1, name=None):
+    path = pathlib.Path(folder) / (name or f"p{parameters}-t{steps}-w{width}-s{seed}.txt")
+    path.write_text(plot_file_text(parameters, steps, width, seed))
+    return str(path)
+
+
+def hiding(env, folder, names):
+    """`env` with a module path on which importing any of `names` fails."""
+    folder = pathlib.Path(folder) / "-".join(names)
+    folder.mkdir(exist_ok=True)
+    for name in names:
+        (folder / f"{name}.py").write_text(f'raise ImportError("{name} is hidden")\n')
+    return {**env, "PYTHONPATH": f"{folder}:{env['PYTHONPATH']}"}
+
+
+def bits(value):
+    """A float as the bits of its binary64: -0.0 differs from 0.0, NaN equals itself."""
+    return struct.pack("<d", value)
+
+
+def rows_of(time, columns):
+    """tarnex's (time, columns) as rows: the time first, then one value per parameter."""
+    return [[t, *(column[step] for column in columns)] for step, t in enumerate(time)]
+
+
+def assert_same_values(plot, time, columns):
+    assert plot.values.format == "f" and plot.values.itemsize == 4
+    assert plot.values.shape == (len(time), len(columns) + 1)
+    got = [[bits(value) for value in row] for row in plot.values.tolist()]
+    assert got == [[bits(value) for value in row] for row in rows_of(time, columns)]
