@@ -16,6 +16,7 @@
 #include "reader/read_plot_file.hpp"
 #include "text/line_source.hpp"
 #include "text/numbers.hpp"
+#include "text/simd/fast_fields.hpp"
 #include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
@@ -102,6 +103,46 @@ void field_arguments(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK(BM_Binary32_Tarnex)->Apply(field_arguments);
 BENCHMARK(BM_Binary32_FastFloat)->Apply(field_arguments);
 BENCHMARK(BM_Binary32_Strtof)->Apply(field_arguments);
+
+// Whole lines of ten fields at once by the fast conversion at one kernel level (argument 2:
+// the index in supported_simd_levels(); levels this processor lacks are skipped).
+void BM_FastFields(benchmark::State& state) {
+  const FieldSet& set = fields(static_cast<int>(state.range(0)), magnitudes_of(state));
+  const std::span<const SimdLevel> levels = supported_simd_levels();
+  const auto index = static_cast<std::size_t>(state.range(2));
+  if (index >= levels.size()) {
+    state.SkipWithError("level not supported here");
+    return;
+  }
+  const SimdLevel level = levels[index];
+  const auto width = static_cast<std::size_t>(state.range(0));
+  constexpr std::size_t kPerLine = 10;
+  const std::size_t line_length = kPerLine * width;
+  float values[kPerLine];
+  std::size_t taken = 0;
+  for (auto _ : state) {
+    for (std::size_t start = 0; start + line_length <= set.block.size(); start += line_length) {
+      taken += convert_fast_fields_at(level, set.block.data() + start, line_length, kPerLine,
+                                      width, values);
+      benchmark::DoNotOptimize(values);
+    }
+  }
+  benchmark::DoNotOptimize(taken);
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(set.block.size() / line_length * kPerLine));
+  state.SetLabel(std::to_string(width) + "-char " +
+                 (state.range(1) == 0 ? "typical " : "wide-range ") +
+                 std::string(simd_level_name(level)));
+}
+
+void fast_field_arguments(benchmark::internal::Benchmark* benchmark) {
+  for (const int width : {12, 15}) {
+    for (const int wide : {0, 1}) {
+      for (const int level : {0, 1, 2}) benchmark->Args({width, wide, level});
+    }
+  }
+}
+BENCHMARK(BM_FastFields)->Apply(fast_field_arguments);
 
 // The trim of a padded field alone.
 void BM_TrimField(benchmark::State& state) {

@@ -76,4 +76,9 @@ if(TARNEX_FUZZ)
     target_link_libraries(${_tarnex_target} PRIVATE tarnex_reader ${TARNEX_FUZZ_MPFR}
                           ${TARNEX_FUZZ_GMP})
   endforeach()
+  # The fast field conversion's kernels against the exact path of the same library.
+  add_executable(fuzz_fast_fields tests/fuzz/fuzz_fast_fields.cpp)
+  target_compile_options(fuzz_fast_fields PRIVATE -fsanitize=fuzzer -Wall -Wextra)
+  target_link_options(fuzz_fast_fields PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_fast_fields PRIVATE tarnex_reader)
 endif()

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz (in build/fuzz, with clang++-16) and runs each for
-# SECONDS (default 60), both at once, from its seed corpus in tests/fuzz/corpus. New inputs go
+# SECONDS (default 60), all at once, from its seed corpus in tests/fuzz/corpus. New inputs go
 # to build/fuzz/corpus-TARGET, crashing ones to build/fuzz/artifacts-TARGET. Prints libFuzzer's
 # final statistics (executions, time) per target; exits non-zero if any target found a fault.
 # Usage: tools/run-fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds="${1:-60}"
-targets=(reader binary32)
+targets=(reader binary32 fast_fields)
 
 tools/install-fuzz-deps.sh
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds the reader tests and the module for every interpreter of
-# the matrix, and runs every test: the C++ reader suite once, the Python suite per interpreter,
-# the packaging tests, the wheels users install, then the robustness checks (valgrind,
-# sanitizers, coverage, fuzzing). Ends with the time each stage took.
+# the matrix, and runs every test: the C++ reader suite once, the Python suite per interpreter
+# and per forced vector kernel level, the packaging tests, the wheels users install, then the
+# robustness checks (valgrind, sanitizers, coverage, fuzzing). Ends with the time each stage took.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -48,6 +48,17 @@ while read -r tag python; do
       ;;
   esac
 done < <(tools/python-matrix.sh)
+
+# The module picks its vector kernel at run time; a test-only build option holds it to one level,
+# so that the suite runs on every kernel this machine has.
+source tools/robustness-common.sh
+simd_python="$(default_test_python)"
+for level in portable sse41 avx2; do
+  stage "Python suite on the $level kernel level ($simd_python)"
+  module_dir="$(tools/build-module.sh "$simd_python" "build/py-simd-$level" \
+    -DTARNEX_FORCE_SIMD_LEVEL="$level")"
+  run_python_suite "$simd_python" "$PWD/$module_dir" || status=1
+done
 
 stage "Wheels: manylinux builds for CPython 3.11 to 3.15, each installed and tested"
 tools/build-wheels.sh || status=1

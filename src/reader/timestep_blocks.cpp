@@ -8,6 +8,7 @@
 #include "reader/field_width.hpp"
 #include "text/cut.hpp"
 #include "text/numbers.hpp"
+#include "text/simd/fast_fields.hpp"
 #include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
@@ -92,10 +93,13 @@ void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t 
     }
     return;
   }
-  // Every field lies within the line, so its offset and width fit std::size_t.
+  // Every field lies within the line, so its offset and width fit std::size_t. The leading
+  // fields in the common shape are converted at once; the exact path takes the rest.
   const auto field_width = static_cast<std::size_t>(width);
-  const char* text = line.data();
-  for (std::uint64_t field = 0; field < count; ++field, text += field_width) {
+  const std::size_t fast_count = convert_fast_fields(
+      line.data(), line.size(), static_cast<std::size_t>(count), field_width, row);
+  const char* text = line.data() + fast_count * field_width;
+  for (std::uint64_t field = fast_count; field < count; ++field, text += field_width) {
     const Binary32Parse parsed = parse_binary32_field({text, field_width});
     if (!parsed.ok) fail_to_parse(site, line, field, {text, field_width}, parsed.error);
     row[field] = parsed.value;

@@ -1,5 +1,7 @@
 // The number grammars: parameter counts, and field values checked bit for bit, partly against
 // MPFR as an independent correctly rounding reference.
+#include "field_generators.hpp"
+#include "floating_point_environment.hpp"
 #include "mpfr_reference.hpp"
 #include "text/numbers.hpp"
 
@@ -302,6 +304,9 @@ TEST(DescribeParseError, NamesTheKind) {
 // Comparison with MPFR
 
 using testing::Binary32Reference;
+using testing::fortran_field;
+using testing::NearestNineDigitDecimals;
+using testing::write_digits;
 
 class Binary32AgainstMpfr : public ::testing::Test {
  protected:
@@ -467,31 +472,6 @@ std::uint32_t general_converter_bits(std::string_view text) {
   return bits_of(value);
 }
 
-// Writes `value` (below 10^digits) as `digits` decimal digits at `out`.
-void write_digits(char* out, std::uint64_t value, int digits) {
-  for (int i = digits - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
-}
-
-// A Fortran E field of `width` characters: d.ddd...E+xx right-aligned, the first digit and the
-// fraction taken from `mantissa` (significant digits), the exponent from `exponent`.
-std::string fortran_field(std::uint64_t mantissa, int significant, int exponent, bool negative,
-                          int width) {
-  std::string text(1, negative ? '-' : ' ');
-  std::string digits(static_cast<std::size_t>(significant), '0');
-  write_digits(digits.data(), mantissa, significant);
-  text += digits.substr(0, 1) + "." + digits.substr(1);
-  text += exponent < 0 ? "E-" : "E+";
-  const int magnitude = std::abs(exponent);
-  text += static_cast<char>('0' + magnitude / 10);
-  text += static_cast<char>('0' + magnitude % 10);
-  return std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(text.size()))),
-                     ' ') +
-         text;
-}
-
 class ShortPathAgainstGeneralConverter : public ::testing::Test {
  public:
   static constexpr int kReferenceSampleEvery = 4099;
@@ -546,57 +526,6 @@ TEST_F(ShortPathAgainstGeneralConverter, EverySixDigitFieldOfEveryExponent) {
   }
   EXPECT_EQ(compared_, 86 * 1000000);
 }
-
-// The 9-digit decimals next to every midpoint between neighbouring binary32 values of binade
-// [2^e, 2^(e+1)): the texts closest to a rounding boundary that a 9-digit field can hold, and the
-// midpoints themselves where 9 digits write them exactly. Computed exactly in 128 bits, which
-// covers the binades from 2^-76 to 2^127.
-class NearestNineDigitDecimals {
- public:
-  static constexpr int kLowestBinade = -76;
-  static constexpr int kHighestBinade = 127;
-
-  // The 9-digit decimal at or below midpoint j of binade e: digits q (10^8 <= q < 10^9) and the
-  // power of ten of its last digit.
-  static std::pair<std::uint64_t, int> floor_of_midpoint(int binade, std::uint32_t j) {
-    const unsigned __int128 odd = (std::uint64_t{1} << 24) + 2 * std::uint64_t{j} + 1;
-    const int shift = binade - 24;  // midpoint = odd * 2^shift
-    const double midpoint = std::ldexp(static_cast<double>(odd), shift);
-    int power = static_cast<int>(std::floor(std::log10(midpoint))) - 8;
-    for (;;) {
-      const std::uint64_t q = quotient(odd, shift, power);
-      if (q < 100000000) {
-        --power;
-      } else if (q >= 1000000000) {
-        ++power;
-      } else {
-        return {q, power};
-      }
-    }
-  }
-
- private:
-  static unsigned __int128 power_of_ten(int n) {
-    unsigned __int128 value = 1;
-    for (int i = 0; i < n; ++i) value *= 10;
-    return value;
-  }
-
-  // floor(odd * 2^shift / 10^power)
-  static std::uint64_t quotient(unsigned __int128 odd, int shift, int power) {
-    unsigned __int128 value;
-    if (shift >= 0 && power >= 0) {
-      value = (odd << shift) / power_of_ten(power);
-    } else if (shift >= 0) {
-      value = (odd << shift) * power_of_ten(-power);
-    } else if (power < 0) {
-      value = (odd * power_of_ten(-power)) >> -shift;
-    } else {
-      value = (odd >> -shift) / power_of_ten(power);
-    }
-    return value > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(value);
-  }
-};
 
 void check_binade_near_midpoints(ShortPathAgainstGeneralConverter& test, int binade,
                                  std::uint32_t step) {
@@ -670,24 +599,7 @@ TEST_F(ShortPathAgainstGeneralConverter, DISABLED_NineDigitNearMidpointsOfEveryB
 
 // The hardware's rounding mode and its flush-to-zero and denormals-are-zero flags belong to the
 // process, and code in the interpreter's process may change them; no result may depend on them.
-class FloatingPointEnvironment {
- public:
-  FloatingPointEnvironment(int rounding, unsigned csr_flags)
-      : saved_rounding_(std::fegetround()), saved_csr_(_mm_getcsr()) {
-    std::fesetround(rounding);
-    _mm_setcsr(_mm_getcsr() | csr_flags);
-  }
-  ~FloatingPointEnvironment() {
-    _mm_setcsr(saved_csr_);
-    std::fesetround(saved_rounding_);
-  }
-  FloatingPointEnvironment(const FloatingPointEnvironment&) = delete;
-  FloatingPointEnvironment& operator=(const FloatingPointEnvironment&) = delete;
-
- private:
-  int saved_rounding_;
-  unsigned saved_csr_;
-};
+using testing::FloatingPointEnvironment;
 
 struct EnvironmentCase {
   const char* name;

@@ -1,4 +1,5 @@
-"""Writes the seed corpora of the fuzz targets: tests/fuzz/corpus/reader and .../binary32.
+"""Writes the seed corpora of the fuzz targets: tests/fuzz/corpus/reader, .../binary32 and
+.../fast_fields.
 
 Reader inputs start with two bytes that choose n_digits (see fuzz_reader.cpp): b"\\x00\\x00"
 for 12, b"\\x01\\x00" for 15, b"\\xc0" and a byte for a small raw width. Then comes the file:
@@ -101,6 +102,21 @@ def binary32_inputs() -> dict[str, bytes]:
     return {name: text.encode() for name, text in texts.items()}
 
 
+def fast_fields_inputs() -> dict[str, bytes]:
+    """A byte for width (bit 0: 15) and count (bits above: count - 1), then the line."""
+    inputs = {}
+    for width, width_bit in ((12, 0), (15, 1)):
+        values = [0.5 * p - 1.0 for p in range(10)] + [2.82518e8, -1.17549e-38, 3.40282e38, 1e-45]
+        for count in (1, 3, 10):
+            line = "".join(e_field(v, width) for v in values[:count])
+            inputs[f"w{width}-c{count}"] = bytes([width_bit | (count - 1) << 1]) + line.encode()
+        edges = "".join(e_field(v, width) for v in values[10:])
+        inputs[f"w{width}-edges"] = bytes([width_bit | 3 << 1]) + edges.encode()
+        broken = e_field(1.5, width) + e_field(-2.5, width).replace("E", "e") + e_field(3.0, width)
+        inputs[f"w{width}-broken"] = bytes([width_bit | 2 << 1]) + broken.encode()
+    return inputs
+
+
 def write(folder: pathlib.Path, inputs: dict[str, bytes]) -> None:
     """Writes the generated inputs; other files there (crash reproducers) stay."""
     folder.mkdir(parents=True, exist_ok=True)
@@ -111,6 +127,7 @@ def write(folder: pathlib.Path, inputs: dict[str, bytes]) -> None:
 def main() -> None:
     write(HERE / "corpus" / "reader", reader_inputs())
     write(HERE / "corpus" / "binary32", binary32_inputs())
+    write(HERE / "corpus" / "fast_fields", fast_fields_inputs())
 
 
 if __name__ == "__main__":

@@ -1,0 +1,102 @@
+// Byte tables of the field shape for the vector kernels: a field's first 16 bytes in one 16-byte
+// register (or lane), and what each position must hold. Internal linkage, like exact_scale.hpp.
+#pragma once
+
+#include <tmmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/simd/exact_scale.hpp"
+
+namespace tarnex::simd {
+
+struct FieldLayout {
+  // The punctuation of the shape with a blank and '+' (first) or '-' and '-' (second) for the
+  // two signs, and '0' where digits go; bytes past the field are never looked at.
+  std::uint8_t plus_form[16];
+  std::uint8_t minus_form[16];
+  std::uint8_t digit_positions[16];  // 0xFF where a digit goes
+  // A byte shuffle of the digit values into four groups of four, read as numbers by the
+  // multiply-add steps: the lead digit of 9-digit fields, the exponent, the other digits in two
+  // groups (0x80 gives a zero digit).
+  std::uint8_t digit_groups[16];
+  // A byte shuffle that moves the '-' marks of the field's sign and of its exponent's sign to the
+  // top two bytes, where the multiply-adds leave the fourth 32-bit part zero.
+  std::uint8_t sign_marks[16];
+  // A byte shuffle that moves the field down from the end of the 16 bytes that end with it.
+  std::uint8_t from_end[16];
+  std::uint32_t field_bits;     // a bit per byte of the field
+  unsigned minus_exponent_bit;  // the bit of the exponent sign in a byte mask
+};
+
+constexpr std::uint8_t Z = 0x80;
+
+constexpr FieldLayout kSixDigitLayout = {
+    {' ', '0', '.', '0', '0', '0', '0', '0', 'E', '+', '0', '0', 0, 0, 0, 0},
+    {'-', '0', '.', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0, 0, 0, 0},
+    {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0},
+    {Z, Z, Z, Z, Z, Z, 10, 11, Z, Z, 1, 3, 4, 5, 6, 7},
+    {Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, kSixDigitWidth - 3, 0},
+    {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z, Z, Z, Z},
+    (1u << kSixDigitWidth) - 1,
+    1u << (kSixDigitWidth - 3)};
+
+constexpr FieldLayout kNineDigitLayout = {
+    {' ', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', 'E', '+', '0', '0', 0},
+    {'-', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0},
+    {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0},
+    {Z, Z, Z, 1, Z, Z, 13, 14, 3, 4, 5, 6, 7, 8, 9, 10},
+    {Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, kNineDigitWidth - 3, 0},
+    {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z},
+    (1u << kNineDigitWidth) - 1,
+    1u << (kNineDigitWidth - 3)};
+
+constexpr const FieldLayout& layout_of(std::size_t width) noexcept {
+  return width == kSixDigitWidth ? kSixDigitLayout : kNineDigitLayout;
+}
+
+// Multiply-add weights: digit pairs, pairs into fours, then (after packing to 16 bits) the lead
+// group alone, the two groups of the other digits into one number, and the exponent alone.
+constexpr std::uint8_t kPairWeights[16] = {10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1};
+constexpr std::int16_t kFourWeights[8] = {100, 1, 100, 1, 100, 1, 100, 1};
+constexpr std::int16_t kPartWeights[8] = {1, 0, 10000, 1, 0, 1, 0, 0};
+
+// The lead group counts 10^8 (it is always 0 in 6-digit fields).
+constexpr std::uint32_t kLeadScale = 100000000;
+
+// The field at `line + offset` in the first bytes of a register, at most 16 bytes read and none
+// past the line: the 16 bytes from the field on, or where fewer remain (the last field of a
+// line), the 16 that end with it moved down; only a line shorter than 16 bytes is copied.
+[[gnu::always_inline]] static inline __m128i load_field_bytes(const char* line,
+                                                              std::size_t line_length,
+                                                              std::size_t offset,
+                                                              const FieldLayout& layout,
+                                                              std::size_t width) noexcept {
+  if (line_length - offset >= 16) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset));
+  }
+  if (offset + width >= 16) {
+    const __m128i ending =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset + width - 16));
+    return _mm_shuffle_epi8(ending,
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(layout.from_end)));
+  }
+  alignas(16) char tail[16] = {};
+  __builtin_memcpy(tail, line + offset, width);
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+}
+
+// The field's value from the parts the multiply-add steps leave: lead group, other digits,
+// exponent digits; `minus_bits` has a bit per byte that is '-'.
+[[gnu::always_inline]] static inline bool convert_parts(std::uint32_t lead, std::uint32_t rest,
+                                                        std::uint32_t exponent,
+                                                        std::uint32_t minus_bits,
+                                                        const FieldLayout& layout, unsigned width,
+                                                        float& out) noexcept {
+  return scale_exactly(lead * kLeadScale + rest,
+                       field_power(exponent, (minus_bits & layout.minus_exponent_bit) != 0, width),
+                       (minus_bits & 1u) != 0, out);
+}
+
+}  // namespace tarnex::simd
