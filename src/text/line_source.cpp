@@ -60,6 +60,20 @@ bool LineSource::chunk_is_ascii(std::size_t start, std::size_t end) noexcept {
 }
 
 LineStatus LineSource::next(std::string_view& line) {
+  // Nearly every line lies whole in the chunk at hand: found from the marks alone.
+  if (position_ != filled_) {
+    const std::size_t feed = marks_->next_line_feed(position_, filled_);
+    if (feed != filled_) {
+      line = std::string_view(buffer_.get() + position_, feed - position_);
+      const bool ascii = chunk_is_ascii(position_, feed);
+      position_ = feed + 1;
+      return finish_line(line, true, ascii);
+    }
+  }
+  return next_across_chunks(line);
+}
+
+LineStatus LineSource::next_across_chunks(std::string_view& line) {
   gathered_.clear();
   bool gathering = false;  // bytes of this line already sit in gathered_
   bool ascii = true;       // so far every byte of this line is ASCII

@@ -54,6 +54,7 @@ class LineSource {
  private:
   LineSource(FileDescriptor file, ScanLevel level);
   bool refill();
+  LineStatus next_across_chunks(std::string_view& line);
   bool chunk_is_ascii(std::size_t start, std::size_t end) noexcept;
   LineStatus finish_line(std::string_view& line, bool ended_by_line_feed, bool ascii);
 
