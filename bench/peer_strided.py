@@ -19,11 +19,6 @@ FIELDS_PER_LINE = 10
 CHUNK_FIELDS = 1 << 15  # fields converted per step: the work arrays stay in the caches
 
 HIGH_BITS = 0x8080808080808080
-POWER_BIAS = 64
-# Exact powers of ten up to 10^22; past that, within a unit of binary64, far below float32's.
-POWERS = 10.0 ** np.abs(np.arange(-POWER_BIAS, POWER_BIAS))
-MULTIPLIER = np.where(np.arange(-POWER_BIAS, POWER_BIAS) > 0, POWERS, 1.0)
-DIVISOR = np.where(np.arange(-POWER_BIAS, POWER_BIAS) < 0, POWERS, 1.0)
 
 
 class Layout:
@@ -71,14 +66,14 @@ def line_feeds_of_header(data: np.ndarray) -> np.ndarray:
         limit *= 4
 
 
-def field_view(data: np.ndarray, layout: Layout, dtype, offset: int, first: int, steps: int,
-               lines: int, fields: int) -> np.ndarray:
-    """Of every field of `steps` blocks from `first` on, in `lines` lines of `fields` fields from
-    the first value line, the item of `dtype` at byte `offset` of the field: shape (steps, lines,
-    fields), straight on the file's bytes."""
-    base = layout.body + first * layout.block + layout.value_start + offset
-    return np.ndarray((steps, lines, fields), dtype=dtype, buffer=data, offset=base,
-                      strides=(layout.block, layout.line_bytes, layout.width))
+def field_bytes(data: np.ndarray, layout: Layout, first: int, steps: int, lines: int,
+                fields: int, from_line: int) -> np.ndarray:
+    """The bytes of the fields of `steps` blocks from `first` on, in `lines` lines of `fields`
+    fields from value line `from_line` on, one row per field: the one copy made of them."""
+    base = layout.body + first * layout.block + layout.value_start + from_line * layout.line_bytes
+    lines_view = np.ndarray((steps, lines, fields * layout.width), dtype=np.uint8, buffer=data,
+                            offset=base, strides=(layout.block, layout.line_bytes, 1))
+    return np.ascontiguousarray(lines_view).reshape(-1, layout.width)
 
 
 def eight_digits(words: np.ndarray) -> np.ndarray:
@@ -94,69 +89,103 @@ def eight_digits(words: np.ndarray) -> np.ndarray:
     return words
 
 
-def byte_pair_tables() -> tuple[np.ndarray, np.ndarray, np.ndarray]:
-    """Tables indexed by two bytes of a field read as a little-endian 16-bit number: the sign and
-    leading digit (the digit, 16 more for a minus sign, 255 for anything else); the exponent's E
-    and sign (1, -1, 0 for anything else); its two digits (their value, 255 for anything else)."""
-    first, second = np.divmod(np.arange(1 << 16), 256)[::-1]  # the byte read first, then next
-    first_digit, second_digit = first - ord("0"), second - ord("0")
-    first_is_digit = (first_digit >= 0) & (first_digit <= 9)
-    second_is_digit = (second_digit >= 0) & (second_digit <= 9)
-    head = np.full(1 << 16, 255, dtype=np.uint8)
-    for sign, flag in ((" ", 0), ("-", 16)):
-        signed = (first == ord(sign)) & second_is_digit
-        head[signed] = second_digit[signed] + flag
-    exponent_sign = np.zeros(1 << 16, dtype=np.int16)
-    exponent_sign[(first == ord("E")) & (second == ord("+"))] = 1
-    exponent_sign[(first == ord("E")) & (second == ord("-"))] = -1
-    exponent = np.where(first_is_digit & second_is_digit, first_digit * 10 + second_digit, 255)
-    return head, exponent_sign, exponent.astype(np.int16)
+def little_endian(text: bytes) -> int:
+    return int.from_bytes(text, "little")
 
 
-HEAD, EXPONENT_SIGN, EXPONENT = byte_pair_tables()
+def scale_table(digits: int) -> np.ndarray:
+    """Per index e + 100 (exponent negative) + 200 (value negative), for e the exponent's two
+    digits: the factor and the divisor that take a mantissa of `digits` digits to its value,
+    each an exact power of ten where binary64 has one (up to 10^22), so that the result is the
+    correctly rounded binary64; past that within a unit of binary64, far below binary32's."""
+    index = np.arange(400)
+    exponent = np.where(index % 200 >= 100, -(index % 100), index % 100) - (digits - 1)
+    power = 10.0 ** np.abs(exponent)
+    sign = np.where(index >= 200, -1.0, 1.0)
+    return np.stack([sign * np.where(exponent > 0, power, 1.0),
+                     np.where(exponent < 0, power, 1.0)], axis=1)
 
 
-def convert(data: np.ndarray, layout: Layout, first: int, steps: int, lines: int, fields: int,
-            from_line: int) -> tuple[np.ndarray, np.ndarray]:
-    """The binary64 values of a group of fields of the Fortran E shape (sign or blank, digit,
-    full stop, digits, E, sign, two digits), and which fields had that shape."""
-    width = layout.width
-    digits = 9 if width >= 15 else 6
+SCALES = {6: scale_table(6), 9: scale_table(9)}
+HIGH_BITS_32 = 0x80808080
+# The exponent XORed with "E+00": E and a plus sign give zero bytes, a minus sign 0x06 in the
+# second byte, digits their values.
+EXPONENT_SHAPE = little_endian(b"E+00")
+EXPONENT_MINUS = (ord("+") ^ ord("-")) << 8
+EXPONENT_LIMITS = little_endian(bytes([0x7F, 0x7F, 0x76, 0x76]))
+MINUS_SIGN = ord(" ") ^ ord("-")  # the sign byte XORed with a blank
 
-    def view(dtype, offset):
-        return field_view(data, layout, dtype, offset + from_line * layout.line_bytes, first,
-                          steps, lines, fields)
 
-    # The eight bytes that end at the last digit, XORed with the shape they should have: digits
-    # become their values, the full stop of a 6-digit field zero. Its sign and leading digit are
-    # cleared here: HEAD reads them. A byte out of place sets the high bit of its byte in check.
-    if digits == 6:  # sign, leading digit, full stop and the five digits after it
-        offset, cleared, template = 0, 0xFFFF, b"\0\0.00000"
-        limits = bytes([0, 0, 0x7F] + [0x76] * 5)
-    else:  # the eight digits after the full stop
-        offset, cleared, template, limits = 3, 0, b"0" * 8, bytes([0x76] * 8)
-    words = view("<u8", offset).astype(np.uint64)
-    if cleared:
-        words &= np.uint64(~cleared & ((1 << 64) - 1))
-    words ^= np.uint64(int.from_bytes(template, "little"))
-    check = words + np.uint64(int.from_bytes(limits, "little"))
+def leading_part(view, digits: int):
+    """The digits of the mantissa as a little-endian word of digit values (the first in the
+    lowest byte, zeros before it), the sign byte XORed with a blank, whether the bytes up to the
+    last digit have the shape (sign or blank, digit, full stop, digits), and for nine digits the
+    leading digit's part of the mantissa.
+
+    A byte XORed with the shape it should have is a digit's value or zero where the field has
+    that shape; adding 0x76 to a digit's value (0x7F to what must be zero) leaves its high bit
+    clear, and so does nothing else."""
+    if digits == 6:  # sign, leading digit, full stop and five digits make one word
+        words = view("<u8", 0).astype(np.uint64)
+        words ^= np.uint64(little_endian(b" 0.00000"))
+        sign = words & np.uint64(0xFF)
+        words ^= sign
+        check = words + np.uint64(little_endian(bytes([0, 0x76, 0x7F] + [0x76] * 5)))
+        check |= words
+        shaped = (check & np.uint64(HIGH_BITS)) == 0
+        words += (words & np.uint64(0xFF00)) * np.uint64(255)  # leading digit next to the rest
+        return words, sign, shaped, None
+    # Nine digits: the eight after the full stop make one word, the leading one comes apart.
+    words = view("<u8", 3).astype(np.uint64)
+    words ^= np.uint64(little_endian(b"0" * 8))
+    check = words + np.uint64(0x7676767676767676)
     check |= words
     shaped = (check & np.uint64(HIGH_BITS)) == 0
-    if digits == 9:
-        shaped &= view("u1", 2) == ord(".")
-    mantissa = eight_digits(words).astype(np.float64)
+    head = view("<u4", 0).astype(np.uint32)  # sign, leading digit, full stop
+    head ^= np.uint32(little_endian(b" 0.\0"))
+    head &= np.uint32(0x00FFFFFF)
+    sign = head & np.uint32(0xFF)
+    head ^= sign
+    check32 = head + np.uint32(little_endian(bytes([0, 0x76, 0x7F, 0])))
+    check32 |= head
+    shaped &= (check32 & np.uint32(HIGH_BITS_32)) == 0
+    return words, sign, shaped, (head >> 8).astype(np.float64) * 1e8
 
-    head = HEAD.take(view("<u2", 0))
-    shaped &= head != 255
-    mantissa += (head & 15) * 10.0 ** (digits - 1)
-    exponent_sign = EXPONENT_SIGN.take(view("<u2", width - 4))
-    exponent = EXPONENT.take(view("<u2", width - 2))
-    shaped &= (exponent_sign != 0) & (exponent != 255)
-    exponent *= exponent_sign
-    exponent += POWER_BIAS - (digits - 1)
-    mantissa *= MULTIPLIER.take(exponent, mode="clip")  # clipped: fields of another shape
-    mantissa /= DIVISOR.take(exponent, mode="clip")
-    np.negative(mantissa, out=mantissa, where=head >= 16)
+
+def convert(rows: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """The binary64 values of fields of the Fortran E shape (sign or blank, digit, full stop,
+    digits, E, sign, two digits), one a row, and which fields had that shape."""
+    width = rows.shape[1]
+    digits = 9 if width >= 15 else 6
+
+    def view(dtype, offset):  # the item of `dtype` at byte `offset` of every field
+        return np.ndarray((rows.shape[0],), dtype=dtype, buffer=rows, offset=offset,
+                          strides=(width,))
+
+    words, sign, shaped, leading = leading_part(view, digits)
+    negative = sign == MINUS_SIGN
+    shaped &= negative | (sign == 0)
+    mantissa = eight_digits(words).astype(np.float64)
+    if leading is not None:
+        mantissa += leading
+
+    tail = view("<u4", width - 4).astype(np.uint32)
+    tail ^= np.uint32(EXPONENT_SHAPE)
+    exponent_sign = tail & np.uint32(0xFF00)
+    tail ^= exponent_sign
+    check = tail + np.uint32(EXPONENT_LIMITS)
+    check |= tail
+    shaped &= (check & np.uint32(HIGH_BITS_32)) == 0
+    exponent_negative = exponent_sign == EXPONENT_MINUS
+    shaped &= exponent_negative | (exponent_sign == 0)
+    index = (tail >> 16) & np.uint32(0xFF)
+    index *= np.uint32(10)
+    index += tail >> 24
+    index += exponent_negative * np.uint32(100)
+    index += negative * np.uint32(200)
+    scale = SCALES[digits].take(index, axis=0, mode="clip")  # clipped: fields of other shapes
+    mantissa *= scale[:, 0]
+    mantissa /= scale[:, 1]
     return mantissa, shaped
 
 
@@ -190,7 +219,8 @@ def read_numpy_strided(path: str, n_digits: int):
     for first in range(0, layout.steps, chunk_steps):
         steps = min(chunk_steps, layout.steps - first)
         for lines, fields, from_line, column in groups:
-            values, shaped = convert(data, layout, first, steps, lines, fields, from_line)
+            rows = field_bytes(data, layout, first, steps, lines, fields, from_line)
+            values, shaped = (part.reshape(steps, lines, fields) for part in convert(rows))
             if not shaped.all():
                 for step, line, field in np.argwhere(~shaped):
                     start = (layout.body + (first + step) * layout.block + layout.value_start +

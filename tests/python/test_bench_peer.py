@@ -49,6 +49,8 @@ ODD_FILES = {
     "plain decimals": plot_bytes(BLOCK, (LEAD, b"         1.5        -0.0   12345678."), BLOCK),
     "lower-case e, subnormal": plot_bytes((LEAD, b" 1.40130e-45-1.17549E-38 0.00000E+00"), BLOCK),
     "signs and blanks": plot_bytes((LEAD, b"+1.00000E+00 1.00000E-00     1.0E+00"), BLOCK),
+    "digits in sign places": plot_bytes((LEAD, b"11.00000E+00 1.00000E101-2.50000E-03"), BLOCK),
+    "short exponent": plot_bytes((LEAD, b" 1.00000E+1 -1.00000E-1 -0.00000E+00"), BLOCK),
     "lead lines of two lengths": plot_bytes(BLOCK, (LEAD + b"  2", VALUES), BLOCK),
     # The first is as long as the others on average: the file's length fits the block length.
     "lead lines that even out": plot_bytes(
@@ -56,9 +58,17 @@ ODD_FILES = {
     "carriage returns": plot_bytes((LEAD + b"\r", VALUES + b"\r"), BLOCK),
     "no final line feed": plot_bytes(BLOCK, BLOCK)[:-1],
 }
+WIDE = b" 1.00000000E+00-2.50000000E-03 3.40282001E+38"
+ODD_WIDE_FILES = {
+    "9 digits, other shapes": plot_bytes(
+        (LEAD, WIDE), (LEAD, b"+1.00000000E+00 1.0000000E+000 1.00000000e-01"),
+        (LEAD, b"    -1.0000E+01  1.000000000E1  .12345678E+00"),
+        (LEAD, b"11.00000000E+00 1.00000000E101 1.00000000E-1 "), (LEAD, WIDE)),
+}
 
 
-@pytest.mark.parametrize("name", ODD_FILES)
-def test_odd_fields_and_layouts(read, plot_file, name):
-    path = plot_file(ODD_FILES[name])
-    assert_same_values(peer_strided.read_numpy_strided(path, 12), read(path, 12))
+@pytest.mark.parametrize("name, width", [(name, 12) for name in ODD_FILES] +
+                         [(name, 15) for name in ODD_WIDE_FILES])
+def test_odd_fields_and_layouts(read, plot_file, name, width):
+    path = plot_file({**ODD_FILES, **ODD_WIDE_FILES}[name])
+    assert_same_values(peer_strided.read_numpy_strided(path, width), read(path, width))
