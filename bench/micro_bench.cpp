@@ -207,12 +207,20 @@ PlotFiles& plot_files() {
   return files;
 }
 
-// Lines delivered by the line source, UTF-8 check included, in bytes of the file per second.
+// Lines delivered by the line source, UTF-8 check included, in bytes of the file per second;
+// the argument is the level of the chunk scan (0 portable, 1 SSE2, 2 AVX2).
 void BM_LineSource(benchmark::State& state) {
+  const auto levels = supported_scan_levels();
+  const auto level_index = static_cast<std::size_t>(state.range(0));
+  if (level_index >= levels.size()) {
+    state.SkipWithError("this processor does not run that level");
+    return;
+  }
+  state.SetLabel(scan_level_name(levels[level_index]));
   const std::string path = plot_files().path(200, 2000, 15);
   const auto size = static_cast<std::int64_t>(std::filesystem::file_size(path));
   for (auto _ : state) {
-    auto opened = LineSource::open(path);
+    auto opened = LineSource::open(path, levels[level_index]);
     LineSource& source = std::get<LineSource>(opened);
     std::string_view line;
     std::size_t lines = 0;
@@ -221,7 +229,7 @@ void BM_LineSource(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * size);
 }
-BENCHMARK(BM_LineSource)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineSource)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 // Whole plot files into PlotData; items are values. The shapes of the Python benchmark, the
 // last one with a tenth of its time steps.

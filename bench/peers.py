@@ -86,7 +86,7 @@ def read_pandas_fwf(path: str, n_digits: int):
 # Bytes past the last field of a short line are converted too, and dropped at the end.
 @np.errstate(over="ignore", invalid="ignore")
 def read_numpy_fast(path: str, n_digits: int):
-    """The fastest reader in numpy alone that we could write. The file goes into one array; the
+    """A general reader in numpy alone, for any layout. The file goes into one array; the
     value lines are gathered as rows of whole fields; each field is converted by vectorised
     arithmetic on the Fortran E shape (sign or blank, digit, full stop, digits, E, sign, two
     digits), its digit and exponent weights applied by one matrix product; a field of any other
@@ -101,6 +101,8 @@ def read_numpy_fast(path: str, n_digits: int):
         f.readinto(memoryview(data)[:size])
     data[size:] = ord(" ")
     feeds = np.flatnonzero(data[:size] == 10)
+    if size and data[size - 1] != 10:  # the last line has no line feed of its own
+        feeds = np.append(feeds, size)
     starts = np.concatenate(([0], feeds[:-1] + 1))
     parameters = _parameter_count(data[:feeds[0]].tobytes())
     lines_per_block = -(-parameters // FIELDS_PER_LINE)
@@ -158,7 +160,16 @@ def read_numpy_fast(path: str, n_digits: int):
     return _lists_from_rows(out[:, :parameters])
 
 
+def read_numpy_strided(path: str, n_digits: int):
+    """The strongest numpy reader we know: see peer_strided.py."""
+    from peer_strided import read_numpy_strided as read
+
+    return read(path, n_digits)
+
+
+# The first is the reference peer: the benchmark reports tarnex's ratio to it.
 PEERS = {
+    "numpy-strided": read_numpy_strided,
     "numpy-fast": read_numpy_fast,
     "pure Python": read_pure_python,
     "genfromtxt": read_genfromtxt,

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "text/utf8.hpp"
 
@@ -19,7 +18,9 @@ void FileDescriptor::reset() noexcept {
   }
 }
 
-std::variant<LineSource, IoError> LineSource::open(std::string_view path) {
+static_assert(LineSource::kBufferSize <= ChunkMarks::kCapacity);
+
+std::variant<LineSource, IoError> LineSource::open(std::string_view path, ScanLevel level) {
   if (path.find('\0') != std::string_view::npos) return IoError::nul_in_path();
   const std::string terminated(path);
   int fd;
@@ -27,11 +28,14 @@ std::variant<LineSource, IoError> LineSource::open(std::string_view path) {
     fd = ::open(terminated.c_str(), O_RDONLY | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return IoError::system(errno);
-  return LineSource(FileDescriptor(fd));
+  return LineSource(FileDescriptor(fd), level);
 }
 
-LineSource::LineSource(FileDescriptor file)
-    : file_(std::move(file)), buffer_(new char[kBufferSize]) {}
+LineSource::LineSource(FileDescriptor file, ScanLevel level)
+    : file_(std::move(file)),
+      buffer_(new char[kBufferSize]),
+      marks_(new ChunkMarks),
+      scan_(chunk_scanner(level)) {}
 
 bool LineSource::refill() {
   ssize_t count;
@@ -45,44 +49,66 @@ bool LineSource::refill() {
   }
   position_ = 0;
   filled_ = static_cast<std::size_t>(count);
+  scan_(buffer_.get(), filled_, *marks_);
+  next_non_ascii_ = marks_->next_non_ascii(0, filled_);
   return true;
 }
 
+bool LineSource::chunk_is_ascii(std::size_t start, std::size_t end) noexcept {
+  if (next_non_ascii_ < start) next_non_ascii_ = marks_->next_non_ascii(start, filled_);
+  return next_non_ascii_ >= end;
+}
+
 LineStatus LineSource::next(std::string_view& line) {
+  // Nearly every line lies whole in the chunk at hand: found from the marks alone.
+  if (position_ != filled_) {
+    const std::size_t feed = marks_->next_line_feed(position_, filled_);
+    if (feed != filled_) {
+      line = std::string_view(buffer_.get() + position_, feed - position_);
+      const bool ascii = chunk_is_ascii(position_, feed);
+      position_ = feed + 1;
+      return finish_line(line, true, ascii);
+    }
+  }
+  return next_across_chunks(line);
+}
+
+LineStatus LineSource::next_across_chunks(std::string_view& line) {
   gathered_.clear();
   bool gathering = false;  // bytes of this line already sit in gathered_
+  bool ascii = true;       // so far every byte of this line is ASCII
   for (;;) {
     if (position_ == filled_) {
       if (!refill()) return LineStatus::Error;
       if (filled_ == 0) {
         if (!gathering) return LineStatus::EndOfFile;
         line = gathered_;
-        return finish_line(line, false);
+        return finish_line(line, false, ascii);
       }
     }
     const char* start = buffer_.get() + position_;
-    const std::size_t unread = filled_ - position_;
-    const auto* feed = static_cast<const char*>(std::memchr(start, '\n', unread));
-    if (feed != nullptr) {
-      const auto length = static_cast<std::size_t>(feed - start);
-      position_ += length + 1;
+    const std::size_t feed = marks_->next_line_feed(position_, filled_);
+    ascii = ascii && chunk_is_ascii(position_, feed);
+    if (feed != filled_) {
+      const std::size_t length = feed - position_;
+      position_ = feed + 1;
       if (gathering) {
         gathered_.append(start, length);
         line = gathered_;
       } else {
         line = std::string_view(start, length);  // the whole line lies in the buffer
       }
-      return finish_line(line, true);
+      return finish_line(line, true, ascii);
     }
-    gathered_.append(start, unread);
+    gathered_.append(start, filled_ - position_);
     position_ = filled_;
     gathering = true;
   }
 }
 
-LineStatus LineSource::finish_line(std::string_view& line, bool ended_by_line_feed) {
+LineStatus LineSource::finish_line(std::string_view& line, bool ended_by_line_feed, bool ascii) {
   ++line_number_;
-  if (!is_valid_utf8(line)) {
+  if (!ascii && !is_valid_utf8(line)) {
     error_ = IoError::invalid_data();
     return LineStatus::Error;
   }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <variant>
 
+#include "text/chunk_scan.hpp"
 #include "text/io_error.hpp"
 
 namespace tarnex {
@@ -40,8 +41,10 @@ class LineSource {
   static constexpr std::size_t kBufferSize = 8192;
 
   // Opens `path` read-only and close-on-exec; a NUL anywhere in it is refused without a
-  // system call. EINTR is retried.
-  static std::variant<LineSource, IoError> open(std::string_view path);
+  // system call. EINTR is retried. Chunks are scanned with `level`, which the processor must
+  // support: the best it has unless a test asks for another.
+  static std::variant<LineSource, IoError> open(std::string_view path,
+                                                ScanLevel level = best_scan_level());
 
   // The next line without its line feed (and the carriage return directly before it). The
   // view stays valid until the next call. On Error, error() says why: a read failure (the
@@ -53,16 +56,23 @@ class LineSource {
   std::uint64_t line_number() const noexcept { return line_number_; }
 
  private:
-  explicit LineSource(FileDescriptor file);
+  LineSource(FileDescriptor file, ScanLevel level);
   bool refill();
-  LineStatus finish_line(std::string_view& line, bool ended_by_line_feed);
+  LineStatus next_across_chunks(std::string_view& line);
+  bool chunk_is_ascii(std::size_t start, std::size_t end) noexcept;
+  LineStatus finish_line(std::string_view& line, bool ended_by_line_feed, bool ascii);
 
   FileDescriptor file_;
   IoError error_ = IoError::invalid_data();
   std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<ChunkMarks> marks_;  // of the bytes in buffer_
+  ChunkScanner scan_;
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
   std::uint64_t line_number_ = 0;
+  // The first non-ASCII byte of the chunk at or after some offset at or before position_, or
+  // filled_: lines that end before it need no UTF-8 check.
+  std::size_t next_non_ascii_ = 0;
   std::string gathered_;  // a line that spans chunks, gathered here
 };
 

@@ -2,12 +2,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
 #include "test_support.hpp"
 #include "text/line_source.hpp"
+#include "text/utf8.hpp"
 
 namespace tarnex {
 namespace {
@@ -15,8 +18,8 @@ namespace {
 using testing::TempDir;
 
 // What a file yields, line by line: each line's text, then "<eof>" or "<error: description>".
-std::vector<std::string> read_all(const std::string& path) {
-  auto opened = LineSource::open(path);
+std::vector<std::string> read_all(const std::string& path, ScanLevel level = best_scan_level()) {
+  auto opened = LineSource::open(path, level);
   if (auto* error = std::get_if<IoError>(&opened)) return {"<open: " + error->describe() + ">"};
   LineSource& source = std::get<LineSource>(opened);
   std::vector<std::string> lines;
@@ -44,11 +47,19 @@ struct LineCase {
 
 void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
 
-class LineRules : public ::testing::TestWithParam<LineCase> {};
+class LineRules : public ::testing::TestWithParam<std::tuple<ScanLevel, LineCase>> {};
 
 TEST_P(LineRules, YieldsExpectedLines) {
+  const auto& [level, line_case] = GetParam();
   TempDir dir;
-  EXPECT_EQ(read_all(dir.write("plot.txt", GetParam().bytes)), GetParam().expected);
+  EXPECT_EQ(read_all(dir.write("plot.txt", line_case.bytes), level), line_case.expected);
+}
+
+const auto kLevels = ::testing::ValuesIn(supported_scan_levels());
+
+template <typename Info>
+std::string level_and_case_name(const Info& info) {
+  return std::string(scan_level_name(std::get<0>(info.param))) + "_" + std::get<1>(info.param).name;
 }
 
 const std::string kInvalidUtf8 =
@@ -56,33 +67,47 @@ const std::string kInvalidUtf8 =
 
 INSTANTIATE_TEST_SUITE_P(
     Terminators, LineRules,
-    ::testing::Values(
-        LineCase{"empty_file", "", {"<eof>"}},
-        LineCase{"lone_line_feed", "\n", {"", "<eof>"}},
-        LineCase{"two_line_feeds", "a\n\n", {"a", "", "<eof>"}},
-        LineCase{"no_final_line_feed", "a\nb", {"a", "b", "<eof>"}},
-        LineCase{"crlf", "a\r\nb\r\n", {"a", "b", "<eof>"}},
-        LineCase{"two_cr_before_lf", "a\r\r\n", {"a\r", "<eof>"}},
-        LineCase{"cr_inside_line", "a\rb\n", {"a\rb", "<eof>"}},
-        LineCase{"cr_at_end_of_file", "c\r", {"c\r", "<eof>"}},
-        LineCase{"lone_cr_line", "\r\n\r", {"", "\r", "<eof>"}},
-        LineCase{"nul_is_ordinary", std::string("a\0b\n", 4), {std::string("a\0b", 3), "<eof>"}},
-        LineCase{"byte_order_mark_kept", "\xEF\xBB\xBFx\n", {"\xEF\xBB\xBFx", "<eof>"}}),
-    [](const auto& info) { return info.param.name; });
+    ::testing::Combine(
+        kLevels,
+        ::testing::Values(
+            LineCase{"empty_file", "", {"<eof>"}},  //
+            LineCase{"lone_line_feed", "\n", {"", "<eof>"}},
+            LineCase{"two_line_feeds", "a\n\n", {"a", "", "<eof>"}},
+            LineCase{"no_final_line_feed", "a\nb", {"a", "b", "<eof>"}},
+            LineCase{"crlf", "a\r\nb\r\n", {"a", "b", "<eof>"}},
+            LineCase{"two_cr_before_lf", "a\r\r\n", {"a\r", "<eof>"}},
+            LineCase{"cr_inside_line", "a\rb\n", {"a\rb", "<eof>"}},
+            LineCase{"cr_at_end_of_file", "c\r", {"c\r", "<eof>"}},
+            LineCase{"lone_cr_line", "\r\n\r", {"", "\r", "<eof>"}},
+            LineCase{"nul_is_ordinary",
+                     std::string("a\0b\n", 4),
+                     {std::string("a\0b", 3), "<eof>"}},
+            LineCase{"byte_order_mark_kept", "\xEF\xBB\xBFx\n", {"\xEF\xBB\xBFx", "<eof>"}})),
+    [](const auto& info) { return level_and_case_name(info); });
 
 INSTANTIATE_TEST_SUITE_P(
     Utf8, LineRules,
-    ::testing::Values(
-        LineCase{"byte_ff", "ok\n\xFF\nnext\n", {"ok", kInvalidUtf8}},
-        LineCase{"lone_continuation", "\x80\n", {kInvalidUtf8}},
-        LineCase{"truncated_at_end_of_file", "a\xC3", {kInvalidUtf8}},
-        LineCase{"truncated_before_line_feed", "a\xE2\x82\n", {kInvalidUtf8}},
-        LineCase{"overlong", "\xC0\x80\n", {kInvalidUtf8}},
-        LineCase{"surrogate", "\xED\xA0\x80\n", {kInvalidUtf8}},
-        LineCase{"above_max", "\xF4\x90\x80\x80\n", {kInvalidUtf8}},
-        LineCase{"valid_multibyte", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\n",
-                 {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "<eof>"}}),
-    [](const auto& info) { return info.param.name; });
+    ::testing::Combine(
+        kLevels,
+        ::testing::Values(
+            LineCase{"byte_ff", "ok\n\xFF\nnext\n", {"ok", kInvalidUtf8}},
+            LineCase{"lone_continuation", "\x80\n", {kInvalidUtf8}},
+            LineCase{"truncated_at_end_of_file", "a\xC3", {kInvalidUtf8}},
+            LineCase{"truncated_before_line_feed", "a\xE2\x82\n", {kInvalidUtf8}},
+            LineCase{"overlong", "\xC0\x80\n", {kInvalidUtf8}},
+            LineCase{"surrogate", "\xED\xA0\x80\n", {kInvalidUtf8}},
+            LineCase{"above_max", "\xF4\x90\x80\x80\n", {kInvalidUtf8}},
+            LineCase{"valid_multibyte",
+                     "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\n",
+                     {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "<eof>"}},
+            // A valid character earlier in the chunk does not vouch for the lines after it.
+            LineCase{"invalid_after_valid_multibyte",
+                     "\xC3\xA9\nab\ncd\xFF\n",
+                     {"\xC3\xA9", "ab", kInvalidUtf8}},
+            // Nor does an ASCII start of the chunk for the rest of it.
+            LineCase{"invalid_after_ascii_lines", "ab\ncd\nef\xC3\n", {"ab", "cd", kInvalidUtf8}},
+            LineCase{"non_ascii_right_after_line_feed", "ab\n\x80", {"ab", kInvalidUtf8}})),
+    [](const auto& info) { return level_and_case_name(info); });
 
 TEST(LineSource, InvalidLineIsConsumedAndReadingCanGoOn) {
   TempDir dir;
@@ -100,14 +125,14 @@ TEST(LineSource, InvalidLineIsConsumedAndReadingCanGoOn) {
 }
 
 // Lines that meet the 8192-byte chunk border in every way that matters.
-class ChunkBorders : public ::testing::TestWithParam<std::size_t> {};
+class ChunkBorders : public ::testing::TestWithParam<std::tuple<ScanLevel, std::size_t>> {};
 
 TEST_P(ChunkBorders, LinesCrossingChunksArriveWhole) {
-  const std::size_t first_length = GetParam();
+  const auto [level, first_length] = GetParam();
   const std::string first(first_length, 'x');
   const std::string second = "\xC3\xA9" + std::string(20000, 'y') + "\xE2\x82\xAC";
   TempDir dir;
-  const auto lines = read_all(dir.write("plot.txt", first + "\r\n" + second + "\r\nend"));
+  const auto lines = read_all(dir.write("plot.txt", first + "\r\n" + second + "\r\nend"), level);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], first);
   auto opened = LineSource::open((dir.path() / "plot.txt").string());
@@ -123,13 +148,104 @@ TEST_P(ChunkBorders, LinesCrossingChunksArriveWhole) {
 // 8190: CR and LF end the first chunk; 8191: CR ends it and LF begins the next; 8192: both in
 // the next chunk; 8193 and 16383: the line itself spans chunks.
 INSTANTIATE_TEST_SUITE_P(LineSource, ChunkBorders,
-                         ::testing::Values(0, 1, 8189, 8190, 8191, 8192, 8193, 16383, 16384));
+                         ::testing::Combine(kLevels, ::testing::Values(0, 1, 8189, 8190, 8191, 8192,
+                                                                       8193, 16383, 16384)));
 
-TEST(LineSource, MultibyteCharacterSplitAcrossChunksIsValid) {
+class EveryLevel : public ::testing::TestWithParam<ScanLevel> {};
+
+TEST_P(EveryLevel, MultibyteCharacterSplitAcrossChunksIsValid) {
   const std::string line = std::string(8191, 'a') + "\xE2\x82\xAC";
   TempDir dir;
-  EXPECT_EQ(read_all(dir.write("plot.txt", line)), (std::vector<std::string>{line, "<eof>"}));
+  EXPECT_EQ(read_all(dir.write("plot.txt", line), GetParam()),
+            (std::vector<std::string>{line, "<eof>"}));
 }
+
+// What the line rules give for a file, written out plainly: split at line feeds, a carriage
+// return before a line feed dropped, a line that is not UTF-8 reported and passed over.
+std::vector<std::string> expected_lines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    const std::size_t feed = bytes.find('\n', start);
+    const std::size_t end = feed == std::string::npos ? bytes.size() : feed;
+    std::string line = bytes.substr(start, end - start);
+    if (!is_valid_utf8(line)) {
+      line = kInvalidUtf8;
+    } else if (feed != std::string::npos && !line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    lines.push_back(line);
+    start = end + 1;
+  }
+  lines.emplace_back("<eof>");
+  return lines;
+}
+
+// Every line the source gives, reading on after a line that is not UTF-8.
+std::vector<std::string> read_past_invalid_lines(const std::string& path, ScanLevel level) {
+  auto opened = LineSource::open(path, level);
+  LineSource& source = std::get<LineSource>(opened);
+  std::vector<std::string> lines;
+  for (;;) {
+    std::string_view line;
+    const LineStatus status = source.next(line);
+    if (status == LineStatus::EndOfFile) break;
+    lines.emplace_back(status == LineStatus::Line ? std::string(line) : kInvalidUtf8);
+  }
+  lines.emplace_back("<eof>");
+  return lines;
+}
+
+// Random files of mostly ASCII lines of every length, some far longer than a chunk, with
+// carriage returns and valid and invalid UTF-8 sprinkled in.
+std::string random_file(std::mt19937& random) {
+  static const std::vector<std::string> kPieces = {
+      "\r",       "\r\r",         "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xFF", "\x80",
+      "\xE2\x82", "\xED\xA0\x80", "\xC0\x80", "\x7F"};
+  std::string bytes;
+  while (bytes.size() < 40000) {
+    const auto kind = random() % 20;
+    const std::size_t length = kind == 0 ? 8000 + random() % 9000 : random() % 300;
+    for (std::size_t i = 0; i < length; ++i) {
+      bytes += static_cast<char>(' ' + random() % 95);
+    }
+    if (kind < 6) {
+      const std::string& piece = kPieces[random() % kPieces.size()];
+      bytes.insert(bytes.size() - random() % (length + 1), piece);
+    }
+    bytes += random() % 8 == 0 ? "\r\n" : "\n";
+  }
+  if (random() % 2 == 0) bytes.pop_back();
+  return bytes;
+}
+
+TEST_P(EveryLevel, RandomFilesFollowTheLineRules) {
+  TempDir dir;
+  std::mt19937 random(7);
+  for (int file = 0; file < 40; ++file) {
+    const std::string bytes = random_file(random);
+    const std::string path = dir.write("plot.txt", bytes);
+    ASSERT_EQ(read_past_invalid_lines(path, GetParam()), expected_lines(bytes)) << "file " << file;
+  }
+}
+
+// A character that is not ASCII, valid or not, at each offset around the chunk border: in a
+// line that begins in the first chunk, in a line of the second, and right after a line feed.
+TEST_P(EveryLevel, NonAsciiAroundTheChunkBorder) {
+  TempDir dir;
+  for (const char* piece : {"\xC2\xB5", "\xFE", "\xE2\x82"}) {
+    for (std::size_t at = 8100; at < 8300; ++at) {
+      std::string bytes = std::string(8000, 'v') + "\n" + std::string(249, 'w') + "\r\n" +
+                          std::string(100, 'x') + "\n";
+      bytes.insert(at, piece);
+      const std::string path = dir.write("plot.txt", bytes);
+      ASSERT_EQ(read_past_invalid_lines(path, GetParam()), expected_lines(bytes)) << at;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, EveryLevel, kLevels,
+                         [](const auto& info) { return scan_level_name(info.param); });
 
 TEST(LineSourceOpen, NulInPathIsRefusedWithoutSystemCall) {
   EXPECT_EQ(read_all(std::string("plot\0.txt", 9)),

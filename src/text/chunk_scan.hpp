@@ -1,0 +1,61 @@
+// The marks of one chunk of a plot file: where its line feeds are and where its bytes leave
+// ASCII, found in one SIMD pass over the chunk when it is read, so that lines need neither a
+// search of their own for their end nor, in the ASCII stretches, a UTF-8 check.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace tarnex {
+
+// The instruction sets a chunk can be scanned with. Every x86-64 has SSE2; AVX2 is taken where
+// the processor and the operating system support it.
+enum class ScanLevel { Portable, Sse2, Avx2 };
+
+const char* scan_level_name(ScanLevel level) noexcept;
+
+// The levels this build has and this processor runs, from the plainest to the best.
+std::span<const ScanLevel> supported_scan_levels() noexcept;
+ScanLevel best_scan_level() noexcept;
+
+// One bit per byte of the chunk, bit i of word w for byte 64 w + i; bits past the chunk's end
+// are clear.
+struct ChunkMarks {
+  static constexpr std::size_t kBlockSize = 64;
+  static constexpr std::size_t kCapacity = 8192;
+  static constexpr std::size_t kWords = kCapacity / kBlockSize;
+
+  std::uint64_t line_feeds[kWords];
+  std::uint64_t non_ascii[kWords];  // bytes 0x80 to 0xFF
+
+  // The offset of the first line feed in [start, end), or `end` when there is none. `end` is
+  // the chunk's size.
+  std::size_t next_line_feed(std::size_t start, std::size_t end) const noexcept {
+    return next_mark(line_feeds, start, end);
+  }
+  // The offset of the first byte at or after `start` that is not ASCII, or `end`.
+  std::size_t next_non_ascii(std::size_t start, std::size_t end) const noexcept {
+    return next_mark(non_ascii, start, end);
+  }
+
+ private:
+  static std::size_t next_mark(const std::uint64_t* words, std::size_t start,
+                               std::size_t end) noexcept {
+    if (start >= end) return end;
+    std::size_t word = start / kBlockSize;
+    std::uint64_t bits = words[word] & (~std::uint64_t{0} << (start % kBlockSize));
+    const std::size_t word_count = (end + kBlockSize - 1) / kBlockSize;
+    while (bits == 0) {
+      if (++word >= word_count) return end;
+      bits = words[word];
+    }
+    return word * kBlockSize + static_cast<std::size_t>(__builtin_ctzll(bits));
+  }
+};
+
+// Marks the line feeds and non-ASCII bytes of `size` bytes (at most ChunkMarks::kCapacity).
+using ChunkScanner = void (*)(const char* bytes, std::size_t size, ChunkMarks& marks);
+ChunkScanner chunk_scanner(ScanLevel level) noexcept;
+
+}  // namespace tarnex
