@@ -27,3 +27,7 @@ run_python_suite() {
   shift 2
   TARNEX_MODULE_DIR="$module_dir" "$python" -m pytest -q -p no:cacheprovider tests/python "$@"
 }
+
+# The exhaustive sweeps of the fast field kernels prove values, not memory safety or coverage,
+# and take minutes when instrumented: they run in the optimised C++ suite only.
+value_sweeps='*FastFieldSweep*:*FastFieldNearMidpoints*'
