@@ -124,27 +124,32 @@ build_wheel() {
   fi
 }
 
-# The first build makes Zig's C runtimes for the target, if its cache has none yet; the others
-# then run two at a time, so that one's compiling fills the other's waits.
+# Runs FUNCTION VERSION for every version given, two at a time, so that one's compiling or
+# testing fills the other's waits for pip and the disk; prints the versions that failed.
+two_at_a_time() {
+  local function="$1" version index
+  shift
+  local pids=() running=()
+  for version in "$@"; do
+    if ((${#pids[@]} >= 2)); then
+      wait "${pids[0]}" || printf "%s " "${running[0]}"
+      pids=("${pids[@]:1}")
+      running=("${running[@]:1}")
+    fi
+    "$function" "$version" &
+    pids+=($!)
+    running+=("$version")
+  done
+  for index in "${!pids[@]}"; do
+    wait "${pids[$index]}" || printf "%s " "${running[$index]}"
+  done
+}
+
+# The first build makes Zig's C runtimes for the target, if its cache has none yet.
 build_wheel "${versions[0]}" || die "no wheel for CPython ${versions[0]}"
 stage "wheel for CPython ${versions[0]}"
-pids=()
-running=()
-failed=()
-for version in "${versions[@]:1}"; do
-  if ((${#pids[@]} >= 2)); then
-    wait "${pids[0]}" || failed+=("${running[0]}")
-    pids=("${pids[@]:1}")
-    running=("${running[@]:1}")
-  fi
-  build_wheel "$version" &
-  pids+=($!)
-  running+=("$version")
-done
-for index in "${!pids[@]}"; do
-  wait "${pids[$index]}" || failed+=("${running[$index]}")
-done
-((${#failed[@]} == 0)) || die "no wheel for CPython ${failed[*]}"
+failed="$(two_at_a_time build_wheel "${versions[@]:1}")"
+[[ -z "$failed" ]] || die "no wheel for CPython" $failed
 stage "wheels for CPython ${versions[*]:1}"
 # The compiler's warnings, which a successful build would otherwise keep to its log.
 if grep -h "warning:" "$work"/build-*.log | sort -u | grep .; then
@@ -173,26 +178,38 @@ done
 stage "repaired and checked"
 
 # --- each wheel installed into a fresh venv of its interpreter, and the suite run there -------
-status=0
-for version in "${versions[@]}"; do
+# Writes all it does to its log: the install, then the suite, run away from the source tree
+# with nothing pointing at a build folder.
+test_installed() {
+  local version="$1"
+  local log="$work/test-$version.log"
+  local base venv wheel requirements=()
   base="$("${builder[$version]}" -c 'import sys; print(sys._base_executable)')"
   venv="$work/venv-$version"
-  "$base" -m venv --without-pip "$venv"
-  wheels=("${repaired[$version]}"/*.whl)
-  requirements=()
-  for wheel in "${wheels[@]}"; do
+  for wheel in "${repaired[$version]}"/*.whl; do
     requirements+=("$wheel[test]")
   done
-  "${builder[$version]}" -m pip --disable-pip-version-check -q --python "$venv/bin/python" \
-    install "${requirements[@]}" >"$work/install-$version.log" 2>&1 ||
-    { cat "$work/install-$version.log"; die "the wheels for CPython $version did not install"; }
-  echo "build-wheels: Python suite on CPython $version, installed from $(basename "${wheels[0]}")"
-  # Run away from the source tree, with nothing pointing at a build folder.
-  (cd "$work" && env -u TARNEX_MODULE_DIR -u PYTHONPATH -u TARNEX_SCALE_BEYOND_4GIB \
-    "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python") || status=1
-  stage "CPython $version: installed and tested"
+  {
+    echo "build-wheels: CPython $version: installing ${requirements[*]##*/}"
+    "$base" -m venv --without-pip "$venv" &&
+      "${builder[$version]}" -m pip --disable-pip-version-check -q \
+        --python "$venv/bin/python" install "${requirements[@]}" &&
+      (cd "$work" && env -u TARNEX_MODULE_DIR -u PYTHONPATH -u TARNEX_SCALE_BEYOND_4GIB \
+        "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python")
+  } >"$log" 2>&1
+}
+
+failed="$(two_at_a_time test_installed "${versions[@]}")"
+for version in "${versions[@]}"; do
+  if [[ " $failed " == *" $version "* ]]; then
+    cat "$work/test-$version.log"
+    echo "build-wheels: CPython $version: FAILED (the install or the Python suite, above)"
+  else
+    echo "build-wheels: CPython $version: $(tail -n 1 "$work/test-$version.log")"
+  fi
 done
+stage "installed and tested"
 
 echo "build-wheels: wheels in $wheelhouse:"
 ls -1 "$wheelhouse" | sed 's/^/  /'
-exit "$status"
+[[ -z "$failed" ]] || die "the installed wheels failed on CPython" $failed
