@@ -46,11 +46,11 @@ if(TARNEX_COVERAGE)
   add_library(tarnex_flush_on_abort MODULE tests/coverage/flush_on_abort.cpp)
   target_compile_options(tarnex_flush_on_abort PRIVATE -Wall -Wextra)
   # -O0 comes after the build type's flags on the command line and so wins over them; branch
-  # counts then follow the source rather than the optimiser. (Counters are not updated
-  # atomically: that would make the long-file tests several times slower, and a count lost to
-  # a race between threads never turns a line that ran into one that did not.)
-  add_compile_options(--coverage -O0 -g)
-  add_link_options(--coverage)
+  # counts then follow the source rather than the optimiser. Counters are updated atomically:
+  # vormant reads files in many threads at once without the interpreter lock, and counts torn
+  # by those races come out negative, which gcov's report cannot be read with.
+  add_compile_options(--coverage -fprofile-update=atomic -O0 -g)
+  add_link_options(--coverage -fprofile-update=atomic)
 endif()
 
 if(TARNEX_FUZZ)
