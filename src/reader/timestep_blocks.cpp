@@ -1,6 +1,7 @@
 #include "reader/timestep_blocks.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <new>
 #include <optional>
@@ -43,15 +44,16 @@ struct ValueLineSite {
                                                         BytePosition start, BytePosition end) {
   const std::string_view held =
       start < line.size() ? line.substr(static_cast<std::size_t>(start)) : std::string_view{};
-  report_failure(site.policy, {.kind = FailureKind::FieldCut,
-                               .line = site.number,
-                               .field = index + 1,
-                               .parameter = site.first + index,
-                               .text = held.substr(0, static_cast<std::size_t>(std::min<BytePosition>(
-                                                          end - start, held.size()))),
-                               .line_text = line,
-                               .start = start,
-                               .end = end});
+  report_failure(site.policy,
+                 {.kind = FailureKind::FieldCut,
+                  .line = site.number,
+                  .field = index + 1,
+                  .parameter = site.first + index,
+                  .text = held.substr(0, static_cast<std::size_t>(
+                                             std::min<BytePosition>(end - start, held.size()))),
+                  .line_text = line,
+                  .start = start,
+                  .end = end});
 }
 
 // Field `index` of a value line: bytes index * width up to (index + 1) * width, trimmed and
@@ -67,42 +69,25 @@ float field_value(const ValueLineSite& site, std::string_view line, std::uint64_
   return parsed.value;
 }
 
-// Whether the first `count` fields of `line` can all be cut: the line reaches the end of the
-// last one and every field border lies on a character boundary (the end of the line, or a byte
-// that does not continue a character).
-bool holds_fields(std::string_view line, std::uint64_t count, std::uint64_t width) noexcept {
-  if (BytePosition{count} * width > line.size()) return false;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  const auto last_border = static_cast<std::size_t>(count * width);  // within the line
-  const auto step = static_cast<std::size_t>(width);
-  bool on_boundaries = last_border == line.size() || !is_continuation_byte(bytes[last_border]);
-  for (std::size_t border = 0; border < last_border; border += step) {
-    on_boundaries = on_boundaries && !is_continuation_byte(bytes[border]);
-  }
-  return on_boundaries;
-}
-
 // The values of parameters first .. first + count - 1 from one value line, written to their
-// places in `row`. A line that holds all its fields is cut without further checks; any other
-// goes field by field, so that each failure is the one the strict field order meets first.
-void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width,
-                      float* row, const ValueLineSite& site) {
-  if (!holds_fields(line, count, width)) {
-    for (std::uint64_t field = 0; field < count; ++field) {
-      row[field] = field_value(site, line, field, width);
-    }
-    return;
+// places in `row`. The fields in the common shape are converted at once where the line holds
+// them all; every other field goes through the checked cut and the exact path, in field order.
+// A field in the shape is cut without error (it starts with an ASCII byte, and ends with one
+// that no continuation byte can follow in valid UTF-8) and holds a number, so the first failure
+// is still the one the strict field order meets first.
+void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width, float* row,
+                      const ValueLineSite& site) {
+  static_assert(kFieldsPerLine < kMaxFastFields);
+  FieldMask converted = 0;
+  if (BytePosition{count} * width <= line.size()) {
+    // Every field lies within the line, so its offset and width fit std::size_t.
+    converted = convert_fast_fields(line.data(), line.size(), static_cast<std::size_t>(count),
+                                    static_cast<std::size_t>(width), row);
   }
-  // Every field lies within the line, so its offset and width fit std::size_t. The leading
-  // fields in the common shape are converted at once; the exact path takes the rest.
-  const auto field_width = static_cast<std::size_t>(width);
-  const std::size_t fast_count = convert_fast_fields(
-      line.data(), line.size(), static_cast<std::size_t>(count), field_width, row);
-  const char* text = line.data() + fast_count * field_width;
-  for (std::uint64_t field = fast_count; field < count; ++field, text += field_width) {
-    const Binary32Parse parsed = parse_binary32_field({text, field_width});
-    if (!parsed.ok) fail_to_parse(site, line, field, {text, field_width}, parsed.error);
-    row[field] = parsed.value;
+  const FieldMask all = (FieldMask{1} << count) - 1;
+  for (FieldMask refused = all & ~converted; refused != 0; refused &= refused - 1) {
+    const auto field = static_cast<std::uint64_t>(std::countr_zero(refused));
+    row[field] = field_value(site, line, field, width);
   }
 }
 
@@ -175,8 +160,7 @@ void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
   }
   data.values.shrink_to_fit();
   if (!n_digits) {
-    report_failure(policy,
-                   {.kind = FailureKind::WidthUnknown, .line = source.line_number() + 1});
+    report_failure(policy, {.kind = FailureKind::WidthUnknown, .line = source.line_number() + 1});
   }
 }
 

@@ -3,9 +3,8 @@
 // width (bit 0: 12 or 15) and the field count (1 to 10 from the bits above); the rest is the
 // line, which may be longer than its fields.
 //
-// Every level must take the same number of leading fields, each with the exact path's value
-// bits, and no field the exact path refuses: so a line with an error meets it first where it
-// always did.
+// Every level must take the same fields, each with the exact path's value bits, and no field the
+// exact path refuses: so a line with an error meets it first where it always did.
 #include <unistd.h>
 
 #include <bit>
@@ -40,18 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::copy(data + 1, data + size, line.get());
   const std::string_view text(line.get(), length);
 
-  std::size_t first_taken = 0;
+  tarnex::FieldMask first_taken = 0;
   bool first_level = true;
   for (const tarnex::SimdLevel level : tarnex::supported_simd_levels()) {
     float out[10];
-    const std::size_t taken =
+    const tarnex::FieldMask taken =
         tarnex::convert_fast_fields_at(level, line.get(), length, count, width, out);
     const std::string name(tarnex::simd_level_name(level));
-    if (taken > count) mismatch(name + ": took more fields than asked");
-    if (!first_level && taken != first_taken) mismatch(name + ": took another number of fields");
+    if ((taken >> count) != 0) mismatch(name + ": took a field past the count");
+    if (!first_level && taken != first_taken) mismatch(name + ": took other fields");
     first_taken = taken;
     first_level = false;
-    for (std::size_t i = 0; i < taken; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if ((taken >> i & 1u) == 0) continue;
       const tarnex::Binary32Parse exact =
           tarnex::parse_binary32_field(text.substr(i * width, width));
       if (!exact.ok) mismatch(name + ": took field " + std::to_string(i) + ", which is no number");

@@ -96,21 +96,22 @@ bool rounds_to_nearest() noexcept {
   return tiny + 1.0f == 1.0f - tiny;
 }
 
-bool can_take(std::size_t width) noexcept {
-  return (width == simd::kSixDigitWidth || width == simd::kNineDigitWidth) && rounds_to_nearest();
+bool can_take(std::size_t count, std::size_t width) noexcept {
+  return (width == simd::kSixDigitWidth || width == simd::kNineDigitWidth) &&
+         count <= kMaxFastFields && rounds_to_nearest();
 }
 
 }  // namespace
 
-std::size_t convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
-                                std::size_t width, float* out) noexcept {
-  if (!can_take(width)) return 0;
+FieldMask convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
+                              std::size_t width, float* out) noexcept {
+  if (!can_take(count, width)) return 0;
   return choice().kernel(line, line_length, count, width, out);
 }
 
-std::size_t convert_fast_fields_at(SimdLevel level, const char* line, std::size_t line_length,
-                                   std::size_t count, std::size_t width, float* out) noexcept {
-  if (!is_supported(level) || !can_take(width)) return 0;
+FieldMask convert_fast_fields_at(SimdLevel level, const char* line, std::size_t line_length,
+                                 std::size_t count, std::size_t width, float* out) noexcept {
+  if (!is_supported(level) || !can_take(count, width)) return 0;
   return kernel_of(level)(line, line_length, count, width, out);
 }
 

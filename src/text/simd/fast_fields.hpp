@@ -3,9 +3,9 @@
 //
 // The shape fills a field exactly: a blank or '-', one digit, a full stop, 5 digits (12-byte
 // fields) or 8 digits (15-byte fields), 'E', '+' or '-', two digits. A field in this shape is
-// always a valid number, so a line whose fields the fast path takes can hold no error; the first
-// field it refuses, and every one after it, goes to parse_binary32_field, which meets errors in
-// the same order as before.
+// always a valid number, so a field the fast path takes holds no error; the fields it refuses go
+// to parse_binary32_field in their order on the line, which meets errors in the same order as
+// before.
 #pragma once
 
 #include <cstddef>
@@ -19,19 +19,24 @@ namespace tarnex {
 // processors only the portable one.
 enum class SimdLevel : std::uint8_t { Portable, Sse41, Avx2 };
 
-// Fields 0 .. count - 1 of the line (`width` bytes each, the line at least count * width long)
-// as binary32: returns the number n of leading fields converted, whose values are in
-// out[0 .. n); the rest of out[0 .. count) is left as it was. It stops at the first field that
-// is not in the shape or whose value it cannot prove correctly rounded; the caller converts that
-// field and the rest. No byte past the line is read. Widths other than 12 and 15, and a floating-point
-// environment that does not round to nearest, convert nothing.
-std::size_t convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
-                                std::size_t width, float* out) noexcept;
+// A bit per field of a line, field 0 in the lowest bit.
+using FieldMask = std::uint32_t;
+constexpr std::size_t kMaxFastFields = 32;
+
+// Fields 0 .. count - 1 of the line (`width` bytes each, the line at least count * width long,
+// count at most kMaxFastFields) as binary32: returns the mask of the fields converted, each
+// value in its place in out[0 .. count); the other places are left as they were. A field is
+// refused when it is not in the shape or its value cannot be proven correctly rounded; the
+// caller converts the refused ones. No byte past the line is read. Widths other than 12 and 15,
+// more than kMaxFastFields fields, and a floating-point environment that does not round to
+// nearest convert nothing.
+FieldMask convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
+                              std::size_t width, float* out) noexcept;
 
 // The same with the kernel of `level`, which must be one of supported_simd_levels(); for the
 // tests, the fuzzer and the benchmarks.
-std::size_t convert_fast_fields_at(SimdLevel level, const char* line, std::size_t line_length,
-                                   std::size_t count, std::size_t width, float* out) noexcept;
+FieldMask convert_fast_fields_at(SimdLevel level, const char* line, std::size_t line_length,
+                                 std::size_t count, std::size_t width, float* out) noexcept;
 
 // The levels this processor runs, narrowest first.
 std::span<const SimdLevel> supported_simd_levels() noexcept;

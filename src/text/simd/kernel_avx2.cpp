@@ -90,28 +90,26 @@ struct FieldPair {
   return {_mm256_or_si256(parts, signs), ~fitting & wide_layout.pair_bits};
 }
 
-// A bit per field of the pair that is in the shape.
-// Fields `first` and `first + 1` from anywhere in the line; where the second lies past `count`,
-// the first stands in for it (its value is never used).
+// Fields `first` and `first + 1`: 16 bytes of the line from the start of each, or where the line
+// ends sooner, the field's bytes moved down (load_field_bytes). Past `count` the first field
+// stands in for the second (its value is never used).
+template <unsigned Width>
 [[gnu::always_inline]] inline __m256i pair_bytes(const char* line, std::size_t line_length,
-                                                 std::size_t first, std::size_t count,
-                                                 std::size_t width,
-                                                 const FieldLayout& layout) noexcept {
-  const __m128i first_bytes = load_field_bytes(line, line_length, first * width, layout, width);
+                                                 std::size_t first, std::size_t count) noexcept {
+  const char* const field = line + first * Width;
+  if ((first + 1) * Width + 16 <= line_length) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(field + Width),
+                               reinterpret_cast<const __m128i*>(field));
+  }
+  const FieldLayout& layout = layout_of(Width);
+  const __m128i first_bytes = load_field_bytes(line, line_length, first * Width, layout, Width);
   const __m128i second_bytes =
-      first + 1 < count ? load_field_bytes(line, line_length, (first + 1) * width, layout, width)
+      first + 1 < count ? load_field_bytes(line, line_length, (first + 1) * Width, layout, Width)
                         : first_bytes;
   return _mm256_inserti128_si256(_mm256_castsi128_si256(first_bytes), second_bytes, 1);
 }
 
-// Fields `first` and `first + 1`, both with 16 bytes of the line from their start.
-[[gnu::always_inline]] inline __m256i inner_pair_bytes(const char* line, std::size_t first,
-                                                       std::size_t width) noexcept {
-  const char* const field = line + first * width;
-  return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(field + width),
-                             reinterpret_cast<const __m128i*>(field));
-}
-
+// A bit per field of the pair that is in the shape.
 [[gnu::always_inline]] inline unsigned fitting_fields(const FieldPair& pair) noexcept {
   return ((pair.misfits & 0xFFFF) == 0 ? 1u : 0u) | ((pair.misfits >> 16) == 0 ? 2u : 0u);
 }
@@ -120,57 +118,71 @@ struct FieldPair {
   return _mm256_set1_epi64x(static_cast<long long>(value));
 }
 
+constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+
 // Four fields (two pairs) converted into `values`: a bit per field whose value is proven
-// correctly rounded (the test of narrows_exactly, lane by lane).
+// correctly rounded. The test is narrows_exactly's, each comparison rewritten for the signed
+// 64-bit compares AVX2 has.
+template <unsigned Width>
 [[gnu::always_inline]] inline unsigned convert_four(const FieldPair& low, const FieldPair& high,
-                                                    std::size_t width, __m128& values) noexcept {
+                                                    __m128& values) noexcept {
   // [lead, rest, exponent, signs] of fields 0 and 1, and of 2 and 3, to one 4-lane vector each.
   const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   const __m256i leads_rests =
       _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi32(low.parts, high.parts), order);
   const __m256i exponents_signs =
       _mm256_permutevar8x32_epi32(_mm256_unpackhi_epi32(low.parts, high.parts), order);
-  const __m128i leads = _mm256_castsi256_si128(leads_rests);
   const __m128i rests = _mm256_extracti128_si256(leads_rests, 1);
   const __m128i exponents = _mm256_castsi256_si128(exponents_signs);
   const __m128i signs = _mm256_extracti128_si256(exponents_signs, 1);
 
+  // The table index of 10^q, q = +-exponent - fraction digits. A field out of the shape may have
+  // any digits and exponent: its index is held within the table (a negative one wraps to a
+  // large unsigned one), and its value is dropped.
   const __m128i minus_exponent = _mm_srai_epi32(_mm_slli_epi32(signs, 8), 31);
-  const __m128i powers = _mm_sub_epi32(
-      _mm_sub_epi32(_mm_xor_si128(exponents, minus_exponent), minus_exponent),
-      _mm_set1_epi32(static_cast<int>(fraction_digits(static_cast<unsigned>(width)))));
-  const __m256d digits =
-      _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(leads), _mm256_set1_pd(kLeadScale)),
-                    _mm256_cvtepi32_pd(rests));  // exact: both terms and the sum below 2^30
-  // A field out of the shape has any digits and exponent; its table index is held within the
-  // table, and its value is dropped.
-  const __m128i index =
-      _mm_min_epi32(_mm_max_epi32(_mm_sub_epi32(powers, _mm_set1_epi32(kLowestDecimalPower)),
-                                  _mm_setzero_si128()),
-                    _mm_set1_epi32(kDecimalPowerCount - 1));
-  // Four loads rather than a gather, which is slow on several processors that have AVX2.
-  const __m256d scale = _mm256_setr_pd(
-      kDecimalPowers[_mm_cvtsi128_si32(index)], kDecimalPowers[_mm_extract_epi32(index, 1)],
-      kDecimalPowers[_mm_extract_epi32(index, 2)], kDecimalPowers[_mm_extract_epi32(index, 3)]);
+  constexpr int kIndexOfPowerZero = -kLowestDecimalPower;
+  const __m128i index = _mm_min_epu32(
+      _mm_sub_epi32(
+          _mm_xor_si128(exponents, minus_exponent),
+          _mm_add_epi32(minus_exponent, _mm_set1_epi32(static_cast<int>(fraction_digits(Width)) -
+                                                       kIndexOfPowerZero))),
+      _mm_set1_epi32(kDecimalPowerCount - 1));
+  const __m256d scale =
+      _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kDecimalPowers, index,
+                               _mm256_castsi256_pd(every_lane(~std::uint64_t{0})), sizeof(double));
+  __m256d digits = _mm256_cvtepi32_pd(rests);
+  if constexpr (Width == kNineDigitWidth) {  // the lead group is zero in 6-digit fields
+    digits = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(leads_rests)),
+                                         _mm256_set1_pd(kLeadScale)),
+                           digits);  // exact: both terms and the sum below 2^30
+  }
   const __m256d y = _mm256_mul_pd(digits, scale);
-
   const __m256i bits = _mm256_castpd_si256(y);
-  const __m256i exponent = _mm256_srli_epi64(bits, kBinary64FractionBits);
-  const __m256i offset = _mm256_sub_epi64(_mm256_and_si256(bits, every_lane(kDroppedMask)),
-                                          every_lane(kBoundary - kErrorUnits));
-  const __m256i near =
-      _mm256_and_si256(_mm256_cmpgt_epi64(offset, every_lane(~std::uint64_t{0})),
-                       _mm256_cmpgt_epi64(every_lane(2 * kErrorUnits + 1), offset));
+
+  // Clear of a boundary: D + 2^28 + 2, taken modulo 2^29, is at most 4 only for D within 2 of
+  // 2^28.
+  const __m256i clear = _mm256_cmpgt_epi64(
+      _mm256_and_si256(_mm256_add_epi64(bits, every_lane(kBoundary + kErrorUnits)),
+                       every_lane(kDroppedMask)),
+      every_lane(2 * kErrorUnits));
+  // A normal binary32 magnitude: bits from the lowest normal exponent's up to the first past the
+  // highest, as one unsigned comparison made signed by moving both sides by 2^63.
+  constexpr std::uint64_t kLowestNormal = std::uint64_t{kLowestNormalExponent}
+                                          << kBinary64FractionBits;
+  constexpr std::uint64_t kNormalSpan =
+      std::uint64_t{kHighestNormalExponent + 1 - kLowestNormalExponent} << kBinary64FractionBits;
   const __m256i normal =
-      _mm256_and_si256(_mm256_cmpgt_epi64(exponent, every_lane(kLowestNormalExponent - 1)),
-                       _mm256_cmpgt_epi64(every_lane(kHighestNormalExponent + 1), exponent));
+      _mm256_cmpgt_epi64(every_lane(kNormalSpan ^ kSignBit),
+                         _mm256_add_epi64(bits, every_lane(kSignBit - kLowestNormal)));
   const __m256i whole_number =
-      _mm256_cmpgt_epi64(_mm256_cvtepi32_epi64(powers), every_lane(~std::uint64_t{0}));
+      _mm256_cvtepi32_epi64(_mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
   const __m256i exact = _mm256_or_si256(
       _mm256_cmpeq_epi64(bits, _mm256_setzero_si256()),
-      _mm256_and_si256(whole_number,
-                       _mm256_cmpgt_epi64(every_lane(kExactIntegerExponent), exponent)));
-  const __m256i taken = _mm256_or_si256(exact, _mm256_andnot_si256(near, normal));
+      _mm256_and_si256(
+          whole_number,
+          _mm256_cmpgt_epi64(
+              every_lane(std::uint64_t{kExactIntegerExponent} << kBinary64FractionBits), bits)));
+  const __m256i taken = _mm256_or_si256(exact, _mm256_and_si256(normal, clear));
 
   const __m128i magnitudes = _mm_castps_si128(_mm256_cvtpd_ps(y));
   const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(0x80000000u)));
@@ -178,44 +190,46 @@ struct FieldPair {
   return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(taken)));
 }
 
+// The values of a group whose fields are not all taken: only the taken ones are written.
+inline void store_taken(float* out, __m128 values, unsigned taken) noexcept {
+  alignas(16) float group[4];
+  _mm_store_ps(group, values);
+  for (unsigned k = 0; k < 4; ++k) {
+    if ((taken >> k & 1u) != 0) out[k] = group[k];
+  }
+}
+
+template <unsigned Width>
+FieldMask convert_line(const char* line, std::size_t line_length, std::size_t count,
+                       float* out) noexcept {
+  const WideLayout& wide_layout =
+      Width == kSixDigitWidth ? kWideSixDigitLayout : kWideNineDigitLayout;
+  FieldMask taken = 0;
+  for (std::size_t i = 0; i < count; i += 4) {
+    const FieldPair low = read_pair(pair_bytes<Width>(line, line_length, i, count), wide_layout);
+    const FieldPair high =
+        i + 2 < count ? read_pair(pair_bytes<Width>(line, line_length, i + 2, count), wide_layout)
+                      : FieldPair{low.parts, ~std::uint32_t{0}};
+    __m128 values;
+    const unsigned present = count - i >= 4 ? 0xFu : (1u << (count - i)) - 1;
+    const unsigned group = convert_four<Width>(low, high, values) &
+                           (fitting_fields(low) | fitting_fields(high) << 2) & present;
+    if (group == 0xF) {
+      _mm_storeu_ps(out + i, values);
+    } else {
+      store_taken(out + i, values, group);
+    }
+    taken |= FieldMask{group} << i;
+  }
+  return taken;
+}
+
 }  // namespace
 
-std::size_t convert_avx2(const char* line, std::size_t line_length, std::size_t count,
-                         std::size_t width, float* out) noexcept {
-  const FieldLayout& layout = layout_of(width);
-  const WideLayout& wide_layout =
-      width == kSixDigitWidth ? kWideSixDigitLayout : kWideNineDigitLayout;
-  // The fields with 16 bytes of the line from their start: read without a test.
-  const std::size_t inner = line_length >= 16 ? (line_length - 16) / width + 1 : 0;
-  std::size_t i = 0;
-  for (; i + 4 <= count && i + 4 <= inner; i += 4) {
-    const FieldPair low = read_pair(inner_pair_bytes(line, i, width), wide_layout);
-    const FieldPair high = read_pair(inner_pair_bytes(line, i + 2, width), wide_layout);
-    __m128 values;
-    const unsigned exact = convert_four(low, high, width, values);
-    if ((low.misfits | high.misfits) != 0 || exact != 0xF) break;
-    _mm_storeu_ps(out + i, values);
-  }
-  // The last fields of the line, and any group with a field the kernel does not take.
-  for (; i < count; i += 4) {
-    const FieldPair low =
-        read_pair(pair_bytes(line, line_length, i, count, width, layout), wide_layout);
-    const FieldPair high =
-        i + 2 < count
-            ? read_pair(pair_bytes(line, line_length, i + 2, count, width, layout), wide_layout)
-            : FieldPair{low.parts, ~std::uint32_t{0}};
-    __m128 values;
-    const unsigned taken = convert_four(low, high, width, values) &
-                           (fitting_fields(low) | (fitting_fields(high) << 2));
-    const std::size_t in_group = count - i < 4 ? count - i : 4;
-    const auto leading = static_cast<std::size_t>(__builtin_ctz(~taken));
-    const std::size_t done = leading < in_group ? leading : in_group;
-    alignas(16) float group[4];
-    _mm_store_ps(group, values);
-    for (std::size_t k = 0; k < done; ++k) out[i + k] = group[k];
-    if (done < in_group) return i + done;
-  }
-  return count;
+FieldMask convert_avx2(const char* line, std::size_t line_length, std::size_t count,
+                       std::size_t width, float* out) noexcept {
+  return width == kSixDigitWidth ? convert_line<kSixDigitWidth>(line, line_length, count, out)
+                                 : convert_line<kNineDigitWidth>(line, line_length, count, out);
 }
 
 }  // namespace tarnex::simd

@@ -66,13 +66,14 @@ bool convert_field(const char* field, unsigned width, float& out) noexcept {
 
 }  // namespace
 
-std::size_t convert_portable(const char* line, std::size_t, std::size_t count, std::size_t width,
-                             float* out) noexcept {
+FieldMask convert_portable(const char* line, std::size_t, std::size_t count, std::size_t width,
+                           float* out) noexcept {
   const auto field_width = static_cast<unsigned>(width);
+  FieldMask taken = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    if (!convert_field(line + i * width, field_width, out[i])) return i;
+    if (convert_field(line + i * width, field_width, out[i])) taken |= FieldMask{1} << i;
   }
-  return count;
+  return taken;
 }
 
 }  // namespace tarnex::simd

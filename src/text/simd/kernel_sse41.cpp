@@ -78,11 +78,9 @@ struct Field {
       _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(leads_rests), _mm_set1_pd(kLeadScale)),
                  _mm_cvtepi32_pd(_mm_srli_si128(leads_rests, 8)));  // exact: below 2^30
   // A field out of the shape has any digits and exponent; its table index is held within the
-  // table, and its value is dropped.
-  const __m128i index =
-      _mm_min_epi32(_mm_max_epi32(_mm_sub_epi32(powers, _mm_set1_epi32(kLowestDecimalPower)),
-                                  _mm_setzero_si128()),
-                    _mm_set1_epi32(kDecimalPowerCount - 1));
+  // table (a negative one wraps to a large unsigned one), and its value is dropped.
+  const __m128i index = _mm_min_epu32(_mm_sub_epi32(powers, _mm_set1_epi32(kLowestDecimalPower)),
+                                      _mm_set1_epi32(kDecimalPowerCount - 1));
   const __m128d scale = _mm_setr_pd(kDecimalPowers[_mm_cvtsi128_si32(index)],
                                     kDecimalPowers[_mm_extract_epi32(index, 1)]);
   const __m128d y = _mm_mul_pd(digits, scale);
@@ -113,49 +111,37 @@ struct Field {
 
 }  // namespace
 
-std::size_t convert_sse41(const char* line, std::size_t line_length, std::size_t count,
-                          std::size_t width, float* out) noexcept {
+FieldMask convert_sse41(const char* line, std::size_t line_length, std::size_t count,
+                        std::size_t width, float* out) noexcept {
   const FieldLayout& layout = layout_of(width);
   const Registers r(layout);
   const auto field_width = static_cast<unsigned>(width);
-  // The fields with 16 bytes of the line from their start: read without a test.
-  const std::size_t inner = line_length >= 16 ? (line_length - 16) / width + 1 : 0;
-  const auto at = [&](std::size_t index) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + index * width));
+  // 16 bytes of the line from the field's start, or where the line ends sooner, its bytes moved
+  // down; past `count` the first field of the pair stands in (its value is never used).
+  const auto field_at = [&](std::size_t index) {
+    const std::size_t offset = index * width;
+    return offset + 16 <= line_length
+               ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset))
+               : load_field_bytes(line, line_length, offset, layout, width);
   };
-  std::size_t i = 0;
-  for (; i + 2 <= count && i + 2 <= inner; i += 2) {
-    const Field first = read_field(at(i), r, layout.field_bits);
-    const Field second = read_field(at(i + 1), r, layout.field_bits);
+  FieldMask taken = 0;
+  for (std::size_t i = 0; i < count; i += 2) {
+    const Field first = read_field(field_at(i), r, layout.field_bits);
+    const Field second = i + 1 < count ? read_field(field_at(i + 1), r, layout.field_bits)
+                                       : Field{first.parts, false};
     __m128 values;
-    if (!first.fits || !second.fits ||
-        convert_two(first.parts, second.parts, field_width, values) != 3) {
-      break;
-    }
-    _mm_storel_pi(reinterpret_cast<__m64*>(out + i), values);
-  }
-  // The last fields of the line, and any pair with a field the kernel does not take.
-  for (; i < count; i += 2) {
-    const Field first = read_field(load_field_bytes(line, line_length, i * width, layout, width), r,
-                                   layout.field_bits);
-    // Past the last field, the first stands in for the second (its value is never used).
-    const Field second =
-        i + 1 < count
-            ? read_field(load_field_bytes(line, line_length, (i + 1) * width, layout, width), r,
-                         layout.field_bits)
-            : Field{first.parts, false};
-    __m128 values;
-    const unsigned taken = convert_two(first.parts, second.parts, field_width, values) &
-                           ((first.fits ? 1u : 0u) | (second.fits ? 2u : 0u));
-    if (taken == 3) {
+    const unsigned pair = convert_two(first.parts, second.parts, field_width, values) &
+                          ((first.fits ? 1u : 0u) | (second.fits ? 2u : 0u));
+    if (pair == 3) {
       _mm_storel_pi(reinterpret_cast<__m64*>(out + i), values);
-      continue;
+    } else if (pair == 1) {
+      _mm_store_ss(out + i, values);
+    } else if (pair == 2) {
+      _mm_store_ss(out + i + 1, _mm_shuffle_ps(values, values, _MM_SHUFFLE(1, 1, 1, 1)));
     }
-    if ((taken & 1) == 0) return i;
-    _mm_store_ss(out + i, values);
-    return i + 1 < count ? i + 1 : count;
+    taken |= FieldMask{pair} << i;
   }
-  return count;
+  return taken;
 }
 
 }  // namespace tarnex::simd

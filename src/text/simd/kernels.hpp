@@ -1,9 +1,12 @@
 // One kernel per instruction set level, each in its own translation unit compiled for that level
-// alone. Each takes a width of 12 or 15 and a line at least count * width bytes long; the
-// dispatcher checks both, and the floating-point environment, before calling one.
+// alone. Each takes a width of 12 or 15, a line at least count * width bytes long and at most
+// kMaxFastFields fields, and returns the mask of the fields it converted; the dispatcher checks
+// all three, and the floating-point environment, before calling one.
 #pragma once
 
 #include <cstddef>
+
+#include "text/simd/fast_fields.hpp"
 
 #if defined(__x86_64__) || defined(_M_X64)
 #define TARNEX_SIMD_X86 1
@@ -13,20 +16,20 @@
 
 namespace tarnex::simd {
 
-using FieldKernel = std::size_t (*)(const char* line, std::size_t line_length, std::size_t count,
-                                    std::size_t width, float* out) noexcept;
+using FieldKernel = FieldMask (*)(const char* line, std::size_t line_length, std::size_t count,
+                                  std::size_t width, float* out) noexcept;
 
 // Eight bytes at a time in general-purpose registers, for every processor.
-std::size_t convert_portable(const char* line, std::size_t line_length, std::size_t count,
-                             std::size_t width, float* out) noexcept;
+FieldMask convert_portable(const char* line, std::size_t line_length, std::size_t count,
+                           std::size_t width, float* out) noexcept;
 
 #if TARNEX_SIMD_X86
 // A field per 16-byte register.
-std::size_t convert_sse41(const char* line, std::size_t line_length, std::size_t count,
-                          std::size_t width, float* out) noexcept;
+FieldMask convert_sse41(const char* line, std::size_t line_length, std::size_t count,
+                        std::size_t width, float* out) noexcept;
 // Two fields per 32-byte register.
-std::size_t convert_avx2(const char* line, std::size_t line_length, std::size_t count,
-                         std::size_t width, float* out) noexcept;
+FieldMask convert_avx2(const char* line, std::size_t line_length, std::size_t count,
+                       std::size_t width, float* out) noexcept;
 #endif
 
 }  // namespace tarnex::simd
