@@ -12,11 +12,15 @@
 namespace tarnex::simd {
 
 struct FieldLayout {
-  // The punctuation of the shape with a blank and '+' (first) or '-' and '-' (second) for the
-  // two signs, and '0' where digits go; bytes past the field are never looked at.
+  // The shape with a blank and '+' for the two signs and '0' where digits go: a field's bytes
+  // XOR this form are the digit values at the digit places, and zero at the punctuation where
+  // the bytes match it.
   std::uint8_t plus_form[16];
+  // The largest value each byte of that XOR may take in the shape: 9 at a digit, 0 at the
+  // punctuation, 0xFF past the field (bytes there are never looked at).
+  std::uint8_t highest[16];
+  // The shape with '-' for both signs: a byte equal to this form is in the shape too.
   std::uint8_t minus_form[16];
-  std::uint8_t digit_positions[16];  // 0xFF where a digit goes
   // A byte shuffle of the digit values into four groups of four, read as numbers by the
   // multiply-add steps: the lead digit of 9-digit fields, the exponent, the other digits in two
   // groups (0x80 gives a zero digit).
@@ -26,31 +30,26 @@ struct FieldLayout {
   std::uint8_t sign_marks[16];
   // A byte shuffle that moves the field down from the end of the 16 bytes that end with it.
   std::uint8_t from_end[16];
-  std::uint32_t field_bits;     // a bit per byte of the field
-  unsigned minus_exponent_bit;  // the bit of the exponent sign in a byte mask
 };
 
 constexpr std::uint8_t Z = 0x80;
+constexpr std::uint8_t kAnyByte = 0xFF;
 
 constexpr FieldLayout kSixDigitLayout = {
     {' ', '0', '.', '0', '0', '0', '0', '0', 'E', '+', '0', '0', 0, 0, 0, 0},
+    {0, 9, 0, 9, 9, 9, 9, 9, 0, 0, 9, 9, kAnyByte, kAnyByte, kAnyByte, kAnyByte},
     {'-', '0', '.', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0, 0, 0, 0},
-    {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0},
     {Z, Z, Z, Z, Z, Z, 10, 11, Z, Z, 1, 3, 4, 5, 6, 7},
     {Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, kSixDigitWidth - 3, 0},
-    {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z, Z, Z, Z},
-    (1u << kSixDigitWidth) - 1,
-    1u << (kSixDigitWidth - 3)};
+    {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z, Z, Z, Z}};
 
 constexpr FieldLayout kNineDigitLayout = {
     {' ', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', 'E', '+', '0', '0', 0},
+    {0, 9, 0, 9, 9, 9, 9, 9, 9, 9, 9, 0, 0, 9, 9, kAnyByte},
     {'-', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', 'E', '-', '0', '0', 0},
-    {0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0},
     {Z, Z, Z, 1, Z, Z, 13, 14, 3, 4, 5, 6, 7, 8, 9, 10},
     {Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, kNineDigitWidth - 3, 0},
-    {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z},
-    (1u << kNineDigitWidth) - 1,
-    1u << (kNineDigitWidth - 3)};
+    {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, Z}};
 
 constexpr const FieldLayout& layout_of(std::size_t width) noexcept {
   return width == kSixDigitWidth ? kSixDigitLayout : kNineDigitLayout;
@@ -85,18 +84,6 @@ constexpr std::uint32_t kLeadScale = 100000000;
   alignas(16) char tail[16] = {};
   __builtin_memcpy(tail, line + offset, width);
   return _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
-}
-
-// The field's value from the parts the multiply-add steps leave: lead group, other digits,
-// exponent digits; `minus_bits` has a bit per byte that is '-'.
-[[gnu::always_inline]] static inline bool convert_parts(std::uint32_t lead, std::uint32_t rest,
-                                                        std::uint32_t exponent,
-                                                        std::uint32_t minus_bits,
-                                                        const FieldLayout& layout, unsigned width,
-                                                        float& out) noexcept {
-  return scale_exactly(lead * kLeadScale + rest,
-                       field_power(exponent, (minus_bits & layout.minus_exponent_bit) != 0, width),
-                       (minus_bits & 1u) != 0, out);
 }
 
 }  // namespace tarnex::simd

@@ -1,7 +1,10 @@
-// The AVX2 kernel: two fields per 32-byte register, one in each 16-byte lane, checked and read
-// with the steps of the SSE4.1 kernel (byte shuffles and multiply-adds work lane by lane); then
-// four fields at a time through the product, the boundary test of exact_scale.hpp and the
-// narrowing, in 4 x 64-bit lanes. Compiled with -mavx2 and nothing else of this project is.
+// The AVX2 kernel: eight fields at a time. Each 32-byte register holds two fields, one in each
+// 16-byte lane, checked and read with the steps of the SSE4.1 kernel (byte shuffles and
+// multiply-adds work lane by lane); four such registers hold fields k and k + 4 for k = 0..3,
+// so that a transpose of their 32-bit parts leaves each part of the eight fields in field order.
+// The products, the boundary test of exact_scale.hpp and the narrowing then take four fields per
+// register. The last one or two fields of a line go through the two-field conversion.
+// Compiled with -mavx2 and nothing else of this project is.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -9,6 +12,7 @@
 
 #include "text/simd/field_layout.hpp"
 #include "text/simd/kernels.hpp"
+#include "text/simd/pair_conversion.hpp"
 
 namespace tarnex::simd {
 namespace {
@@ -33,21 +37,13 @@ constexpr WideTable both_lanes(const std::int16_t (&table)[8]) noexcept {
   return wide;
 }
 
-constexpr WideTable every_byte(std::uint8_t byte) noexcept {
-  WideTable wide{};
-  for (std::uint8_t& b : wide.bytes) b = byte;
-  return wide;
-}
-
 struct WideLayout {
-  WideTable plus_form, minus_form, digit_positions, digit_groups, signs;
-  std::uint32_t pair_bits;  // the field bits of both lanes
+  WideTable plus_form, highest, minus_form, digit_groups, sign_marks;
 };
 
 constexpr WideLayout widened(const FieldLayout& layout) noexcept {
-  return {both_lanes(layout.plus_form),       both_lanes(layout.minus_form),
-          both_lanes(layout.digit_positions), both_lanes(layout.digit_groups),
-          both_lanes(layout.sign_marks),      layout.field_bits | (layout.field_bits << 16)};
+  return {both_lanes(layout.plus_form), both_lanes(layout.highest), both_lanes(layout.minus_form),
+          both_lanes(layout.digit_groups), both_lanes(layout.sign_marks)};
 }
 
 constexpr WideLayout kWideSixDigitLayout = widened(kSixDigitLayout);
@@ -55,172 +51,230 @@ constexpr WideLayout kWideNineDigitLayout = widened(kNineDigitLayout);
 constexpr WideTable kWidePairWeights = both_lanes(kPairWeights);
 constexpr WideTable kWideFourWeights = both_lanes(kFourWeights);
 constexpr WideTable kWidePartWeights = both_lanes(kPartWeights);
-constexpr WideTable kZeros = every_byte('0');
-constexpr WideTable kNines = every_byte(9);
-constexpr WideTable kMinus = every_byte('-');
+
+template <unsigned Width>
+constexpr const WideLayout& wide_layout_of() noexcept {
+  return Width == kSixDigitWidth ? kWideSixDigitLayout : kWideNineDigitLayout;
+}
 
 [[gnu::always_inline]] inline __m256i wide(const WideTable& table) noexcept {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(table.bytes));
 }
 
-// Two fields read: per lane the 32-bit parts lead group, other digits, exponent digits, signs
-// (top byte: the field's '-', the byte below: the exponent's), and the bytes not in the shape.
+// Two fields read, one per lane: the 32-bit parts lead group, other digits, exponent digits,
+// signs (top byte: the field's '-', the byte below: the exponent's), and a byte mask that is all
+// ones in a lane whose field is in the shape.
 struct FieldPair {
   __m256i parts;
-  std::uint32_t misfits;  // a bit per field byte that breaks the shape, the second field's from 16
+  __m256i fits;
 };
 
-// Two fields read from `text`, one in each lane.
-[[gnu::always_inline]] inline FieldPair read_pair(__m256i text,
-                                                  const WideLayout& wide_layout) noexcept {
-  const __m256i digits = _mm256_sub_epi8(text, wide(kZeros));
-  const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digits, wide(kNines)), digits);
-  const __m256i fits =
-      _mm256_or_si256(_mm256_and_si256(is_digit, wide(wide_layout.digit_positions)),
-                      _mm256_or_si256(_mm256_cmpeq_epi8(text, wide(wide_layout.plus_form)),
-                                      _mm256_cmpeq_epi8(text, wide(wide_layout.minus_form))));
-  const auto fitting = static_cast<std::uint32_t>(_mm256_movemask_epi8(fits));
-  const __m256i pairs = _mm256_maddubs_epi16(
-      _mm256_shuffle_epi8(digits, wide(wide_layout.digit_groups)), wide(kWidePairWeights));
+template <unsigned Width>
+[[gnu::always_inline]] inline FieldPair read_pair(__m256i text) noexcept {
+  const WideLayout& layout = wide_layout_of<Width>();
+  const __m256i digits = _mm256_xor_si256(text, wide(layout.plus_form));
+  const __m256i minus = _mm256_cmpeq_epi8(text, wide(layout.minus_form));
+  const __m256i fits = _mm256_or_si256(
+      _mm256_cmpeq_epi8(_mm256_min_epu8(digits, wide(layout.highest)), digits), minus);
+  const __m256i pairs = _mm256_maddubs_epi16(_mm256_shuffle_epi8(digits, wide(layout.digit_groups)),
+                                             wide(kWidePairWeights));
   const __m256i fours = _mm256_madd_epi16(pairs, wide(kWideFourWeights));
   const __m256i parts =
       _mm256_madd_epi16(_mm256_packus_epi32(fours, fours), wide(kWidePartWeights));
-  const __m256i signs =
-      _mm256_shuffle_epi8(_mm256_cmpeq_epi8(text, wide(kMinus)), wide(wide_layout.signs));
-  return {_mm256_or_si256(parts, signs), ~fitting & wide_layout.pair_bits};
+  const __m256i signs = _mm256_shuffle_epi8(minus, wide(layout.sign_marks));
+  return {_mm256_or_si256(parts, signs), fits};
 }
 
-// Fields `first` and `first + 1`: 16 bytes of the line from the start of each, or where the line
-// ends sooner, the field's bytes moved down (load_field_bytes). Past `count` the first field
-// stands in for the second (its value is never used).
+// A bit per lane of the pair whose field is in the shape: bit 0 the low lane's, bit 1 the high.
+[[gnu::always_inline]] inline unsigned fitting_lanes(const FieldPair& pair) noexcept {
+  const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(pair.fits));
+  return ((mask & 0xFFFF) == 0xFFFF ? 1u : 0u) | ((mask >> 16) == 0xFFFF ? 2u : 0u);
+}
+
+// The bytes of field `index` in a 16-byte register (load_field_bytes); past `count`, those of
+// field `stand_in`, which is within it (their value is never used).
 template <unsigned Width>
-[[gnu::always_inline]] inline __m256i pair_bytes(const char* line, std::size_t line_length,
-                                                 std::size_t first, std::size_t count) noexcept {
-  const char* const field = line + first * Width;
-  if ((first + 1) * Width + 16 <= line_length) {
-    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(field + Width),
-                               reinterpret_cast<const __m128i*>(field));
-  }
-  const FieldLayout& layout = layout_of(Width);
-  const __m128i first_bytes = load_field_bytes(line, line_length, first * Width, layout, Width);
-  const __m128i second_bytes =
-      first + 1 < count ? load_field_bytes(line, line_length, (first + 1) * Width, layout, Width)
-                        : first_bytes;
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(first_bytes), second_bytes, 1);
+[[gnu::always_inline]] inline __m128i field_bytes(const char* line, std::size_t line_length,
+                                                  std::size_t index, std::size_t count,
+                                                  std::size_t stand_in) noexcept {
+  const std::size_t field = index < count ? index : stand_in;
+  return load_field_bytes(line, line_length, field * Width, layout_of(Width), Width);
 }
 
-// A bit per field of the pair that is in the shape.
-[[gnu::always_inline]] inline unsigned fitting_fields(const FieldPair& pair) noexcept {
-  return ((pair.misfits & 0xFFFF) == 0 ? 1u : 0u) | ((pair.misfits >> 16) == 0 ? 2u : 0u);
+[[gnu::always_inline]] inline __m256i two_lanes(__m128i low, __m128i high) noexcept {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
 }
 
-[[gnu::always_inline]] inline __m256i every_lane(std::uint64_t value) noexcept {
-  return _mm256_set1_epi64x(static_cast<long long>(value));
-}
-
-constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-
-// Four fields (two pairs) converted into `values`: a bit per field whose value is proven
-// correctly rounded. The test is narrows_exactly's, each comparison rewritten for the signed
-// 64-bit compares AVX2 has.
+// Fields first .. first + 7 read as four pairs, pair k holding fields first + k and
+// first + 4 + k.
 template <unsigned Width>
-[[gnu::always_inline]] inline unsigned convert_four(const FieldPair& low, const FieldPair& high,
-                                                    __m128& values) noexcept {
-  // [lead, rest, exponent, signs] of fields 0 and 1, and of 2 and 3, to one 4-lane vector each.
-  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-  const __m256i leads_rests =
-      _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi32(low.parts, high.parts), order);
-  const __m256i exponents_signs =
-      _mm256_permutevar8x32_epi32(_mm256_unpackhi_epi32(low.parts, high.parts), order);
-  const __m128i rests = _mm256_extracti128_si256(leads_rests, 1);
-  const __m128i exponents = _mm256_castsi256_si128(exponents_signs);
-  const __m128i signs = _mm256_extracti128_si256(exponents_signs, 1);
-
-  // The table index of 10^q, q = +-exponent - fraction digits. A field out of the shape may have
-  // any digits and exponent: its index is held within the table (a negative one wraps to a
-  // large unsigned one), and its value is dropped.
-  const __m128i minus_exponent = _mm_srai_epi32(_mm_slli_epi32(signs, 8), 31);
-  constexpr int kIndexOfPowerZero = -kLowestDecimalPower;
-  const __m128i index = _mm_min_epu32(
-      _mm_sub_epi32(
-          _mm_xor_si128(exponents, minus_exponent),
-          _mm_add_epi32(minus_exponent, _mm_set1_epi32(static_cast<int>(fraction_digits(Width)) -
-                                                       kIndexOfPowerZero))),
-      _mm_set1_epi32(kDecimalPowerCount - 1));
-  const __m256d scale =
-      _mm256_mask_i32gather_pd(_mm256_setzero_pd(), kDecimalPowers, index,
-                               _mm256_castsi256_pd(every_lane(~std::uint64_t{0})), sizeof(double));
-  __m256d digits = _mm256_cvtepi32_pd(rests);
-  if constexpr (Width == kNineDigitWidth) {  // the lead group is zero in 6-digit fields
-    digits = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(leads_rests)),
-                                         _mm256_set1_pd(kLeadScale)),
-                           digits);  // exact: both terms and the sum below 2^30
+[[gnu::always_inline]] inline void read_eight(const char* line, std::size_t line_length,
+                                              std::size_t first, std::size_t count,
+                                              FieldPair (&pairs)[4]) noexcept {
+  const char* const fields = line + first * Width;
+  if (first + 8 <= count && (first + 7) * Width + 16 <= line_length) {
+    for (std::size_t k = 0; k < 4; ++k) {
+      pairs[k] = read_pair<Width>(
+          _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(fields + (k + 4) * Width),
+                              reinterpret_cast<const __m128i*>(fields + k * Width)));
+    }
+    return;
   }
-  const __m256d y = _mm256_mul_pd(digits, scale);
-  const __m256i bits = _mm256_castpd_si256(y);
+  for (std::size_t k = 0; k < 4; ++k) {
+    pairs[k] = read_pair<Width>(
+        two_lanes(field_bytes<Width>(line, line_length, first + k, count, first),
+                  field_bytes<Width>(line, line_length, first + k + 4, count, first)));
+  }
+}
 
-  // Clear of a boundary: D + 2^28 + 2, taken modulo 2^29, is at most 4 only for D within 2 of
-  // 2^28.
-  const __m256i clear = _mm256_cmpgt_epi64(
-      _mm256_and_si256(_mm256_add_epi64(bits, every_lane(kBoundary + kErrorUnits)),
-                       every_lane(kDroppedMask)),
-      every_lane(2 * kErrorUnits));
-  // A normal binary32 magnitude: bits from the lowest normal exponent's up to the first past the
-  // highest, as one unsigned comparison made signed by moving both sides by 2^63.
-  constexpr std::uint64_t kLowestNormal = std::uint64_t{kLowestNormalExponent}
-                                          << kBinary64FractionBits;
-  constexpr std::uint64_t kNormalSpan =
-      std::uint64_t{kHighestNormalExponent + 1 - kLowestNormalExponent} << kBinary64FractionBits;
+// proven_lanes of pair_conversion.hpp, eight lanes at a time.
+[[gnu::always_inline]] inline __m256i proven_lanes_wide(__m256i high_words, __m256i low_words,
+                                                        __m256i whole_number) noexcept {
+  const __m256i clear = _mm256_cmpgt_epi32(
+      _mm256_and_si256(_mm256_add_epi32(low_words, _mm256_set1_epi32(kNearBoundaryShift)),
+                       _mm256_set1_epi32(kDroppedWordMask)),
+      _mm256_set1_epi32(kNearBoundaryLimit));
   const __m256i normal =
-      _mm256_cmpgt_epi64(every_lane(kNormalSpan ^ kSignBit),
-                         _mm256_add_epi64(bits, every_lane(kSignBit - kLowestNormal)));
-  const __m256i whole_number =
-      _mm256_cvtepi32_epi64(_mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
+      _mm256_cmpgt_epi32(_mm256_set1_epi32(kNormalSpanShifted),
+                         _mm256_add_epi32(high_words, _mm256_set1_epi32(kNormalLowestShift)));
   const __m256i exact = _mm256_or_si256(
-      _mm256_cmpeq_epi64(bits, _mm256_setzero_si256()),
-      _mm256_and_si256(
-          whole_number,
-          _mm256_cmpgt_epi64(
-              every_lane(std::uint64_t{kExactIntegerExponent} << kBinary64FractionBits), bits)));
-  const __m256i taken = _mm256_or_si256(exact, _mm256_and_si256(normal, clear));
+      _mm256_cmpeq_epi32(high_words, _mm256_setzero_si256()),
+      _mm256_and_si256(whole_number,
+                       _mm256_cmpgt_epi32(_mm256_set1_epi32(kExactLimitWord), high_words)));
+  return _mm256_or_si256(exact, _mm256_and_si256(normal, clear));
+}
 
-  const __m128i magnitudes = _mm_castps_si128(_mm256_cvtpd_ps(y));
-  const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(0x80000000u)));
-  values = _mm_castsi128_ps(_mm_or_si128(magnitudes, sign_bits));
-  return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(taken)));
+// Eight fields converted into `values` in field order: a bit per field whose value is proven
+// correctly rounded (whether it is in the shape is not looked at here).
+template <unsigned Width>
+[[gnu::always_inline]] inline unsigned convert_eight(const FieldPair (&pairs)[4],
+                                                     __m256& values) noexcept {
+  // Lane by lane, a 4 x 4 transpose of the parts of fields k (low lanes) and k + 4 (high).
+  const __m256i leads_rests_01 = _mm256_unpacklo_epi32(pairs[0].parts, pairs[1].parts);
+  const __m256i leads_rests_23 = _mm256_unpacklo_epi32(pairs[2].parts, pairs[3].parts);
+  const __m256i exponents_signs_01 = _mm256_unpackhi_epi32(pairs[0].parts, pairs[1].parts);
+  const __m256i exponents_signs_23 = _mm256_unpackhi_epi32(pairs[2].parts, pairs[3].parts);
+  const __m256i rests = _mm256_unpackhi_epi64(leads_rests_01, leads_rests_23);
+  const __m256i exponents = _mm256_unpacklo_epi64(exponents_signs_01, exponents_signs_23);
+  const __m256i signs = _mm256_unpackhi_epi64(exponents_signs_01, exponents_signs_23);
+
+  const __m256i minus_exponent = _mm256_srai_epi32(_mm256_slli_epi32(signs, 8), 31);
+  const __m256i index = _mm256_min_epu32(
+      _mm256_sub_epi32(_mm256_xor_si256(exponents, minus_exponent),
+                       _mm256_add_epi32(minus_exponent, _mm256_set1_epi32(kIndexOffset<Width>))),
+      _mm256_set1_epi32(kDecimalPowerCount - 1));
+  const __m256i whole_number = _mm256_cmpgt_epi32(index, _mm256_set1_epi32(kIndexOfPowerZero - 1));
+
+  // Four loads in one gather per half, from a table the index cannot leave.
+  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+  const __m256d scale_low = _mm256_mask_i32gather_pd(
+      _mm256_setzero_pd(), kDecimalPowers, _mm256_castsi256_si128(index), all, sizeof(double));
+  const __m256d scale_high = _mm256_mask_i32gather_pd(
+      _mm256_setzero_pd(), kDecimalPowers, _mm256_extracti128_si256(index, 1), all, sizeof(double));
+  __m256d digits_low = _mm256_cvtepi32_pd(_mm256_castsi256_si128(rests));
+  __m256d digits_high = _mm256_cvtepi32_pd(_mm256_extracti128_si256(rests, 1));
+  if constexpr (Width == kNineDigitWidth) {  // the lead group is zero in 6-digit fields
+    const __m256i leads = _mm256_unpacklo_epi64(leads_rests_01, leads_rests_23);
+    const __m256d lead_scale = _mm256_set1_pd(kLeadScale);
+    // Exact: both terms and the sum are below 2^30.
+    digits_low = _mm256_add_pd(
+        _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(leads)), lead_scale), digits_low);
+    digits_high = _mm256_add_pd(
+        _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(leads, 1)), lead_scale),
+        digits_high);
+  }
+  const __m256d y_low = _mm256_mul_pd(digits_low, scale_low);
+  const __m256d y_high = _mm256_mul_pd(digits_high, scale_high);
+
+  // The low and the high words of the eight binary64 products, in field order.
+  const __m256 low_words =
+      _mm256_shuffle_ps(_mm256_castpd_ps(y_low), _mm256_castpd_ps(y_high), _MM_SHUFFLE(2, 0, 2, 0));
+  const __m256 high_words =
+      _mm256_shuffle_ps(_mm256_castpd_ps(y_low), _mm256_castpd_ps(y_high), _MM_SHUFFLE(3, 1, 3, 1));
+  const __m256i in_order_low =
+      _mm256_permute4x64_epi64(_mm256_castps_si256(low_words), _MM_SHUFFLE(3, 1, 2, 0));
+  const __m256i in_order_high =
+      _mm256_permute4x64_epi64(_mm256_castps_si256(high_words), _MM_SHUFFLE(3, 1, 2, 0));
+  const __m256i taken = proven_lanes_wide(in_order_high, in_order_low, whole_number);
+
+  const __m256 magnitudes = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(y_low)),
+                                                 _mm256_cvtpd_ps(y_high), 1);
+  const __m256i sign_bits = _mm256_and_si256(signs, _mm256_set1_epi32(static_cast<int>(kSignWord)));
+  values = _mm256_or_ps(magnitudes, _mm256_castsi256_ps(sign_bits));
+  return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(taken)));
 }
 
 // The values of a group whose fields are not all taken: only the taken ones are written.
-inline void store_taken(float* out, __m128 values, unsigned taken) noexcept {
-  alignas(16) float group[4];
-  _mm_store_ps(group, values);
-  for (unsigned k = 0; k < 4; ++k) {
+template <typename Vector>
+inline void store_taken(float* out, Vector values, unsigned taken) noexcept {
+  alignas(32) float group[sizeof(Vector) / sizeof(float)];
+  __builtin_memcpy(group, &values, sizeof values);
+  for (unsigned k = 0; k < sizeof(Vector) / sizeof(float); ++k) {
     if ((taken >> k & 1u) != 0) out[k] = group[k];
   }
+}
+
+// The fields first .. first + 7 that are within `count`: their mask.
+template <unsigned Width>
+[[gnu::always_inline]] inline FieldMask convert_group_of_eight(const char* line,
+                                                               std::size_t line_length,
+                                                               std::size_t first, std::size_t count,
+                                                               float* out) noexcept {
+  FieldPair pairs[4];
+  read_eight<Width>(line, line_length, first, count, pairs);
+  __m256 values;
+  const unsigned proven = convert_eight<Width>(pairs, values);
+  const __m256i all_fit = _mm256_and_si256(_mm256_and_si256(pairs[0].fits, pairs[1].fits),
+                                           _mm256_and_si256(pairs[2].fits, pairs[3].fits));
+  unsigned fitting = 0xFF;
+  if (_mm256_movemask_epi8(all_fit) != -1) {
+    fitting = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+      const unsigned lanes = fitting_lanes(pairs[k]);
+      fitting |= (lanes & 1u) << k | (lanes >> 1) << (k + 4);
+    }
+  }
+  const unsigned present = count - first >= 8 ? 0xFFu : (1u << (count - first)) - 1;
+  const unsigned taken = proven & fitting & present;
+  if (taken == 0xFF) {
+    _mm256_storeu_ps(out + first, values);
+  } else {
+    store_taken(out + first, values, taken);
+  }
+  return FieldMask{taken} << first;
+}
+
+// Fields first and (when within `count`) first + 1: their mask.
+template <unsigned Width>
+[[gnu::always_inline]] inline FieldMask convert_group_of_two(const char* line,
+                                                             std::size_t line_length,
+                                                             std::size_t first, std::size_t count,
+                                                             float* out) noexcept {
+  const FieldPair pair =
+      read_pair<Width>(two_lanes(field_bytes<Width>(line, line_length, first, count, first),
+                                 field_bytes<Width>(line, line_length, first + 1, count, first)));
+  __m128 values;
+  const unsigned proven = convert_two<Width>(_mm256_castsi256_si128(pair.parts),
+                                             _mm256_extracti128_si256(pair.parts, 1), values);
+  const unsigned present = count - first >= 2 ? 3u : 1u;
+  const unsigned taken = proven & fitting_lanes(pair) & present;
+  if (taken == 3) {
+    _mm_storel_pi(reinterpret_cast<__m64*>(out + first), values);
+  } else {
+    store_taken(out + first, values, taken);
+  }
+  return FieldMask{taken} << first;
 }
 
 template <unsigned Width>
 FieldMask convert_line(const char* line, std::size_t line_length, std::size_t count,
                        float* out) noexcept {
-  const WideLayout& wide_layout =
-      Width == kSixDigitWidth ? kWideSixDigitLayout : kWideNineDigitLayout;
   FieldMask taken = 0;
-  for (std::size_t i = 0; i < count; i += 4) {
-    const FieldPair low = read_pair(pair_bytes<Width>(line, line_length, i, count), wide_layout);
-    const FieldPair high =
-        i + 2 < count ? read_pair(pair_bytes<Width>(line, line_length, i + 2, count), wide_layout)
-                      : FieldPair{low.parts, ~std::uint32_t{0}};
-    __m128 values;
-    const unsigned present = count - i >= 4 ? 0xFu : (1u << (count - i)) - 1;
-    const unsigned group = convert_four<Width>(low, high, values) &
-                           (fitting_fields(low) | fitting_fields(high) << 2) & present;
-    if (group == 0xF) {
-      _mm_storeu_ps(out + i, values);
-    } else {
-      store_taken(out + i, values, group);
-    }
-    taken |= FieldMask{group} << i;
+  std::size_t first = 0;
+  for (; first < count && count - first > 2; first += 8) {
+    taken |= convert_group_of_eight<Width>(line, line_length, first, count, out);
   }
+  if (first < count) taken |= convert_group_of_two<Width>(line, line_length, first, count, out);
   return taken;
 }
 

@@ -1,0 +1,91 @@
+// Two fields' parts to binary32 in 128-bit registers: the conversion of the SSE4.1 kernel, and of
+// the AVX2 kernel for the last one or two fields of a line. Internal linkage, like
+// exact_scale.hpp; the including kernel is compiled with SSE4.1 at least.
+#pragma once
+
+#include <smmintrin.h>
+
+#include <cstdint>
+
+#include "text/simd/field_layout.hpp"
+
+namespace tarnex::simd {
+
+// The constants of the test of narrows_exactly in 32-bit lanes, on the high and low words of y.
+// Clear of a boundary: D + 2^28 + 2, taken modulo 2^29, is more than 4 (it is at most 4 only for
+// D within 2 of 2^28).
+constexpr int kNearBoundaryShift = static_cast<int>(kBoundary + kErrorUnits);
+constexpr int kDroppedWordMask = static_cast<int>(kDroppedMask);
+constexpr int kNearBoundaryLimit = static_cast<int>(2 * kErrorUnits);
+// A normal binary32 magnitude: the high word from the lowest normal exponent's up to the first
+// past the highest, as one unsigned comparison made signed by moving both sides by 2^31.
+constexpr std::uint32_t kSignWord = 0x80000000u;
+constexpr std::uint32_t kLowestNormalWord = kLowestNormalExponent << (kBinary64FractionBits - 32);
+constexpr int kNormalSpanShifted = static_cast<int>(
+    ((kHighestNormalExponent + 1 - kLowestNormalExponent) << (kBinary64FractionBits - 32)) ^
+    kSignWord);
+constexpr int kNormalLowestShift = static_cast<int>(kSignWord - kLowestNormalWord);
+// Exact whole numbers: y below 2^53.
+constexpr int kExactLimitWord =
+    static_cast<int>(kExactIntegerExponent << (kBinary64FractionBits - 32));
+
+// All ones in the lanes where the narrowed y is the correctly rounded x, from the high and low
+// words of y (y >= 0 for every field in the shape; for any other the answer is dropped);
+// `whole_number` is all ones where q >= 0. y is zero exactly when its high word is: the digits
+// are zero, or y is at least 10^-107.
+[[gnu::always_inline]] static inline __m128i proven_lanes(__m128i high_words, __m128i low_words,
+                                                          __m128i whole_number) noexcept {
+  const __m128i clear =
+      _mm_cmpgt_epi32(_mm_and_si128(_mm_add_epi32(low_words, _mm_set1_epi32(kNearBoundaryShift)),
+                                    _mm_set1_epi32(kDroppedWordMask)),
+                      _mm_set1_epi32(kNearBoundaryLimit));
+  const __m128i normal =
+      _mm_cmpgt_epi32(_mm_set1_epi32(kNormalSpanShifted),
+                      _mm_add_epi32(high_words, _mm_set1_epi32(kNormalLowestShift)));
+  const __m128i exact = _mm_or_si128(
+      _mm_cmpeq_epi32(high_words, _mm_setzero_si128()),
+      _mm_and_si128(whole_number, _mm_cmpgt_epi32(_mm_set1_epi32(kExactLimitWord), high_words)));
+  return _mm_or_si128(exact, _mm_and_si128(normal, clear));
+}
+
+// The table index of 10^q, q = +-exponent - fraction digits, is exponent (sign applied) minus
+// this offset. A field out of the shape may have any digits and exponent: its index is held
+// within the table (a negative one wraps to a large unsigned one), and its value is dropped.
+constexpr int kIndexOfPowerZero = -kLowestDecimalPower;
+
+template <unsigned Width>
+constexpr int kIndexOffset = static_cast<int>(fraction_digits(Width)) - kIndexOfPowerZero;
+
+// Two fields (parts as read_field leaves them) converted into the low half of `values`: a bit per
+// field whose value is proven correctly rounded.
+template <unsigned Width>
+[[gnu::always_inline]] static inline unsigned convert_two(__m128i first, __m128i second,
+                                                          __m128& values) noexcept {
+  const __m128i leads_rests = _mm_unpacklo_epi32(first, second);      // l0 l1 r0 r1
+  const __m128i exponents_signs = _mm_unpackhi_epi32(first, second);  // e0 e1 s0 s1
+  const __m128i signs = _mm_srli_si128(exponents_signs, 8);
+  const __m128i minus_exponent = _mm_srai_epi32(_mm_slli_epi32(signs, 8), 31);
+  const __m128i index = _mm_min_epu32(
+      _mm_sub_epi32(_mm_xor_si128(exponents_signs, minus_exponent),
+                    _mm_add_epi32(minus_exponent, _mm_set1_epi32(kIndexOffset<Width>))),
+      _mm_set1_epi32(kDecimalPowerCount - 1));
+  __m128d digits = _mm_cvtepi32_pd(_mm_srli_si128(leads_rests, 8));
+  if constexpr (Width == kNineDigitWidth) {  // the lead group is zero in 6-digit fields
+    digits = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(leads_rests), _mm_set1_pd(kLeadScale)),
+                        digits);  // exact: both terms and the sum below 2^30
+  }
+  const __m128d scale = _mm_setr_pd(kDecimalPowers[_mm_cvtsi128_si32(index)],
+                                    kDecimalPowers[_mm_extract_epi32(index, 1)]);
+  const __m128d y = _mm_mul_pd(digits, scale);
+
+  const __m128i words = _mm_shuffle_epi32(_mm_castpd_si128(y), _MM_SHUFFLE(3, 1, 2, 0));
+  const __m128i taken = proven_lanes(_mm_srli_si128(words, 8), words,
+                                     _mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
+
+  const __m128i magnitudes = _mm_castps_si128(_mm_cvtpd_ps(y));
+  const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(0x80000000u)));
+  values = _mm_castsi128_ps(_mm_or_si128(magnitudes, sign_bits));
+  return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(taken))) & 3u;
+}
+
+}  // namespace tarnex::simd
