@@ -75,14 +75,14 @@ float field_value(const ValueLineSite& site, std::string_view line, std::uint64_
 // A field in the shape is cut without error (it starts with an ASCII byte, and ends with one
 // that no continuation byte can follow in valid UTF-8) and holds a number, so the first failure
 // is still the one the strict field order meets first.
-void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width, float* row,
+void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width,
+                      const FastFieldConverter& convert_fast, float* row,
                       const ValueLineSite& site) {
   static_assert(kFieldsPerLine < kMaxFastFields);
   FieldMask converted = 0;
   if (BytePosition{count} * width <= line.size()) {
     // Every field lies within the line, so its offset and width fit std::size_t.
-    converted = convert_fast_fields(line.data(), line.size(), static_cast<std::size_t>(count),
-                                    static_cast<std::size_t>(width), row);
+    converted = convert_fast(line.data(), line.size(), static_cast<std::size_t>(count), row);
   }
   const FieldMask all = (FieldMask{1} << count) - 1;
   for (FieldMask refused = all & ~converted; refused != 0; refused &= refused - 1) {
@@ -92,14 +92,22 @@ void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t 
 }
 
 void read_block_values(LineSource& source, std::string_view value_line, std::uint64_t step_line,
-                       std::uint64_t parameters, std::uint64_t n_digits, float* row,
-                       FailurePolicy& policy) {
+                       std::uint64_t parameters, std::uint64_t n_digits,
+                       const FastFieldConverter& convert_fast, float* row, FailurePolicy& policy) {
   for (std::uint64_t first = 0; first < parameters; first += kFieldsPerLine) {
     if (first != 0) value_line = require_value_line(source, step_line, policy);
     const std::uint64_t count = std::min(kFieldsPerLine, parameters - first);
-    read_line_values(value_line, count, n_digits, row + first,
+    read_line_values(value_line, count, n_digits, convert_fast, row + first,
                      {policy, source.line_number(), first});
   }
+}
+
+// The fast conversion for fields of `n_digits` bytes; one that converts nothing before the width
+// is known.
+FastFieldConverter fast_converter_for(const std::optional<std::uint64_t>& n_digits) noexcept {
+  // Any width the fast path does not know converts nothing; so does one that size_t cannot hold.
+  const bool fits = n_digits && *n_digits <= std::numeric_limits<std::size_t>::max();
+  return FastFieldConverter(fits ? static_cast<std::size_t>(*n_digits) : 0);
 }
 
 // The width the first value line gives, or the failure that asks for one.
@@ -150,13 +158,18 @@ void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           FailurePolicy& policy) {
   // Every row holds P values in memory, so P fits std::size_t once a row has been made.
   std::string_view lead_line;
+  FastFieldConverter convert_fast = fast_converter_for(n_digits);
   while (next_line_or_end(source, lead_line, policy)) {
     const std::uint64_t step_line = source.line_number();
     const std::string_view value_line = require_value_line(source, step_line, policy);
-    if (!n_digits) n_digits = width_told_by(source, value_line, parameters, policy);
+    if (!n_digits) {
+      n_digits = width_told_by(source, value_line, parameters, policy);
+      convert_fast = fast_converter_for(n_digits);
+    }
     if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
     float* const row = data.values.append(static_cast<std::size_t>(parameters));
-    read_block_values(source, value_line, step_line, parameters, *n_digits, row, policy);
+    read_block_values(source, value_line, step_line, parameters, *n_digits, convert_fast, row,
+                      policy);
   }
   data.values.shrink_to_fit();
   if (!n_digits) {

@@ -101,7 +101,14 @@ bool can_take(std::size_t count, std::size_t width) noexcept {
          count <= kMaxFastFields && rounds_to_nearest();
 }
 
+FieldMask convert_nothing(const char*, std::size_t, std::size_t, std::size_t, float*) noexcept {
+  return 0;
+}
+
 }  // namespace
+
+FastFieldConverter::FastFieldConverter(std::size_t width) noexcept
+    : kernel_(can_take(kMaxFastFields, width) ? choice().kernel : convert_nothing), width_(width) {}
 
 FieldMask convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
                               std::size_t width, float* out) noexcept {

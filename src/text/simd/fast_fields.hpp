@@ -33,6 +33,28 @@ constexpr std::size_t kMaxFastFields = 32;
 FieldMask convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
                               std::size_t width, float* out) noexcept;
 
+// convert_fast_fields for the value lines of one file: the kernel and the floating-point
+// environment are looked at once, when it is made. A reader makes one per file; nothing it calls
+// while reading changes the environment of its thread.
+class FastFieldConverter {
+ public:
+  using Kernel = FieldMask (*)(const char* line, std::size_t line_length, std::size_t count,
+                               std::size_t width, float* out) noexcept;
+
+  explicit FastFieldConverter(std::size_t width) noexcept;
+
+  // Fields 0 .. count - 1 of the line (the line at least count * width long, count at most
+  // kMaxFastFields), as convert_fast_fields converts them.
+  FieldMask operator()(const char* line, std::size_t line_length, std::size_t count,
+                       float* out) const noexcept {
+    return kernel_(line, line_length, count, width_, out);
+  }
+
+ private:
+  Kernel kernel_;
+  std::size_t width_;
+};
+
 // The same with the kernel of `level`, which must be one of supported_simd_levels(); for the
 // tests, the fuzzer and the benchmarks.
 FieldMask convert_fast_fields_at(SimdLevel level, const char* line, std::size_t line_length,

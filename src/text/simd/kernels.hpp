@@ -16,8 +16,7 @@
 
 namespace tarnex::simd {
 
-using FieldKernel = FieldMask (*)(const char* line, std::size_t line_length, std::size_t count,
-                                  std::size_t width, float* out) noexcept;
+using FieldKernel = FastFieldConverter::Kernel;
 
 // Eight bytes at a time in general-purpose registers, for every processor.
 FieldMask convert_portable(const char* line, std::size_t line_length, std::size_t count,
