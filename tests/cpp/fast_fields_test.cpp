@@ -205,6 +205,38 @@ TEST_P(FastFieldNearMidpoints, NineDigitFieldsOfABinade) {
   EXPECT_EQ(checker.compared() + checker.refused(), 2 * (std::int64_t{1} << 21));
 }
 
+// The 9-digit decimals next to the subnormal rounding boundaries (k + 1/2) 2^-149, k from 0 to
+// 2^23 - 1 in steps of 97, ten to a line: they sit within a few units of their last digit of a
+// boundary, where the proof of the subnormal path is tightest.
+class FastFieldSubnormalBoundaries : public ::testing::TestWithParam<SimdLevel> {};
+
+TEST_P(FastFieldSubnormalBoundaries, NineDigitFieldsAroundEveryBoundary) {
+  LineChecker checker(GetParam());
+  constexpr std::size_t kWidth = 15;
+  std::string line;
+  std::size_t fields = 0;
+  for (std::uint32_t k = 0; k < (1u << 23) && checker.mismatches() == 0; k += 97) {
+    const double boundary = std::ldexp(2.0 * k + 1.0, -150);  // exact
+    const int power = static_cast<int>(std::floor(std::log10(boundary))) - 8;
+    const auto digits = static_cast<std::uint64_t>(boundary / std::pow(10.0, power));
+    for (std::uint64_t near = digits - 1; near <= digits + 1; ++near) {
+      if (near < 100000000 || near >= 1000000000) continue;
+      line += fortran_field(near, 9, power + 8, (near & 1) != 0, kWidth);
+      if (++fields == 10) {
+        checker.check(line, fields, kWidth);
+        line.clear();
+        fields = 0;
+      }
+    }
+  }
+  checker.check(line, fields, kWidth);
+  EXPECT_EQ(checker.mismatches(), 0);
+  EXPECT_GT(checker.compared(), checker.refused());  // most are clear of the boundary
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, FastFieldSubnormalBoundaries, ::testing::ValuesIn(levels()),
+                         level_name);
+
 INSTANTIATE_TEST_SUITE_P(Bands, FastFieldSweep,
                          ::testing::Combine(::testing::ValuesIn(levels()),
                                             ::testing::Values(-99, -59, -19, 21, 61)),
@@ -334,13 +366,20 @@ std::vector<ShapeCase> shape_cases() {
       {"-3.35544340E+07", false},
       {" 2.68435472E+08", true},
       {"-2.68435504E+08", true},
-      // Subnormal, overflowing and far out of range.
-      {" 1.40130E-45", false},
-      {" 1.00000E-38", false},
+      // Subnormal, and at the ends of the subnormal range; taken but next to a rounding boundary:
+      // half the smallest subnormal (between it and zero) and 1.5 times it.
+      {" 1.40130E-45", true},
+      {" 1.00000E-38", true},
+      {" 1.40129846E-45", true},
+      {" 7.00649E-46", true},
+      {"-1.00000E-99", true},
+      {" 1.17549428E-38", true},
+      {"-1.17549435E-38", true},
+      {" 7.00649232E-46", false},
+      {"-2.10194770E-45", false},
+      // Overflowing.
       {" 3.40283E+38", false},
       {" 1.00000E+99", false},
-      {" 1.00000E-99", false},
-      {" 1.40129846E-45", false},
       // Not the shape, though numbers.
       {"+1.23457E+02", false},
       {" 1.23457e+02", false},

@@ -20,10 +20,18 @@
 // D = 2^28, and the neighbouring boundaries are 2^28 units or more away (2^27 below a power of
 // two). So when y is a normal binary32 magnitude and |D - 2^28| > 2, no boundary lies between x
 // and y, neither is on one, and x and y round to the same binary32: the narrowed y is the
-// correctly rounded x. Results near a boundary, subnormal ones (y < 2^-126) and those from
-// 2^128 up take the library path. (Below 2^-126, x may be a subnormal within 2 units of 2^-126,
-// which rounds to 2^-126 as y does; at the top, x and y beyond the last boundary both give
-// infinity.)
+// correctly rounded x. Results near a boundary and those from 2^128 up take the library path.
+// (Just below 2^-126, x may be a subnormal within 2 units of 2^-126, which rounds to 2^-126 as y
+// does; at the top, x and y beyond the last boundary both give infinity.)
+// Subnormal results (0 < y < 2^-126): binary32 spaces them 2^-149 apart. z = y * 2^149 is exact
+// (a power of two, and z a normal binary64), below 2^23, so a unit of z is at most 2^-30 and
+// |z - x * 2^149| < 2 (1 + 2^-50) 2^-30 < 2^-28. The rounding boundaries there are the
+// half-integers of z. So when z lies more than 2^-28 from the nearest half-integer, x * 2^149
+// rounds to the same integer k as z (no tie can arise), and the correctly rounded x is
+// k * 2^-149, whose binary32 bits are k itself (k = 2^23 gives 2^-126, the smallest normal).
+// The fraction f = z - floor(z) is exact, and so is f - 1/2 wherever f is within 1/4 of 1/2;
+// elsewhere it is far from 1/2 anyway. As the bits are made from k, no flush-to-zero setting
+// changes them.
 // An exact product needs no test: for q >= 0 the value is a whole number, and y < 2^53 means
 // it fits binary64 exactly (y = x), so narrowing rounds x itself, ties to even included
 // (2.82518E+08 is such a tie). Zero digits give y = x = 0.
@@ -70,13 +78,41 @@ constexpr unsigned kExactIntegerExponent = kExponentBias + 53;  // y < 2^53
   return exact || (normal && clear);
 }
 
+// The subnormal scale 2^149 and the bound 2^-28 on |z - x * 2^149| (see above).
+constexpr double kSubnormalScale = 0x1p149;
+constexpr double kSubnormalSlack = 0x1p-28;
+constexpr std::uint64_t kLowestNormalBits = std::uint64_t{kLowestNormalExponent}
+                                            << kBinary64FractionBits;
+
+// Whether the nonnegative binary64 `y_bits` lies in the subnormal range of binary32, zero
+// excluded.
+[[gnu::always_inline]] static inline bool in_subnormal_range(std::uint64_t y_bits) noexcept {
+  return y_bits - 1 < kLowestNormalBits - 1;  // wraps for zero
+}
+
+// The binary32 bits k of a y in the subnormal range (see above); false where z lies too close to
+// a half-integer.
+[[gnu::always_inline]] static inline bool subnormal_bits(double y, std::uint32_t& bits) noexcept {
+  const double z = y * kSubnormalScale;
+  const double whole = __builtin_floor(z);
+  const double fraction = z - whole;
+  if (!(__builtin_fabs(fraction - 0.5) > kSubnormalSlack)) return false;
+  bits = static_cast<std::uint32_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+  return true;
+}
+
 // The binary32 of digits * 10^power with the sign, into `out`; false (and `out` untouched) where
 // the product cannot be proven correctly rounded. `power` is within the table's range.
 [[gnu::always_inline]] static inline bool scale_exactly(std::uint32_t digits, int power,
                                                         bool negative, float& out) noexcept {
   const double y = static_cast<double>(digits) * kDecimalPowers[power - kLowestDecimalPower];
-  if (!narrows_exactly(__builtin_bit_cast(std::uint64_t, y), power >= 0)) return false;
-  const std::uint32_t magnitude = __builtin_bit_cast(std::uint32_t, static_cast<float>(y));
+  const auto y_bits = __builtin_bit_cast(std::uint64_t, y);
+  std::uint32_t magnitude;
+  if (narrows_exactly(y_bits, power >= 0)) {
+    magnitude = __builtin_bit_cast(std::uint32_t, static_cast<float>(y));
+  } else if (!in_subnormal_range(y_bits) || !subnormal_bits(y, magnitude)) {
+    return false;
+  }
   out = __builtin_bit_cast(float, magnitude | (negative ? 0x80000000u : 0u));
   return true;
 }

@@ -167,6 +167,39 @@ template <unsigned Width>
   }
 }
 
+// One 32-bit word of each of the binary64 lanes of fields 0 .. 3 (`low`) and 4 .. 7 (`high`), in
+// field order: the low words with _MM_SHUFFLE(2, 0, 2, 0), the high ones with (3, 1, 3, 1).
+template <int Words = _MM_SHUFFLE(2, 0, 2, 0)>
+[[gnu::always_inline]] inline __m256 in_field_order(__m256d low, __m256d high) noexcept {
+  const __m256 mixed = _mm256_shuffle_ps(_mm256_castpd_ps(low), _mm256_castpd_ps(high), Words);
+  return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(mixed), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// subnormal_range and subnormal_pair of pair_conversion.hpp, four binary64 lanes at a time: k
+// (zero outside the subnormal lanes) and the lanes clear of a half-integer.
+[[gnu::always_inline]] inline __m256d subnormal_range(__m256d y) noexcept {
+  return _mm256_and_pd(_mm256_cmp_pd(y, _mm256_set1_pd(0x1p-126), _CMP_LT_OQ),
+                       _mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_GT_OQ));
+}
+
+struct SubnormalQuad {
+  __m256d k;
+  __m256d clear;
+};
+
+[[gnu::always_inline]] inline SubnormalQuad subnormal_quad(__m256d y, __m256d subnormal) noexcept {
+  const __m256d z = _mm256_mul_pd(y, _mm256_set1_pd(kSubnormalScale));
+  const __m256d whole = _mm256_floor_pd(z);
+  const __m256d fraction = _mm256_sub_pd(z, whole);
+  const __m256d half = _mm256_set1_pd(0.5);
+  const __m256d from_half = _mm256_andnot_pd(_mm256_set1_pd(-0.0), _mm256_sub_pd(fraction, half));
+  const __m256d clear = _mm256_and_pd(
+      _mm256_cmp_pd(from_half, _mm256_set1_pd(kSubnormalSlack), _CMP_GT_OQ), subnormal);
+  const __m256d rounded_up =
+      _mm256_and_pd(_mm256_cmp_pd(fraction, half, _CMP_GT_OQ), _mm256_set1_pd(1.0));
+  return {_mm256_and_pd(_mm256_add_pd(whole, rounded_up), subnormal), clear};
+}
+
 // proven_lanes of pair_conversion.hpp, eight lanes at a time.
 [[gnu::always_inline]] inline __m256i proven_lanes_wide(__m256i high_words, __m256i low_words,
                                                         __m256i whole_number,
@@ -235,10 +268,21 @@ template <unsigned Width>
       _mm256_permute4x64_epi64(_mm256_castps_si256(low_words), _MM_SHUFFLE(3, 1, 2, 0));
   const __m256i in_order_high =
       _mm256_permute4x64_epi64(_mm256_castps_si256(high_words), _MM_SHUFFLE(3, 1, 2, 0));
-  const __m256i taken = proven_lanes_wide(in_order_high, in_order_low, whole_number, k);
+  __m256i taken = proven_lanes_wide(in_order_high, in_order_low, whole_number, k);
 
-  const __m256 magnitudes = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(y_low)),
-                                                 _mm256_cvtpd_ps(y_high), 1);
+  __m256 magnitudes = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(y_low)),
+                                           _mm256_cvtpd_ps(y_high), 1);
+  const __m256d subnormal_low = subnormal_range(y_low);
+  const __m256d subnormal_high = subnormal_range(y_high);
+  if ((_mm256_movemask_pd(subnormal_low) | _mm256_movemask_pd(subnormal_high)) != 0) {
+    const SubnormalQuad low = subnormal_quad(y_low, subnormal_low);
+    const __m128i low_bits = _mm256_cvtpd_epi32(low.k);
+    const SubnormalQuad high = subnormal_quad(y_high, subnormal_high);
+    const __m256i bits = two_lanes(low_bits, _mm256_cvtpd_epi32(high.k));
+    const __m256 clear = in_field_order(low.clear, high.clear);
+    taken = _mm256_or_si256(taken, _mm256_castps_si256(clear));
+    magnitudes = _mm256_blendv_ps(magnitudes, _mm256_castsi256_ps(bits), clear);
+  }
   const __m256i sign_bits = _mm256_and_si256(signs, wide(k.sign_bits));
   values = _mm256_or_ps(magnitudes, _mm256_castsi256_ps(sign_bits));
   return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(taken)));

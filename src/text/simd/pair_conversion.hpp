@@ -48,6 +48,35 @@ constexpr int kExactLimitWord =
   return _mm_or_si128(exact, _mm_and_si128(normal, clear));
 }
 
+// Two binary64 y: all ones in the lanes of those in the subnormal range of binary32 (zero and
+// anything negative excluded).
+[[gnu::always_inline]] static inline __m128d subnormal_range(__m128d y) noexcept {
+  return _mm_and_pd(_mm_cmplt_pd(y, _mm_set1_pd(0x1p-126)), _mm_cmpgt_pd(y, _mm_setzero_pd()));
+}
+
+// The binary32 bits k of the y in `subnormal` lanes (subnormal_bits of exact_scale.hpp, zero in
+// the other lanes), and all ones in the lanes whose z lies clear of a half-integer; both in
+// 32-bit lanes 0 and 1.
+struct SubnormalPair {
+  __m128i bits;
+  __m128i clear;
+};
+
+[[gnu::always_inline]] static inline SubnormalPair subnormal_pair(__m128d y,
+                                                                  __m128d subnormal) noexcept {
+  const __m128d z = _mm_mul_pd(y, _mm_set1_pd(kSubnormalScale));
+  const __m128d whole = _mm_floor_pd(z);
+  const __m128d fraction = _mm_sub_pd(z, whole);
+  const __m128d half = _mm_set1_pd(0.5);
+  const __m128d from_half = _mm_andnot_pd(_mm_set1_pd(-0.0), _mm_sub_pd(fraction, half));
+  const __m128d clear =
+      _mm_and_pd(_mm_cmpgt_pd(from_half, _mm_set1_pd(kSubnormalSlack)), subnormal);
+  const __m128d rounded_up = _mm_and_pd(_mm_cmpgt_pd(fraction, half), _mm_set1_pd(1.0));
+  // Zero outside the subnormal lanes, so that no lane converts a value out of int range.
+  const __m128d k = _mm_and_pd(_mm_add_pd(whole, rounded_up), subnormal);
+  return {_mm_cvtpd_epi32(k), _mm_shuffle_epi32(_mm_castpd_si128(clear), _MM_SHUFFLE(2, 0, 2, 0))};
+}
+
 // The table index of 10^q, q = +-exponent - fraction digits, is exponent (sign applied) minus
 // this offset. A field out of the shape may have any digits and exponent: its index is held
 // within the table (a negative one wraps to a large unsigned one), and its value is dropped.
@@ -79,11 +108,17 @@ template <unsigned Width>
   const __m128d y = _mm_mul_pd(digits, scale);
 
   const __m128i words = _mm_shuffle_epi32(_mm_castpd_si128(y), _MM_SHUFFLE(3, 1, 2, 0));
-  const __m128i taken = proven_lanes(_mm_srli_si128(words, 8), words,
-                                     _mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
+  __m128i taken = proven_lanes(_mm_srli_si128(words, 8), words,
+                               _mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
 
-  const __m128i magnitudes = _mm_castps_si128(_mm_cvtpd_ps(y));
-  const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(0x80000000u)));
+  __m128i magnitudes = _mm_castps_si128(_mm_cvtpd_ps(y));
+  const __m128d subnormal = subnormal_range(y);
+  if (_mm_movemask_pd(subnormal) != 0) {
+    const SubnormalPair tiny = subnormal_pair(y, subnormal);
+    taken = _mm_or_si128(taken, tiny.clear);
+    magnitudes = _mm_blendv_epi8(magnitudes, tiny.bits, tiny.clear);
+  }
+  const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(kSignWord)));
   values = _mm_castsi128_ps(_mm_or_si128(magnitudes, sign_bits));
   return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(taken))) & 3u;
 }
