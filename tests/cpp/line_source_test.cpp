@@ -1,5 +1,3 @@
-#include "text/line_source.hpp"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "test_support.hpp"
+#include "text/line_source.hpp"
 #include "text/utf8.hpp"
 
 namespace tarnex {
@@ -40,9 +39,7 @@ std::string reading_name(const Reading& reading) {
   return std::string(scan_level_name(reading.level)) + "_" + std::to_string(reading.read_size);
 }
 
-void PrintTo(const Reading& reading, std::ostream* out) {
-  *out << reading_name(reading);
-}
+void PrintTo(const Reading& reading, std::ostream* out) { *out << reading_name(reading); }
 
 LineSource open_source(const std::string& path, const Reading& reading) {
   return std::get<LineSource>(LineSource::open(path, reading.level, reading.read_size));
@@ -76,9 +73,7 @@ struct LineCase {
   std::vector<std::string> expected;
 };
 
-void PrintTo(const LineCase& c, std::ostream* out) {
-  *out << c.name;
-}
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
 
 class LineRules : public ::testing::TestWithParam<std::tuple<Reading, LineCase>> {};
 
@@ -101,21 +96,21 @@ const std::string kInvalidUtf8 =
 INSTANTIATE_TEST_SUITE_P(
     Terminators, LineRules,
     ::testing::Combine(
-        kReadings, ::testing::Values(LineCase{"empty_file", "", {"<eof>"}},  //
-                                     LineCase{"lone_line_feed", "\n", {"", "<eof>"}},
-                                     LineCase{"two_line_feeds", "a\n\n", {"a", "", "<eof>"}},
-                                     LineCase{"no_final_line_feed", "a\nb", {"a", "b", "<eof>"}},
-                                     LineCase{"crlf", "a\r\nb\r\n", {"a", "b", "<eof>"}},
-                                     LineCase{"two_cr_before_lf", "a\r\r\n", {"a\r", "<eof>"}},
-                                     LineCase{"cr_inside_line", "a\rb\n", {"a\rb", "<eof>"}},
-                                     LineCase{"cr_at_end_of_file", "c\r", {"c\r", "<eof>"}},
-                                     LineCase{"lone_cr_line", "\r\n\r", {"", "\r", "<eof>"}},
-                                     LineCase{"nul_is_ordinary",
-                                              std::string("a\0b\n", 4),
-                                              {std::string("a\0b", 3), "<eof>"}},
-                                     LineCase{"byte_order_mark_kept",
-                                              "\xEF\xBB\xBFx\n",
-                                              {"\xEF\xBB\xBFx", "<eof>"}})),
+        kReadings,
+        ::testing::Values(
+            LineCase{"empty_file", "", {"<eof>"}},  //
+            LineCase{"lone_line_feed", "\n", {"", "<eof>"}},
+            LineCase{"two_line_feeds", "a\n\n", {"a", "", "<eof>"}},
+            LineCase{"no_final_line_feed", "a\nb", {"a", "b", "<eof>"}},
+            LineCase{"crlf", "a\r\nb\r\n", {"a", "b", "<eof>"}},
+            LineCase{"two_cr_before_lf", "a\r\r\n", {"a\r", "<eof>"}},
+            LineCase{"cr_inside_line", "a\rb\n", {"a\rb", "<eof>"}},
+            LineCase{"cr_at_end_of_file", "c\r", {"c\r", "<eof>"}},
+            LineCase{"lone_cr_line", "\r\n\r", {"", "\r", "<eof>"}},
+            LineCase{"nul_is_ordinary",
+                     std::string("a\0b\n", 4),
+                     {std::string("a\0b", 3), "<eof>"}},
+            LineCase{"byte_order_mark_kept", "\xEF\xBB\xBFx\n", {"\xEF\xBB\xBFx", "<eof>"}})),
     [](const auto& info) { return level_and_case_name(info); });
 
 INSTANTIATE_TEST_SUITE_P(
