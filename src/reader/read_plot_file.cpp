@@ -8,8 +8,8 @@
 namespace tarnex {
 namespace {
 
-LineSource open_plot_file(std::string_view path, FailurePolicy& policy) {
-  auto opened = LineSource::open(path);
+LineSource open_plot_file(const ReadRequest& request, FailurePolicy& policy) {
+  auto opened = LineSource::open(request.path, best_scan_level(), request.read_size);
   if (const IoError* error = std::get_if<IoError>(&opened)) {
     report_failure(policy, {.kind = FailureKind::CannotOpen, .io_error = *error});
   }
@@ -61,7 +61,7 @@ void read_parameter_names(LineSource& source, std::uint64_t parameters, FailureP
 }  // namespace
 
 void read_plot_file(const ReadRequest& request, FailurePolicy& policy, PlotFile& file) {
-  LineSource source = open_plot_file(request.path, policy);
+  LineSource source = open_plot_file(request, policy);
   const std::uint64_t parameters = read_parameter_count(source, policy);
   read_parameter_names(source, parameters, policy, request.keep_names ? &file.names : nullptr);
   file.data.parameters = parameters;

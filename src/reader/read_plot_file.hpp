@@ -1,6 +1,7 @@
 // Reading a VORMANT plot file: the header, then every timestep block.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "reader/plot_data.hpp"
 #include "reader/read_failure.hpp"
+#include "text/line_source.hpp"
 
 namespace tarnex {
 
@@ -17,6 +19,8 @@ struct ReadRequest {
   // The field width in bytes; none to take it from the first value line.
   std::optional<std::uint64_t> n_digits;
   bool keep_names = false;  // whether to keep the parameter name lines
+  // The bytes asked for by each read of the file.
+  std::size_t read_size = LineSource::kDefaultReadSize;
 };
 
 struct PlotFile {

@@ -63,12 +63,12 @@ template <BlockScanner scan_blocks>
 void scan_chunk(const char* bytes, std::size_t size, ChunkMarks& marks) {
   const auto* data = reinterpret_cast<const unsigned char*>(bytes);
   const std::size_t whole = size / ChunkMarks::kBlockSize;
-  scan_blocks(data, whole, marks.line_feeds, marks.non_ascii);
+  scan_blocks(data, whole, marks.line_feeds(), marks.non_ascii());
   const std::size_t rest = size % ChunkMarks::kBlockSize;
   if (rest == 0) return;
   unsigned char last[ChunkMarks::kBlockSize] = {};
   std::memcpy(last, data + whole * ChunkMarks::kBlockSize, rest);
-  scan_blocks(last, 1, marks.line_feeds + whole, marks.non_ascii + whole);
+  scan_blocks(last, 1, marks.line_feeds() + whole, marks.non_ascii() + whole);
 }
 
 #if defined(__x86_64__)

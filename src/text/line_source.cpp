@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 
 #include "text/utf8.hpp"
@@ -18,9 +19,9 @@ void FileDescriptor::reset() noexcept {
   }
 }
 
-static_assert(LineSource::kBufferSize <= ChunkMarks::kCapacity);
-
-std::variant<LineSource, IoError> LineSource::open(std::string_view path, ScanLevel level) {
+std::variant<LineSource, IoError> LineSource::open(std::string_view path, ScanLevel level,
+                                                   std::size_t read_size) {
+  assert(read_size > 0);  // a read of 0 bytes would look like the end of the file
   if (path.find('\0') != std::string_view::npos) return IoError::nul_in_path();
   const std::string terminated(path);
   int fd;
@@ -28,19 +29,19 @@ std::variant<LineSource, IoError> LineSource::open(std::string_view path, ScanLe
     fd = ::open(terminated.c_str(), O_RDONLY | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return IoError::system(errno);
-  return LineSource(FileDescriptor(fd), level);
+  return LineSource(FileDescriptor(fd), level, read_size);
 }
 
-LineSource::LineSource(FileDescriptor file, ScanLevel level)
+LineSource::LineSource(FileDescriptor file, ScanLevel level, std::size_t read_size)
     : file_(std::move(file)),
-      buffer_(new char[kBufferSize]),
-      marks_(new ChunkMarks),
+      buffer_(new char[read_size]),
+      marks_(read_size),
       scan_(chunk_scanner(level)) {}
 
 bool LineSource::refill() {
   ssize_t count;
   do {
-    count = ::read(file_.get(), buffer_.get(), kBufferSize);
+    count = ::read(file_.get(), buffer_.get(), marks_.capacity());
   } while (count < 0 && errno == EINTR);
   if (count < 0) {
     error_ = IoError::system(errno);
@@ -49,20 +50,20 @@ bool LineSource::refill() {
   }
   position_ = 0;
   filled_ = static_cast<std::size_t>(count);
-  scan_(buffer_.get(), filled_, *marks_);
-  next_non_ascii_ = marks_->next_non_ascii(0, filled_);
+  scan_(buffer_.get(), filled_, marks_);
+  next_non_ascii_ = marks_.next_non_ascii(0, filled_);
   return true;
 }
 
 bool LineSource::chunk_is_ascii(std::size_t start, std::size_t end) noexcept {
-  if (next_non_ascii_ < start) next_non_ascii_ = marks_->next_non_ascii(start, filled_);
+  if (next_non_ascii_ < start) next_non_ascii_ = marks_.next_non_ascii(start, filled_);
   return next_non_ascii_ >= end;
 }
 
 LineStatus LineSource::next(std::string_view& line) {
   // Nearly every line lies whole in the chunk at hand: found from the marks alone.
   if (position_ != filled_) {
-    const std::size_t feed = marks_->next_line_feed(position_, filled_);
+    const std::size_t feed = marks_.next_line_feed(position_, filled_);
     if (feed != filled_) {
       line = std::string_view(buffer_.get() + position_, feed - position_);
       const bool ascii = chunk_is_ascii(position_, feed);
@@ -87,7 +88,7 @@ LineStatus LineSource::next_across_chunks(std::string_view& line) {
       }
     }
     const char* start = buffer_.get() + position_;
-    const std::size_t feed = marks_->next_line_feed(position_, filled_);
+    const std::size_t feed = marks_.next_line_feed(position_, filled_);
     ascii = ascii && chunk_is_ascii(position_, feed);
     if (feed != filled_) {
       const std::size_t length = feed - position_;

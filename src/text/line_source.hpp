@@ -38,13 +38,17 @@ enum class LineStatus { Line, EndOfFile, Error };
 
 class LineSource {
  public:
-  static constexpr std::size_t kBufferSize = 8192;
+  // tarnex's callers see the file read in pieces of this size; other front ends may ask for
+  // larger ones.
+  static constexpr std::size_t kDefaultReadSize = 8192;
 
   // Opens `path` read-only and close-on-exec; a NUL anywhere in it is refused without a
   // system call. EINTR is retried. Chunks are scanned with `level`, which the processor must
-  // support: the best it has unless a test asks for another.
+  // support: the best it has unless a test asks for another. Each read asks for `read_size`
+  // bytes (at least 1); the buffer and its marks are that large.
   static std::variant<LineSource, IoError> open(std::string_view path,
-                                                ScanLevel level = best_scan_level());
+                                                ScanLevel level = best_scan_level(),
+                                                std::size_t read_size = kDefaultReadSize);
 
   // The next line without its line feed (and the carriage return directly before it). The
   // view stays valid until the next call. On Error, error() says why: a read failure (the
@@ -56,7 +60,7 @@ class LineSource {
   std::uint64_t line_number() const noexcept { return line_number_; }
 
  private:
-  LineSource(FileDescriptor file, ScanLevel level);
+  LineSource(FileDescriptor file, ScanLevel level, std::size_t read_size);
   bool refill();
   LineStatus next_across_chunks(std::string_view& line);
   bool chunk_is_ascii(std::size_t start, std::size_t end) noexcept;
@@ -65,7 +69,7 @@ class LineSource {
   FileDescriptor file_;
   IoError error_ = IoError::invalid_data();
   std::unique_ptr<char[]> buffer_;
-  std::unique_ptr<ChunkMarks> marks_;  // of the bytes in buffer_
+  ChunkMarks marks_;  // of the bytes in buffer_; its capacity is the read size
   ChunkScanner scan_;
   std::size_t position_ = 0;
   std::size_t filled_ = 0;

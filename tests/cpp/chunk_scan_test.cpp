@@ -14,6 +14,9 @@
 namespace tarnex {
 namespace {
 
+// The largest chunk these marks hold: larger than tarnex's reads, as vormant's are.
+constexpr std::size_t kCapacity = 65536;
+
 // The marks as plain lists of offsets, to compare with what a level's scan records.
 struct Offsets {
   std::vector<std::size_t> line_feeds;
@@ -41,9 +44,9 @@ Offsets expected_offsets(const std::string& bytes) {
 
 // The offsets as the line source finds them: by walking the marks from each found one on.
 Offsets scanned_offsets(ScanLevel level, const std::string& bytes) {
-  ChunkMarks marks;
+  ChunkMarks marks(kCapacity);
   // Stale marks of an earlier, longer chunk must not show through.
-  const std::string earlier(ChunkMarks::kCapacity, '\x8A');
+  const std::string earlier(kCapacity, '\x8A');
   chunk_scanner(level)(earlier.data(), earlier.size(), marks);
   chunk_scanner(level)(bytes.data(), bytes.size(), marks);
   Offsets offsets;
@@ -94,7 +97,7 @@ TEST_P(ChunkScan, FullChunksOfRandomBytes) {
   std::mt19937 random(20240611);
   for (const int density : {2, 16, 200}) {
     for (const std::size_t size :
-         {ChunkMarks::kCapacity, ChunkMarks::kCapacity - 1, std::size_t{8000}, std::size_t{65}}) {
+         {kCapacity, kCapacity - 1, std::size_t{8192}, std::size_t{8000}, std::size_t{65}}) {
       std::string bytes(size, ' ');
       for (char& byte : bytes) {
         const auto roll = static_cast<int>(random() % density);
@@ -111,7 +114,7 @@ TEST_P(ChunkScan, FullChunksOfRandomBytes) {
 TEST_P(ChunkScan, SearchesStartAnywhere) {
   std::string bytes(300, 'x');
   bytes[63] = bytes[64] = bytes[200] = '\n';
-  ChunkMarks marks;
+  ChunkMarks marks(bytes.size());
   chunk_scanner(GetParam())(bytes.data(), bytes.size(), marks);
   EXPECT_EQ(marks.next_line_feed(0, 300), 63u);
   EXPECT_EQ(marks.next_line_feed(64, 300), 64u);

@@ -17,9 +17,37 @@ namespace {
 
 using testing::TempDir;
 
+// How a file is read: the scan level, and the bytes asked for by each read.
+struct Reading {
+  ScanLevel level = best_scan_level();
+  std::size_t read_size = LineSource::kDefaultReadSize;
+};
+
+// Reads of a few bytes put nearly every line across chunks; 8192 are tarnex's reads, the larger
+// ones vormant's kind.
+constexpr std::size_t kReadSizes[] = {7, 64, LineSource::kDefaultReadSize, 65536};
+
+std::vector<Reading> every_reading() {
+  std::vector<Reading> readings;
+  for (const ScanLevel level : supported_scan_levels()) {
+    for (const std::size_t read_size : kReadSizes) readings.push_back({level, read_size});
+  }
+  return readings;
+}
+
+std::string reading_name(const Reading& reading) {
+  return std::string(scan_level_name(reading.level)) + "_" + std::to_string(reading.read_size);
+}
+
+void PrintTo(const Reading& reading, std::ostream* out) { *out << reading_name(reading); }
+
+LineSource open_source(const std::string& path, const Reading& reading) {
+  return std::get<LineSource>(LineSource::open(path, reading.level, reading.read_size));
+}
+
 // What a file yields, line by line: each line's text, then "<eof>" or "<error: description>".
-std::vector<std::string> read_all(const std::string& path, ScanLevel level = best_scan_level()) {
-  auto opened = LineSource::open(path, level);
+std::vector<std::string> read_all(const std::string& path, const Reading& reading = {}) {
+  auto opened = LineSource::open(path, reading.level, reading.read_size);
   if (auto* error = std::get_if<IoError>(&opened)) return {"<open: " + error->describe() + ">"};
   LineSource& source = std::get<LineSource>(opened);
   std::vector<std::string> lines;
@@ -47,19 +75,19 @@ struct LineCase {
 
 void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
 
-class LineRules : public ::testing::TestWithParam<std::tuple<ScanLevel, LineCase>> {};
+class LineRules : public ::testing::TestWithParam<std::tuple<Reading, LineCase>> {};
 
 TEST_P(LineRules, YieldsExpectedLines) {
-  const auto& [level, line_case] = GetParam();
+  const auto& [reading, line_case] = GetParam();
   TempDir dir;
-  EXPECT_EQ(read_all(dir.write("plot.txt", line_case.bytes), level), line_case.expected);
+  EXPECT_EQ(read_all(dir.write("plot.txt", line_case.bytes), reading), line_case.expected);
 }
 
-const auto kLevels = ::testing::ValuesIn(supported_scan_levels());
+const auto kReadings = ::testing::ValuesIn(every_reading());
 
 template <typename Info>
 std::string level_and_case_name(const Info& info) {
-  return std::string(scan_level_name(std::get<0>(info.param))) + "_" + std::get<1>(info.param).name;
+  return reading_name(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
 }
 
 const std::string kInvalidUtf8 =
@@ -68,7 +96,7 @@ const std::string kInvalidUtf8 =
 INSTANTIATE_TEST_SUITE_P(
     Terminators, LineRules,
     ::testing::Combine(
-        kLevels,
+        kReadings,
         ::testing::Values(
             LineCase{"empty_file", "", {"<eof>"}},  //
             LineCase{"lone_line_feed", "\n", {"", "<eof>"}},
@@ -88,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Utf8, LineRules,
     ::testing::Combine(
-        kLevels,
+        kReadings,
         ::testing::Values(
             LineCase{"byte_ff", "ok\n\xFF\nnext\n", {"ok", kInvalidUtf8}},
             LineCase{"lone_continuation", "\x80\n", {kInvalidUtf8}},
@@ -124,37 +152,49 @@ TEST(LineSource, InvalidLineIsConsumedAndReadingCanGoOn) {
   EXPECT_EQ(source.line_number(), 2u);
 }
 
-// Lines that meet the 8192-byte chunk border in every way that matters.
-class ChunkBorders : public ::testing::TestWithParam<std::tuple<ScanLevel, std::size_t>> {};
+// The length of a file's first line: `borders` read sizes and `offset` bytes.
+struct FirstLine {
+  std::size_t borders;
+  int offset;
+  std::size_t length(std::size_t read_size) const {
+    return borders * read_size + static_cast<std::size_t>(offset);  // offset < 0: borders >= 1
+  }
+};
+
+void PrintTo(const FirstLine& first, std::ostream* out) {
+  *out << first.borders << "B" << std::showpos << first.offset;
+}
+
+// Lines that meet the chunk border B in every way that matters.
+class ChunkBorders : public ::testing::TestWithParam<std::tuple<Reading, FirstLine>> {};
 
 TEST_P(ChunkBorders, LinesCrossingChunksArriveWhole) {
-  const auto [level, first_length] = GetParam();
-  const std::string first(first_length, 'x');
+  const auto [reading, first_line] = GetParam();
+  const std::string first(first_line.length(reading.read_size), 'x');
   const std::string second = "\xC3\xA9" + std::string(20000, 'y') + "\xE2\x82\xAC";
   TempDir dir;
-  const auto lines = read_all(dir.write("plot.txt", first + "\r\n" + second + "\r\nend"), level);
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], first);
-  auto opened = LineSource::open((dir.path() / "plot.txt").string());
-  LineSource& source = std::get<LineSource>(opened);
+  const std::string path = dir.write("plot.txt", first + "\r\n" + second + "\r\nend");
+  EXPECT_EQ(read_all(path, reading), (std::vector<std::string>{first, second, "end", "<eof>"}));
+  LineSource source = open_source(path, reading);
   std::string_view line;
   while (source.next(line) == LineStatus::Line) {
   }
   EXPECT_EQ(source.line_number(), 3u);  // lines across chunk borders count once
-  EXPECT_EQ(lines[1], second);
-  EXPECT_EQ(lines[2], "end");
 }
 
-// 8190: CR and LF end the first chunk; 8191: CR ends it and LF begins the next; 8192: both in
-// the next chunk; 8193 and 16383: the line itself spans chunks.
-INSTANTIATE_TEST_SUITE_P(LineSource, ChunkBorders,
-                         ::testing::Combine(kLevels, ::testing::Values(0, 1, 8189, 8190, 8191, 8192,
-                                                                       8193, 16383, 16384)));
+// B-2: CR and LF end the first chunk; B-1: CR ends it and LF begins the next; B: both in the
+// next chunk; B+1 and 2B-1: the line itself spans chunks.
+INSTANTIATE_TEST_SUITE_P(
+    LineSource, ChunkBorders,
+    ::testing::Combine(kReadings,
+                       ::testing::Values(FirstLine{0, 0}, FirstLine{0, 1}, FirstLine{1, -3},
+                                         FirstLine{1, -2}, FirstLine{1, -1}, FirstLine{1, 0},
+                                         FirstLine{1, 1}, FirstLine{2, -1}, FirstLine{2, 0})));
 
-class EveryLevel : public ::testing::TestWithParam<ScanLevel> {};
+class EveryReading : public ::testing::TestWithParam<Reading> {};
 
-TEST_P(EveryLevel, MultibyteCharacterSplitAcrossChunksIsValid) {
-  const std::string line = std::string(8191, 'a') + "\xE2\x82\xAC";
+TEST_P(EveryReading, MultibyteCharacterSplitAcrossChunksIsValid) {
+  const std::string line = std::string(GetParam().read_size - 1, 'a') + "\xE2\x82\xAC";
   TempDir dir;
   EXPECT_EQ(read_all(dir.write("plot.txt", line), GetParam()),
             (std::vector<std::string>{line, "<eof>"}));
@@ -182,9 +222,8 @@ std::vector<std::string> expected_lines(const std::string& bytes) {
 }
 
 // Every line the source gives, reading on after a line that is not UTF-8.
-std::vector<std::string> read_past_invalid_lines(const std::string& path, ScanLevel level) {
-  auto opened = LineSource::open(path, level);
-  LineSource& source = std::get<LineSource>(opened);
+std::vector<std::string> read_past_invalid_lines(const std::string& path, const Reading& reading) {
+  LineSource source = open_source(path, reading);
   std::vector<std::string> lines;
   for (;;) {
     std::string_view line;
@@ -219,7 +258,7 @@ std::string random_file(std::mt19937& random) {
   return bytes;
 }
 
-TEST_P(EveryLevel, RandomFilesFollowTheLineRules) {
+TEST_P(EveryReading, RandomFilesFollowTheLineRules) {
   TempDir dir;
   std::mt19937 random(7);
   for (int file = 0; file < 40; ++file) {
@@ -229,13 +268,16 @@ TEST_P(EveryLevel, RandomFilesFollowTheLineRules) {
   }
 }
 
-// A character that is not ASCII, valid or not, at each offset around the chunk border: in a
-// line that begins in the first chunk, in a line of the second, and right after a line feed.
-TEST_P(EveryLevel, NonAsciiAroundTheChunkBorder) {
+// A character that is not ASCII, valid or not, at each offset around the first chunk border at
+// or after 8192 bytes: in a line that begins in the chunk before, in a line of the chunk after,
+// and right after a line feed.
+TEST_P(EveryReading, NonAsciiAroundTheChunkBorder) {
+  const std::size_t read_size = GetParam().read_size;
+  const std::size_t border = (8192 + read_size - 1) / read_size * read_size;
   TempDir dir;
   for (const char* piece : {"\xC2\xB5", "\xFE", "\xE2\x82"}) {
-    for (std::size_t at = 8100; at < 8300; ++at) {
-      std::string bytes = std::string(8000, 'v') + "\n" + std::string(249, 'w') + "\r\n" +
+    for (std::size_t at = border - 92; at < border + 108; ++at) {
+      std::string bytes = std::string(border - 192, 'v') + "\n" + std::string(249, 'w') + "\r\n" +
                           std::string(100, 'x') + "\n";
       bytes.insert(at, piece);
       const std::string path = dir.write("plot.txt", bytes);
@@ -244,8 +286,8 @@ TEST_P(EveryLevel, NonAsciiAroundTheChunkBorder) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, EveryLevel, kLevels,
-                         [](const auto& info) { return scan_level_name(info.param); });
+INSTANTIATE_TEST_SUITE_P(Readings, EveryReading, kReadings,
+                         [](const auto& info) { return reading_name(info.param); });
 
 TEST(LineSourceOpen, NulInPathIsRefusedWithoutSystemCall) {
   EXPECT_EQ(read_all(std::string("plot\0.txt", 9)),

@@ -190,6 +190,18 @@ def test_faults_that_must_stay_invisible(read, run_steps, marked_file, tmp_path)
             assert step.counts["reads"] > len(content)
 
 
+def test_reads_ask_for_8192_bytes_each(run_steps, marked_file):
+    """Whoever watches the file's reads sees 8192 bytes asked each time, and one read more that
+    finds the end of the file; the file sizes put the end just before, at and after a border."""
+    content = blocks_file() + b"\n"
+    sizes = [8192 * 5 + extra for extra in (-1, 0, 1)]
+    paths = [marked_file(content.replace(b"x" * 20000, b"x" * (20000 + size - len(content))))
+             for size in sizes]
+    for step, size in zip(run_steps([("", path, 12) for path in paths]), sizes):
+        assert step.outcome[0] == "returned"
+        assert step.counts["reads"] == -(-size // 8192) + 1, size
+
+
 # --- read errors --------------------------------------------------------------------------------
 
 HEADER = b"2\ntime\nvalue\n"

@@ -29,7 +29,7 @@ def package_parent(module_dir):
     package = parent / "vormant"
     package.mkdir()
     _link_entries(SOURCES, package)
-    built = pathlib.Path(module_dir) / "vormant"
+    built = pathlib.Path(module_dir).resolve() / "vormant"  # links to a relative path would dangle
     if built.is_dir():
         _link_entries(built, package)
     return str(parent)
