@@ -85,6 +85,30 @@ constexpr int kIndexOfPowerZero = -kLowestDecimalPower;
 template <unsigned Width>
 constexpr int kIndexOffset = static_cast<int>(fraction_digits(Width)) - kIndexOfPowerZero;
 
+// The table index of each lane's power of ten from its exponent digits and signs part.
+template <unsigned Width>
+[[gnu::always_inline]] static inline __m128i power_index(__m128i exponents,
+                                                         __m128i signs) noexcept {
+  const __m128i minus_exponent = _mm_srai_epi32(_mm_slli_epi32(signs, 8), 31);
+  return _mm_min_epu32(
+      _mm_sub_epi32(_mm_xor_si128(exponents, minus_exponent),
+                    _mm_add_epi32(minus_exponent, _mm_set1_epi32(kIndexOffset<Width>))),
+      _mm_set1_epi32(kDecimalPowerCount - 1));
+}
+
+// The binary32 magnitudes of two binary64 y in the low two 32-bit lanes, and `taken` widened by
+// the subnormal ones proven correctly rounded.
+[[gnu::always_inline]] static inline __m128i narrowed_pair(__m128d y, __m128i& taken) noexcept {
+  __m128i magnitudes = _mm_castps_si128(_mm_cvtpd_ps(y));
+  const __m128d subnormal = subnormal_range(y);
+  if (_mm_movemask_pd(subnormal) != 0) {
+    const SubnormalPair tiny = subnormal_pair(y, subnormal);
+    taken = _mm_or_si128(taken, tiny.clear);
+    magnitudes = _mm_blendv_epi8(magnitudes, tiny.bits, tiny.clear);
+  }
+  return magnitudes;
+}
+
 // Two fields (parts as read_field leaves them) converted into the low half of `values`: a bit per
 // field whose value is proven correctly rounded.
 template <unsigned Width>
@@ -93,11 +117,7 @@ template <unsigned Width>
   const __m128i leads_rests = _mm_unpacklo_epi32(first, second);      // l0 l1 r0 r1
   const __m128i exponents_signs = _mm_unpackhi_epi32(first, second);  // e0 e1 s0 s1
   const __m128i signs = _mm_srli_si128(exponents_signs, 8);
-  const __m128i minus_exponent = _mm_srai_epi32(_mm_slli_epi32(signs, 8), 31);
-  const __m128i index = _mm_min_epu32(
-      _mm_sub_epi32(_mm_xor_si128(exponents_signs, minus_exponent),
-                    _mm_add_epi32(minus_exponent, _mm_set1_epi32(kIndexOffset<Width>))),
-      _mm_set1_epi32(kDecimalPowerCount - 1));
+  const __m128i index = power_index<Width>(exponents_signs, signs);
   __m128d digits = _mm_cvtepi32_pd(_mm_srli_si128(leads_rests, 8));
   if constexpr (Width == kNineDigitWidth) {  // the lead group is zero in 6-digit fields
     digits = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(leads_rests), _mm_set1_pd(kLeadScale)),
@@ -111,13 +131,7 @@ template <unsigned Width>
   __m128i taken = proven_lanes(_mm_srli_si128(words, 8), words,
                                _mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
 
-  __m128i magnitudes = _mm_castps_si128(_mm_cvtpd_ps(y));
-  const __m128d subnormal = subnormal_range(y);
-  if (_mm_movemask_pd(subnormal) != 0) {
-    const SubnormalPair tiny = subnormal_pair(y, subnormal);
-    taken = _mm_or_si128(taken, tiny.clear);
-    magnitudes = _mm_blendv_epi8(magnitudes, tiny.bits, tiny.clear);
-  }
+  const __m128i magnitudes = narrowed_pair(y, taken);
   const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(kSignWord)));
   values = _mm_castsi128_ps(_mm_or_si128(magnitudes, sign_bits));
   return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(taken))) & 3u;
