@@ -21,9 +21,11 @@ from __future__ import annotations
 
 import argparse
 import functools
+import gc
 import json
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import numpy as np
@@ -121,16 +123,19 @@ def benchmark_many(args, vormant) -> dict:
     parameters, steps, width = QUICK_MANY_SHAPE if args.quick else MANY_SHAPE
     paths = [str(plotfiles.ensure_plot_file(Path(args.files_dir), parameters, steps + i, width))
              for i in range(MANY_FILES)]
-    best = {1: float("inf"), 2: float("inf")}
+    best = {1: (float("inf"), 0), 2: (float("inf"), 0)}  # (wall, processor time) in ns
     for round_index in range(args.rounds):
         for workers in (1, 2) if round_index % 2 == 0 else (2, 1):
             read = functools.partial(vormant.read_many, workers=workers)
+            gc.collect()
+            processor = time.process_time_ns()
             elapsed, plots = tarnex_bench.timed(read, paths, width)
+            processor = time.process_time_ns() - processor
             if [plot.values.shape for plot in plots] != [(steps + i, parameters)
                                                          for i in range(MANY_FILES)]:
                 raise SystemExit("read_many returned plots of other shapes")
             del plots
-            best[workers] = min(best[workers], elapsed)
+            best[workers] = min(best[workers], (elapsed, processor))
         print(f"  read_many: round {round_index + 1} of {args.rounds}", file=sys.stderr)
     total = sum(Path(path).stat().st_size for path in paths)
     return {"shape": (parameters, steps, width), "bytes": total, "ns": best}
@@ -209,15 +214,18 @@ def format_memory(rows: list[dict]) -> list[str]:
 
 
 def format_many(many: dict) -> list[str]:
-    one, two = many["ns"][1], many["ns"][2]
+    (one, _), (two, two_processor) = many["ns"][1], many["ns"][2]
     p, t, n = many["shape"]
     name = (f"{MANY_FILES} files, P={p}, T={t} to {t + MANY_FILES - 1}, n={n} "
             f"({many['bytes'] / 1e6:.0f} MB)")
     cells = [[name, f"{one / 1e6:.0f}", f"{two / 1e6:.0f}", f"**{one / two:.2f}**",
-              yes_no(one / two >= MANY_SPEED_UP_TARGET)]]
+              yes_no(one / two >= MANY_SPEED_UP_TARGET), f"{two_processor / two:.2f}"]]
     head = ["read_many", "workers=1 (ms)", "workers=2 (ms)", "speed-up",
-            f"≥ {MANY_SPEED_UP_TARGET:g}×"]
-    return table(head, cells) + ["", "The minimum over rounds, the two pool sizes in turn."]
+            f"≥ {MANY_SPEED_UP_TARGET:g}×", "workers=2: processor / wall"]
+    return table(head, cells) + [
+        "", "The minimum over rounds, the two pool sizes in turn. processor / wall: the process's "
+        "processor time over the wall time of that fastest two-thread round, the cores the reads "
+        "had on average (about 2 when both were free; about 1 when another job holds one)."]
 
 
 def main() -> None:
