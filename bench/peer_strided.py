@@ -189,10 +189,18 @@ def convert(rows: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     return mantissa, shaped
 
 
-@np.errstate(over="ignore", invalid="ignore")
 def read_numpy_strided(path: str, n_digits: int):
     """Reads the plot file at `path` into (time, columns) as lists of floats."""
-    from peers import _lists_from_rows, read_numpy_fast  # peers.py lists this reader
+    from peers import _lists_from_rows  # peers.py lists this reader
+
+    return _lists_from_rows(read_numpy_strided_array(path, n_digits))
+
+
+@np.errstate(over="ignore", invalid="ignore")
+def read_numpy_strided_array(path: str, n_digits: int) -> np.ndarray:
+    """Reads the plot file at `path` into binary32 values of shape (steps, parameters), the time
+    in column 0."""
+    from peers import read_numpy_fast_array
 
     size = os.path.getsize(path)
     data = np.empty(size + 1, dtype=np.uint8)
@@ -206,9 +214,9 @@ def read_numpy_strided(path: str, n_digits: int):
     try:
         layout = Layout(data, n_digits)
     except (ValueError, IndexError):
-        return read_numpy_fast(path, n_digits)
+        return read_numpy_fast_array(path, n_digits)
     if not layout.holds(data):
-        return read_numpy_fast(path, n_digits)
+        return read_numpy_fast_array(path, n_digits)
 
     out = np.empty((layout.steps, layout.parameters), dtype=np.float32)
     full = layout.full_lines * FIELDS_PER_LINE
@@ -227,4 +235,4 @@ def read_numpy_strided(path: str, n_digits: int):
                              (from_line + line) * layout.line_bytes + field * n_digits)
                     values[step, line, field] = float(data[start:start + n_digits].tobytes())
             out[first:first + steps, column:column + lines * fields] = values.reshape(steps, -1)
-    return _lists_from_rows(out)
+    return out

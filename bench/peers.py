@@ -83,10 +83,16 @@ def read_pandas_fwf(path: str, n_digits: int):
     return _columns_from_table(frame.to_numpy(dtype=np.float64, na_value=np.nan), parameters)
 
 
+def read_numpy_fast(path: str, n_digits: int):
+    """The general numpy reader's values as lists: see read_numpy_fast_array."""
+    return _lists_from_rows(read_numpy_fast_array(path, n_digits))
+
+
 # Bytes past the last field of a short line are converted too, and dropped at the end.
 @np.errstate(over="ignore", invalid="ignore")
-def read_numpy_fast(path: str, n_digits: int):
-    """A general reader in numpy alone, for any layout. The file goes into one array; the
+def read_numpy_fast_array(path: str, n_digits: int) -> np.ndarray:
+    """A general reader in numpy alone, for any layout, giving binary32 values of shape (steps,
+    parameters). The file goes into one array; the
     value lines are gathered as rows of whole fields; each field is converted by vectorised
     arithmetic on the Fortran E shape (sign or blank, digit, full stop, digits, E, sign, two
     digits), its digit and exponent weights applied by one matrix product; a field of any other
@@ -157,7 +163,7 @@ def read_numpy_fast(path: str, n_digits: int):
         for i in np.flatnonzero(~shaped & real[:count]):
             value[i] = float(chars[i].tobytes())
         out[begin:begin + len(rows)] = value[:count].reshape(len(rows), fields_per_block)
-    return _lists_from_rows(out[:, :parameters])
+    return out[:, :parameters]
 
 
 def read_numpy_strided(path: str, n_digits: int):

@@ -132,12 +132,17 @@ def result_size(result) -> int:
             + sum(sys.getsizeof(c) for c in columns) + floats * sys.getsizeof(0.0))
 
 
-def probe_memory(reader_name: str, path: str, n_digits: int, module_dir: str) -> None:
-    reader = reader_by_name(reader_name, module_dir)
+def restart_peak() -> int:
+    """Starts the peak resident size (VmHWM) again from the current one, which it returns (KiB)."""
     gc.collect()
     with open("/proc/self/clear_refs", "w") as clear:
-        clear.write("5")  # the peak resident size starts again from the current one
-    before = resident_kib("VmRSS")
+        clear.write("5")
+    return resident_kib("VmRSS")
+
+
+def probe_memory(reader_name: str, path: str, n_digits: int, module_dir: str) -> None:
+    reader = reader_by_name(reader_name, module_dir)
+    before = restart_peak()
     result = reader(path, n_digits)
     peak = resident_kib("VmHWM")
     gc.collect()
@@ -277,19 +282,25 @@ def format_table(rows: list[dict], peer_names: list[str]) -> str:
     return "\n".join(lines) + "\n"
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__,
+def common_parser(description: str) -> argparse.ArgumentParser:
+    """The options of every benchmark on these files: their size, rounds, folders, output."""
+    parser = argparse.ArgumentParser(description=description,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="smaller files, 3 rounds")
     parser.add_argument("--rounds", type=int, help="interleaved rounds (default 5, quick 3)")
     parser.add_argument("--files-dir", default=str(ROOT / "build" / "bench-files"))
-    parser.add_argument("--module-dir", help="folder holding the built tarnex module")
+    parser.add_argument("--module-dir", help="folder holding the built modules")
+    parser.add_argument("--no-memory", action="store_true", help="skip the memory probes")
+    parser.add_argument("--output", help="also write the tables to this file")
+    return parser
+
+
+def main() -> None:
+    parser = common_parser(__doc__)
     parser.add_argument("--peers", nargs="*", default=list(peers.PEERS),
                         choices=list(peers.PEERS), help="peer readers to run")
     parser.add_argument("--shapes", type=int, nargs="*",
                         help="indexes (0 to 3) of the shapes to run")
-    parser.add_argument("--no-memory", action="store_true", help="skip the memory probes")
-    parser.add_argument("--output", help="also write the table to this file")
     parser.add_argument("--probe", nargs=3, metavar=("READER", "PATH", "N_DIGITS"),
                         help=argparse.SUPPRESS)
     args = parser.parse_args()
