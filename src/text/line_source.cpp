@@ -55,13 +55,7 @@ bool LineSource::refill() {
   return true;
 }
 
-bool LineSource::chunk_is_ascii(std::size_t start, std::size_t end) noexcept {
-  if (next_non_ascii_ < start) next_non_ascii_ = marks_.next_non_ascii(start, filled_);
-  return next_non_ascii_ >= end;
-}
-
-LineStatus LineSource::next(std::string_view& line) {
-  // Nearly every line lies whole in the chunk at hand: found from the marks alone.
+LineStatus LineSource::next_with_checks(std::string_view& line) {
   if (position_ != filled_) {
     const std::size_t feed = marks_.next_line_feed(position_, filled_);
     if (feed != filled_) {
@@ -108,13 +102,12 @@ LineStatus LineSource::next_across_chunks(std::string_view& line) {
 }
 
 LineStatus LineSource::finish_line(std::string_view& line, bool ended_by_line_feed, bool ascii) {
-  ++line_number_;
   if (!ascii && !is_valid_utf8(line)) {
+    ++line_number_;
     error_ = IoError::invalid_data();
     return LineStatus::Error;
   }
-  if (ended_by_line_feed && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return LineStatus::Line;
+  return take_line(line, ended_by_line_feed);
 }
 
 }  // namespace tarnex

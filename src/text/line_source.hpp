@@ -53,7 +53,18 @@ class LineSource {
   // The next line without its line feed (and the carriage return directly before it). The
   // view stays valid until the next call. On Error, error() says why: a read failure (the
   // line's bytes are lost) or a line that is not valid UTF-8 (its bytes are consumed).
-  LineStatus next(std::string_view& line);
+  LineStatus next(std::string_view& line) {
+    // Nearly every line lies whole in the chunk at hand and is ASCII: found from the marks alone.
+    if (position_ != filled_) {
+      const std::size_t feed = marks_.next_line_feed(position_, filled_);
+      if (feed != filled_ && chunk_is_ascii(position_, feed)) {
+        line = std::string_view(buffer_.get() + position_, feed - position_);
+        position_ = feed + 1;
+        return take_line(line, true);
+      }
+    }
+    return next_with_checks(line);
+  }
   const IoError& error() const noexcept { return error_; }
   // The 1-based number of the last line taken from the file: handed out, or refused as invalid
   // UTF-8. 0 before the first.
@@ -62,9 +73,20 @@ class LineSource {
  private:
   LineSource(FileDescriptor file, ScanLevel level, std::size_t read_size);
   bool refill();
+  // next() for a line that is not ASCII or does not lie whole in the chunk at hand.
+  LineStatus next_with_checks(std::string_view& line);
   LineStatus next_across_chunks(std::string_view& line);
-  bool chunk_is_ascii(std::size_t start, std::size_t end) noexcept;
+  bool chunk_is_ascii(std::size_t start, std::size_t end) noexcept {
+    if (next_non_ascii_ < start) next_non_ascii_ = marks_.next_non_ascii(start, filled_);
+    return next_non_ascii_ >= end;
+  }
   LineStatus finish_line(std::string_view& line, bool ended_by_line_feed, bool ascii);
+  // Counts a line that has passed its checks and drops the carriage return before its line feed.
+  LineStatus take_line(std::string_view& line, bool ended_by_line_feed) noexcept {
+    ++line_number_;
+    if (ended_by_line_feed && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return LineStatus::Line;
+  }
 
   FileDescriptor file_;
   IoError error_ = IoError::invalid_data();
