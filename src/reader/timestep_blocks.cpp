@@ -10,7 +10,6 @@
 #include "text/cut.hpp"
 #include "text/numbers.hpp"
 #include "text/simd/fast_fields.hpp"
-#include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
 namespace tarnex {
