@@ -79,13 +79,9 @@ constexpr EightFieldConstants kEightFieldConstants = {
     every_word(kNormalSpanShifted),      every_word(kNormalLowestShift),
     every_word(kExactLimitWord)};
 
-// The constants through a pointer the compiler cannot see through: it then reads each from
-// memory where it is used, instead of building every one anew in registers for each line.
 template <unsigned Width>
 [[gnu::always_inline]] inline const EightFieldConstants& constants() noexcept {
-  const EightFieldConstants* hidden = &kEightFieldConstants<Width>;
-  __asm__("" : "+r"(hidden));
-  return *hidden;
+  return opaque(kEightFieldConstants<Width>);
 }
 
 [[gnu::always_inline]] inline __m256i wide(const EveryWord& constant) noexcept {
@@ -350,13 +346,31 @@ template <unsigned Width>
   return FieldMask{taken} << first;
 }
 
+// A line of more than ten fields: groups of eight, then the last one or two.
 template <unsigned Width>
-FieldMask convert_line(const char* line, std::size_t line_length, std::size_t count,
-                       float* out) noexcept {
+[[gnu::noinline]] FieldMask convert_long_line(const char* line, std::size_t line_length,
+                                              std::size_t count, float* out) noexcept {
   FieldMask taken = 0;
   std::size_t first = 0;
   for (; first < count && count - first > 2; first += 8) {
     taken |= convert_group_of_eight<Width>(line, line_length, first, count, out);
+  }
+  if (first < count) taken |= convert_group_of_two<Width>(line, line_length, first, count, out);
+  return taken;
+}
+
+// A value line holds at most ten fields: one group of eight (of three to eight of them), then
+// the last one or two. Without a loop, no constant is kept in a register or on the stack across
+// groups.
+template <unsigned Width>
+FieldMask convert_line(const char* line, std::size_t line_length, std::size_t count,
+                       float* out) noexcept {
+  if (count > 10) return convert_long_line<Width>(line, line_length, count, out);
+  FieldMask taken = 0;
+  std::size_t first = 0;
+  if (count > 2) {
+    taken = convert_group_of_eight<Width>(line, line_length, 0, count, out);
+    first = 8;
   }
   if (first < count) taken |= convert_group_of_two<Width>(line, line_length, first, count, out);
   return taken;

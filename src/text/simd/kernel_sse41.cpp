@@ -62,6 +62,7 @@ struct Field {
 template <unsigned Width>
 [[gnu::always_inline]] inline unsigned convert_four(const __m128i (&parts)[4],
                                                     __m128& values) noexcept {
+  const PairConstants& k = pair_constants<Width>();
   const __m128i leads_rests_01 = _mm_unpacklo_epi32(parts[0], parts[1]);
   const __m128i leads_rests_23 = _mm_unpacklo_epi32(parts[2], parts[3]);
   const __m128i exponents_signs_01 = _mm_unpackhi_epi32(parts[0], parts[1]);
@@ -69,7 +70,7 @@ template <unsigned Width>
   const __m128i rests = _mm_unpackhi_epi64(leads_rests_01, leads_rests_23);
   const __m128i exponents = _mm_unpacklo_epi64(exponents_signs_01, exponents_signs_23);
   const __m128i signs = _mm_unpackhi_epi64(exponents_signs_01, exponents_signs_23);
-  const __m128i index = power_index<Width>(exponents, signs);
+  const __m128i index = power_index(exponents, signs, k);
 
   __m128d digits_01 = _mm_cvtepi32_pd(rests);
   __m128d digits_23 = _mm_cvtepi32_pd(_mm_srli_si128(rests, 8));
@@ -94,13 +95,13 @@ template <unsigned Width>
   const __m128 high_words =
       _mm_shuffle_ps(_mm_castpd_ps(y_01), _mm_castpd_ps(y_23), _MM_SHUFFLE(3, 1, 3, 1));
   __m128i taken_01 = proven_lanes(_mm_castps_si128(high_words), _mm_castps_si128(low_words),
-                                  _mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
+                                  _mm_cmpgt_epi32(index, loaded(k.powers_from_zero)), k);
   __m128i taken_23 = _mm_srli_si128(taken_01, 8);
   const __m128i magnitudes_01 = narrowed_pair(y_01, taken_01);
   const __m128i magnitudes_23 = narrowed_pair(y_23, taken_23);
   const __m128i magnitudes = _mm_unpacklo_epi64(magnitudes_01, magnitudes_23);
   const __m128i taken = _mm_unpacklo_epi64(taken_01, taken_23);
-  const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(kSignWord)));
+  const __m128i sign_bits = _mm_and_si128(signs, loaded(k.sign_bits));
   values = _mm_castsi128_ps(_mm_or_si128(magnitudes, sign_bits));
   return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(taken)));
 }

@@ -29,22 +29,74 @@ constexpr int kNormalLowestShift = static_cast<int>(kSignWord - kLowestNormalWor
 constexpr int kExactLimitWord =
     static_cast<int>(kExactIntegerExponent << (kBinary64FractionBits - 32));
 
+// The table index of 10^q, q = +-exponent - fraction digits, is exponent (sign applied) minus
+// this offset. A field out of the shape may have any digits and exponent: its index is held
+// within the table (a negative one wraps to a large unsigned one), and its value is dropped.
+constexpr int kIndexOfPowerZero = -kLowestDecimalPower;
+
+template <unsigned Width>
+constexpr int kIndexOffset = static_cast<int>(fraction_digits(Width)) - kIndexOfPowerZero;
+
+// `constants` through a pointer the compiler cannot see through: it then reads each constant
+// from memory where it is used (as an operand, which costs no instruction), instead of building
+// every one anew in registers for each line.
+template <typename Constants>
+[[gnu::always_inline]] static inline const Constants& opaque(const Constants& constants) noexcept {
+  const Constants* hidden = &constants;
+  __asm__("" : "+r"(hidden));
+  return *hidden;
+}
+
+// A 32-bit value in all four lanes of a 128-bit register.
+struct alignas(16) FourWords {
+  std::int32_t words[4];
+};
+
+static constexpr FourWords four_words(std::int64_t value) noexcept {
+  const auto word = static_cast<std::int32_t>(value);
+  return {{word, word, word, word}};
+}
+
+[[gnu::always_inline]] static inline __m128i loaded(const FourWords& constant) noexcept {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(constant.words));
+}
+
+// The constants of the conversion of two or four fields.
+struct PairConstants {
+  FourWords index_offset, last_power_index, powers_from_zero, sign_bits;
+  FourWords near_boundary_shift, dropped_word_mask, near_boundary_limit;
+  FourWords normal_span, normal_lowest_shift, exact_limit;
+};
+
+template <unsigned Width>
+constexpr PairConstants kPairConstants = {
+    four_words(kIndexOffset<Width>),   four_words(kDecimalPowerCount - 1),
+    four_words(kIndexOfPowerZero - 1), four_words(std::int64_t{kSignWord}),
+    four_words(kNearBoundaryShift),    four_words(kDroppedWordMask),
+    four_words(kNearBoundaryLimit),    four_words(kNormalSpanShifted),
+    four_words(kNormalLowestShift),    four_words(kExactLimitWord)};
+
+template <unsigned Width>
+[[gnu::always_inline]] static inline const PairConstants& pair_constants() noexcept {
+  return opaque(kPairConstants<Width>);
+}
+
 // All ones in the lanes where the narrowed y is the correctly rounded x, from the high and low
 // words of y (y >= 0 for every field in the shape; for any other the answer is dropped);
 // `whole_number` is all ones where q >= 0. y is zero exactly when its high word is: the digits
 // are zero, or y is at least 10^-107.
 [[gnu::always_inline]] static inline __m128i proven_lanes(__m128i high_words, __m128i low_words,
-                                                          __m128i whole_number) noexcept {
+                                                          __m128i whole_number,
+                                                          const PairConstants& k) noexcept {
   const __m128i clear =
-      _mm_cmpgt_epi32(_mm_and_si128(_mm_add_epi32(low_words, _mm_set1_epi32(kNearBoundaryShift)),
-                                    _mm_set1_epi32(kDroppedWordMask)),
-                      _mm_set1_epi32(kNearBoundaryLimit));
-  const __m128i normal =
-      _mm_cmpgt_epi32(_mm_set1_epi32(kNormalSpanShifted),
-                      _mm_add_epi32(high_words, _mm_set1_epi32(kNormalLowestShift)));
-  const __m128i exact = _mm_or_si128(
-      _mm_cmpeq_epi32(high_words, _mm_setzero_si128()),
-      _mm_and_si128(whole_number, _mm_cmpgt_epi32(_mm_set1_epi32(kExactLimitWord), high_words)));
+      _mm_cmpgt_epi32(_mm_and_si128(_mm_add_epi32(low_words, loaded(k.near_boundary_shift)),
+                                    loaded(k.dropped_word_mask)),
+                      loaded(k.near_boundary_limit));
+  const __m128i normal = _mm_cmpgt_epi32(loaded(k.normal_span),
+                                         _mm_add_epi32(high_words, loaded(k.normal_lowest_shift)));
+  const __m128i exact =
+      _mm_or_si128(_mm_cmpeq_epi32(high_words, _mm_setzero_si128()),
+                   _mm_and_si128(whole_number, _mm_cmpgt_epi32(loaded(k.exact_limit), high_words)));
   return _mm_or_si128(exact, _mm_and_si128(normal, clear));
 }
 
@@ -77,23 +129,13 @@ struct SubnormalPair {
   return {_mm_cvtpd_epi32(k), _mm_shuffle_epi32(_mm_castpd_si128(clear), _MM_SHUFFLE(2, 0, 2, 0))};
 }
 
-// The table index of 10^q, q = +-exponent - fraction digits, is exponent (sign applied) minus
-// this offset. A field out of the shape may have any digits and exponent: its index is held
-// within the table (a negative one wraps to a large unsigned one), and its value is dropped.
-constexpr int kIndexOfPowerZero = -kLowestDecimalPower;
-
-template <unsigned Width>
-constexpr int kIndexOffset = static_cast<int>(fraction_digits(Width)) - kIndexOfPowerZero;
-
 // The table index of each lane's power of ten from its exponent digits and signs part.
-template <unsigned Width>
-[[gnu::always_inline]] static inline __m128i power_index(__m128i exponents,
-                                                         __m128i signs) noexcept {
+[[gnu::always_inline]] static inline __m128i power_index(__m128i exponents, __m128i signs,
+                                                         const PairConstants& k) noexcept {
   const __m128i minus_exponent = _mm_srai_epi32(_mm_slli_epi32(signs, 8), 31);
-  return _mm_min_epu32(
-      _mm_sub_epi32(_mm_xor_si128(exponents, minus_exponent),
-                    _mm_add_epi32(minus_exponent, _mm_set1_epi32(kIndexOffset<Width>))),
-      _mm_set1_epi32(kDecimalPowerCount - 1));
+  return _mm_min_epu32(_mm_sub_epi32(_mm_xor_si128(exponents, minus_exponent),
+                                     _mm_add_epi32(minus_exponent, loaded(k.index_offset))),
+                       loaded(k.last_power_index));
 }
 
 // The binary32 magnitudes of two binary64 y in the low two 32-bit lanes, and `taken` widened by
@@ -114,10 +156,11 @@ template <unsigned Width>
 template <unsigned Width>
 [[gnu::always_inline]] static inline unsigned convert_two(__m128i first, __m128i second,
                                                           __m128& values) noexcept {
+  const PairConstants& k = pair_constants<Width>();
   const __m128i leads_rests = _mm_unpacklo_epi32(first, second);      // l0 l1 r0 r1
   const __m128i exponents_signs = _mm_unpackhi_epi32(first, second);  // e0 e1 s0 s1
   const __m128i signs = _mm_srli_si128(exponents_signs, 8);
-  const __m128i index = power_index<Width>(exponents_signs, signs);
+  const __m128i index = power_index(exponents_signs, signs, k);
   __m128d digits = _mm_cvtepi32_pd(_mm_srli_si128(leads_rests, 8));
   if constexpr (Width == kNineDigitWidth) {  // the lead group is zero in 6-digit fields
     digits = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(leads_rests), _mm_set1_pd(kLeadScale)),
@@ -129,10 +172,10 @@ template <unsigned Width>
 
   const __m128i words = _mm_shuffle_epi32(_mm_castpd_si128(y), _MM_SHUFFLE(3, 1, 2, 0));
   __m128i taken = proven_lanes(_mm_srli_si128(words, 8), words,
-                               _mm_cmpgt_epi32(index, _mm_set1_epi32(kIndexOfPowerZero - 1)));
+                               _mm_cmpgt_epi32(index, loaded(k.powers_from_zero)), k);
 
   const __m128i magnitudes = narrowed_pair(y, taken);
-  const __m128i sign_bits = _mm_and_si128(signs, _mm_set1_epi32(static_cast<int>(kSignWord)));
+  const __m128i sign_bits = _mm_and_si128(signs, loaded(k.sign_bits));
   values = _mm_castsi128_ps(_mm_or_si128(magnitudes, sign_bits));
   return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(taken))) & 3u;
 }
