@@ -96,11 +96,6 @@ void null_result(std::source_location where) {
   fatal(std::string(kNullObject), where);
 }
 
-PyRef owned_or_fatal(PyObject* object, std::source_location where) {
-  if (object == nullptr) null_result(where);
-  return PyRef::steal(object);
-}
-
 void raise_with_message(PyObject* type, std::string_view message) {
   if (type == nullptr || !PyExceptionClass_Check(type)) {
     PyErr_SetString(PyExc_TypeError, kNotAnExceptionClass);

@@ -100,8 +100,13 @@ class [[nodiscard]] PyResult {
 [[noreturn]] void null_result(std::source_location where = std::source_location::current());
 
 // Owns the new reference that a C-API call returned, or ends the call by the null-result rule.
-PyRef owned_or_fatal(PyObject* object,
-                     std::source_location where = std::source_location::current());
+// Inline: the result lists make one float per value through it.
+inline PyRef owned_or_fatal(PyObject* object,
+                            std::source_location where = std::source_location::current()) {
+  if (object == nullptr) [[unlikely]]
+    null_result(where);
+  return PyRef::steal(object);
+}
 
 // Raises `type` with `message` as its only argument. A `type` that is not an exception class
 // raises TypeError "exceptions must derive from BaseException" instead.
