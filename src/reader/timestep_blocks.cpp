@@ -90,6 +90,19 @@ void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t 
   }
 }
 
+// The next value line of the time step whose lead line is `step_line`; the end of the file
+// fails.
+std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
+                                    FailurePolicy& policy) {
+  std::string_view line;
+  if (!next_line_or_end(source, line, policy)) [[unlikely]] {
+    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
+                            .line = source.line_number() + 1,
+                            .step_line = step_line});
+  }
+  return line;
+}
+
 void read_block_values(LineSource& source, std::string_view value_line, std::uint64_t step_line,
                        std::uint64_t parameters, std::uint64_t n_digits,
                        const FastFieldConverter& convert_fast, float* row, FailurePolicy& policy) {
@@ -124,32 +137,13 @@ std::uint64_t width_told_by(const LineSource& source, std::string_view value_lin
 
 }  // namespace
 
-bool next_line_or_end(LineSource& source, std::string_view& line, FailurePolicy& policy) {
-  switch (source.next(line)) {
-    case LineStatus::Line:
-      return true;
-    case LineStatus::EndOfFile:
-      return false;
-    case LineStatus::Error:
-      break;
-  }
+void fail_to_take_line(const LineSource& source, FailurePolicy& policy) {
   // A failed read loses the line it was reading; an invalid line was taken and counted.
   const IoError& error = source.error();
   const bool read_failed = error.is_system();
   report_failure(policy, {.kind = read_failed ? FailureKind::ReadError : FailureKind::InvalidUtf8,
                           .line = source.line_number() + (read_failed ? 1 : 0),
                           .io_error = error});
-}
-
-std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
-                                    FailurePolicy& policy) {
-  std::string_view line;
-  if (!next_line_or_end(source, line, policy)) {
-    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
-                            .line = source.line_number() + 1,
-                            .step_line = step_line});
-  }
-  return line;
 }
 
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters,

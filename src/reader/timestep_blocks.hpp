@@ -18,12 +18,17 @@ void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy);
 
-// The next value line of the time step whose lead line is `step_line`; the end of the file
-// fails.
-std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
-                                    FailurePolicy& policy);
+// The failure of a line that the source could not give: a failed read, or invalid UTF-8.
+[[noreturn, gnu::cold]] void fail_to_take_line(const LineSource& source, FailurePolicy& policy);
 
-// The next line, or false at the end of the file. A read error fails.
-bool next_line_or_end(LineSource& source, std::string_view& line, FailurePolicy& policy);
+// The next line, or false at the end of the file. A read error fails. Inline: every line of
+// the file passes here.
+inline bool next_line_or_end(LineSource& source, std::string_view& line, FailurePolicy& policy) {
+  const LineStatus status = source.next(line);
+  if (status == LineStatus::Line) [[likely]]
+    return true;
+  if (status == LineStatus::EndOfFile) return false;
+  fail_to_take_line(source, policy);
+}
 
 }  // namespace tarnex
