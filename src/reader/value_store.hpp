@@ -25,6 +25,7 @@ class ValueStore {
     if (capacity_ - size_ < count) grow(count);
     float* const room = data_ + size_;
     size_ += count;
+    if (size_ > present_) make_pages_present();
     return room;
   }
 
@@ -41,12 +42,15 @@ class ValueStore {
 
  private:
   void grow(std::size_t count);
+  // Makes the pages of the values held and of a short stretch past them present at once.
+  void make_pages_present() noexcept;
   void free_block() noexcept;
 
   float* data_ = nullptr;
   std::size_t size_ = 0;
-  std::size_t capacity_ = 0;    // in values
-  std::size_t discarded_ = 0;   // bytes at the front already given back
+  std::size_t capacity_ = 0;   // in values
+  std::size_t discarded_ = 0;  // bytes at the front already given back
+  std::size_t present_ = 0;    // values whose pages have been made present
 };
 
 }  // namespace tarnex

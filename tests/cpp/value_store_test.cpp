@@ -4,8 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <fstream>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace tarnex {
 namespace {
@@ -62,6 +70,42 @@ TEST(ValueStore, DiscardedFrontLeavesTheRestIntact) {
   }
   store.discard_before(store.size() + 5);  // beyond the end: everything, no fault
 }
+
+#if defined(__linux__)
+// The pages of [first, end) of the store's block that are resident.
+std::size_t resident_pages(const ValueStore& store, std::size_t first, std::size_t end) {
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const auto* const base = reinterpret_cast<const char*>(store.data());
+  std::vector<unsigned char> resident((end - first + page - 1) / page);
+  EXPECT_EQ(::mincore(const_cast<char*>(base) + first, end - first, resident.data()), 0);
+  std::size_t count = 0;
+  for (const unsigned char flags : resident) count += flags & 1u;
+  return count;
+}
+
+// Where every block may get huge pages, one of them may hold up to 2 MiB past the values.
+bool huge_pages_always() {
+  std::ifstream setting("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string modes;
+  std::getline(setting, modes);
+  return modes.find("[always]") != std::string::npos;
+}
+
+// Pages are made present a short stretch ahead of the values, not for the whole block (which
+// holds up to twice the memory of the values).
+TEST(ValueStore, MakesPresentOnlyAShortStretchAhead) {
+  if (huge_pages_always()) GTEST_SKIP() << "huge pages for every block";
+  ValueStore store;
+  append_counting(store, 550, 1000);  // 2.2 MB in a block of 4 MiB, below the huge-page size
+  const std::size_t held = store.size() * sizeof(float);
+  const std::size_t block = std::size_t{4} << 20;
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t ahead_end = (held + page - 1) / page * page + (std::size_t{1} << 20);
+  ASSERT_LT(ahead_end, block);
+  EXPECT_EQ(resident_pages(store, ahead_end, block), 0u);
+  expect_counting(store, 0);
+}
+#endif
 
 TEST(ValueStore, MovesItsBlock) {
   ValueStore store;
