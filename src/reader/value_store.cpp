@@ -26,8 +26,8 @@ constexpr std::size_t kMostValues = std::numeric_limits<std::size_t>::max() / (2
 // excess stays within a quarter of the values plus 1 MiB.
 constexpr std::size_t kHugePagesFromBytes = std::size_t{8} << 20;
 // The pages ahead of the values are made present this many bytes at a time, in one call: a
-// first write to each page would fault on its own, which measured 0.74 us a page on a virtual
-// machine against 0.54 us for pages made present together. The stretch is short, so the block
+// first write to each page would fault on its own, which measured 0.74 µs a page on a virtual
+// machine against 0.54 µs for pages made present together. The stretch is short, so the block
 // holds little memory beyond its values.
 constexpr std::size_t kPresentAheadBytes = std::size_t{256} << 10;
 
