@@ -359,13 +359,15 @@ template <unsigned Width>
   return taken;
 }
 
-// A value line holds at most ten fields: one group of eight (of three to eight of them), then
-// the last one or two. Without a loop, no constant is kept in a register or on the stack across
-// groups.
+// The most fields a value line holds.
+constexpr std::size_t kValueLineFields = 10;
+
+// A value line: one group of eight (of three to eight fields), then the last one or two.
+// Without a loop, no constant is kept in a register or on the stack across groups.
 template <unsigned Width>
 FieldMask convert_line(const char* line, std::size_t line_length, std::size_t count,
                        float* out) noexcept {
-  if (count > 10) return convert_long_line<Width>(line, line_length, count, out);
+  if (count > kValueLineFields) return convert_long_line<Width>(line, line_length, count, out);
   FieldMask taken = 0;
   std::size_t first = 0;
   if (count > 2) {
