@@ -4,6 +4,9 @@
     plot.names, plot.values                 # tuple of str; memoryview 'f', (steps, parameters)
     plot.to_numpy(), plot.to_pandas()       # with the numpy / pandas extras
     vormant.read_many(paths, workers=4)     # a list of Plot, read by threads
+    vormant.read("run.plt", columns=["PRESSURE"], steps=slice(-1000, None))
+    with vormant.open("run.plt") as plot_file:   # indexed once, read in any part
+        for piece in plot_file.chunks(100_000): ...
 
 `vormant.dask.read_frame` makes a Dask DataFrame of many files; `python -m vormant` is the
 command line.
@@ -14,7 +17,9 @@ from __future__ import annotations
 from . import dask  # imports Dask itself only when a frame is made
 from ._errors import PlotFileError
 from ._many import read_many
-from ._plot import Plot, read
+from ._open import PlotFile, open, read
+from ._plot import Plot
 from ._version import __version__
 
-__all__ = ["Plot", "PlotFileError", "__version__", "dask", "read", "read_many"]
+__all__ = ["Plot", "PlotFile", "PlotFileError", "__version__", "dask", "open", "read",
+           "read_many"]

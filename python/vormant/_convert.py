@@ -10,7 +10,8 @@ from concurrent.futures import ThreadPoolExecutor
 from typing import Any
 
 from ._optional import require
-from ._plot import Plot, read
+from ._open import read
+from ._plot import Plot
 from ._progress import progress_bar
 from ._report import file_error, missing_library, usage_error, write_error
 

@@ -9,7 +9,8 @@ import math
 import struct
 from typing import Any
 
-from ._plot import Plot, read
+from ._open import read
+from ._plot import Plot
 from ._report import file_error
 
 Range = tuple[float, float, int]  # minimum, maximum, NaN count

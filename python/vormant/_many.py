@@ -8,7 +8,8 @@ from concurrent.futures import Future, ThreadPoolExecutor, as_completed
 from typing import Literal, overload
 
 from ._arguments import PathArgument, check_n_digits
-from ._plot import Plot, read
+from ._open import read
+from ._plot import Plot
 from ._progress import progress_bar
 
 ERROR_CHOICES = ("raise", "return")

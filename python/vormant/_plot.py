@@ -2,11 +2,12 @@
 
 from __future__ import annotations
 
+import contextlib
 import os
+from collections.abc import Iterator
 from typing import TYPE_CHECKING, Any
 
-from . import _reader
-from ._arguments import PathArgument, check_n_digits
+from ._arguments import PathArgument
 from ._optional import require
 
 if TYPE_CHECKING:
@@ -24,7 +25,7 @@ class Plot:
 
     __slots__ = ("_names", "_values", "_n_digits", "_path")
 
-    def __init__(self, names: tuple[str, ...], values: memoryview, n_digits: int,
+    def __init__(self, names: tuple[str, ...], values: memoryview, n_digits: int | None,
                  path: str) -> None:
         self._names = names
         self._values = values
@@ -41,8 +42,9 @@ class Plot:
         return self._values
 
     @property
-    def n_digits(self) -> int:
-        """The field width in bytes the file was read with: 12 or 15."""
+    def n_digits(self) -> int | None:
+        """The field width in bytes the file was read with: 12 or 15 (None only for no steps
+        of a growing file whose width is not known yet)."""
         return self._n_digits
 
     @property
@@ -83,27 +85,29 @@ class Plot:
         )
         return frame
 
+    # The values travel as their bytes; the copy that arrives owns them, writable as before.
+    def __reduce__(self) -> tuple[Any, tuple[tuple[str, ...], bytes, int, int | None, str]]:
+        return _rebuild, (self._names, self._values.tobytes(), self.steps, self._n_digits,
+                          self._path)
+
     def __repr__(self) -> str:
         return (f"<vormant.Plot {self._path!r}: {self.parameters} parameters, "
                 f"{self.steps} steps, n_digits={self._n_digits}>")
 
 
-def read(path: PathArgument, n_digits: int | None = None) -> Plot:
-    """Reads a plot file.
-
-    `path`: str, bytes or os.PathLike. `n_digits`: the field width, 12 (6-digit files) or 15
-    (9-digit files); None takes it from the first value line.
-
-    Raises PlotFileError (a ValueError with `path` and `line`) for anything wrong inside the
-    file, and the matching OSError for a file that cannot be opened or read.
-    """
-    width = check_n_digits(n_digits)
-    encoded = os.fsencode(path)
+@contextlib.contextmanager
+def named_as_given(path: PathArgument, encoded: bytes) -> Iterator[None]:
+    """An OSError raised inside names the file as the caller did, the way open() does
+    (bytes stay bytes), not as the reader was handed it."""
     try:
-        names, used, values = _reader.read(encoded, width)
+        yield
     except OSError as error:
-        # Named as the caller named it, the way open() does, not as the bytes handed down.
-        if error.filename == encoded:
+        if error.filename == os.fsdecode(encoded):
             error.filename = os.fspath(path)
         raise
-    return Plot(names, memoryview(values), used, os.fsdecode(encoded))
+
+
+def _rebuild(names: tuple[str, ...], block: bytes, steps: int, n_digits: int | None,
+             path: str) -> Plot:
+    values = memoryview(bytearray(block)).cast("B").cast("f", (steps, len(names)))
+    return Plot(names, values, n_digits, path)

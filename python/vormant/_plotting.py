@@ -6,7 +6,8 @@ import argparse
 from types import ModuleType
 
 from ._optional import require
-from ._plot import Plot, read
+from ._open import read
+from ._plot import Plot
 from ._report import file_error, missing_library, usage_error, write_error
 
 DEFAULT_PARAMETERS = 3

@@ -13,7 +13,7 @@ from ._arguments import PathArgument, check_n_digits
 from ._errors import PlotFileError
 from ._header import read_names
 from ._optional import require
-from ._plot import read
+from ._open import read
 
 if TYPE_CHECKING:
     import dask.dataframe as _dask_dataframe  # type: ignore[import-not-found, import-untyped, unused-ignore]

@@ -15,7 +15,8 @@ constexpr std::uint64_t fields_on_first_line(std::uint64_t parameters) noexcept 
 }
 
 // The width that `value_line` (without its line end) gives when its length is exactly its
-// fields times 12 or times 15; nothing otherwise.
+// fields times 12 or times 15, its fields are numbers at that width and not all numbers at the
+// other; nothing otherwise.
 std::optional<std::uint64_t> width_of_first_value_line(std::string_view value_line,
                                                        std::uint64_t parameters) noexcept;
 

@@ -60,10 +60,17 @@ void read_parameter_names(LineSource& source, std::uint64_t parameters, FailureP
 
 }  // namespace
 
+std::uint64_t read_header(LineSource& source, FailurePolicy& policy,
+                          std::vector<std::string>* names) {
+  const std::uint64_t parameters = read_parameter_count(source, policy);
+  read_parameter_names(source, parameters, policy, names);
+  return parameters;
+}
+
 void read_plot_file(const ReadRequest& request, FailurePolicy& policy, PlotFile& file) {
   LineSource source = open_plot_file(request, policy);
-  const std::uint64_t parameters = read_parameter_count(source, policy);
-  read_parameter_names(source, parameters, policy, request.keep_names ? &file.names : nullptr);
+  const std::uint64_t parameters =
+      read_header(source, policy, request.keep_names ? &file.names : nullptr);
   file.data.parameters = parameters;
   std::optional<std::uint64_t> n_digits = request.n_digits;
   read_timestep_blocks(source, parameters, n_digits, file.data, policy);

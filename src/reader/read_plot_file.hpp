@@ -31,6 +31,11 @@ struct PlotFile {
   PlotData data;
 };
 
+// The header from the start of `source`: the parameter count at the end of the first line, then
+// the P name lines, kept trimmed in `names` unless it is null. Returns P, at least 1.
+std::uint64_t read_header(LineSource& source, FailurePolicy& policy,
+                          std::vector<std::string>* names);
+
 // Reads the plot file of `request` into `file`. Every failure goes to `policy`, which leaves by
 // throwing; the file is closed on every way out. std::bad_alloc passes through when memory
 // runs out.

@@ -15,13 +15,6 @@
 namespace tarnex {
 namespace {
 
-// A value line as its failures name it: its number in the file and its first parameter.
-struct ValueLineSite {
-  FailurePolicy& policy;
-  std::uint64_t number;
-  std::uint64_t first;
-};
-
 // Field `index` (0-based) of `line` holds no number: its bytes are `text`.
 [[noreturn, gnu::cold, gnu::noinline]] void fail_to_parse(
     const ValueLineSite& site, std::string_view line, std::uint64_t index, std::string_view text,
@@ -54,6 +47,40 @@ struct ValueLineSite {
                   .start = start,
                   .end = end});
 }
+
+// The next value line of the time step whose lead line is `step_line`; the end of the file
+// fails.
+std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
+                                    FailurePolicy& policy) {
+  std::string_view line;
+  if (!next_line_or_end(source, line, policy)) [[unlikely]] {
+    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
+                            .line = source.line_number() + 1,
+                            .step_line = step_line});
+  }
+  return line;
+}
+
+void read_block_values(LineSource& source, std::string_view value_line, std::uint64_t step_line,
+                       std::uint64_t parameters, std::uint64_t n_digits,
+                       const FastFieldConverter& convert_fast, float* row, FailurePolicy& policy) {
+  for (std::uint64_t first = 0; first < parameters; first += kFieldsPerLine) {
+    if (first != 0) value_line = require_value_line(source, step_line, policy);
+    const std::uint64_t count = std::min(kFieldsPerLine, parameters - first);
+    read_line_values(value_line, count, n_digits, convert_fast, row + first,
+                     {policy, source.line_number(), first});
+  }
+}
+
+// The fast conversion for fields of `n_digits` bytes; one that converts nothing before the width
+// is known.
+FastFieldConverter fast_converter_for(const std::optional<std::uint64_t>& n_digits) noexcept {
+  // Any width the fast path does not know converts nothing; so does one that size_t cannot hold.
+  const bool fits = n_digits && *n_digits <= std::numeric_limits<std::size_t>::max();
+  return FastFieldConverter(fits ? static_cast<std::size_t>(*n_digits) : 0);
+}
+
+}  // namespace
 
 // Field `index` of a value line: bytes index * width up to (index + 1) * width, trimmed and
 // read as binary32.
@@ -90,36 +117,12 @@ void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t 
   }
 }
 
-// The next value line of the time step whose lead line is `step_line`; the end of the file
-// fails.
-std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
-                                    FailurePolicy& policy) {
-  std::string_view line;
-  if (!next_line_or_end(source, line, policy)) [[unlikely]] {
-    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
-                            .line = source.line_number() + 1,
-                            .step_line = step_line});
-  }
-  return line;
-}
-
-void read_block_values(LineSource& source, std::string_view value_line, std::uint64_t step_line,
-                       std::uint64_t parameters, std::uint64_t n_digits,
-                       const FastFieldConverter& convert_fast, float* row, FailurePolicy& policy) {
-  for (std::uint64_t first = 0; first < parameters; first += kFieldsPerLine) {
-    if (first != 0) value_line = require_value_line(source, step_line, policy);
-    const std::uint64_t count = std::min(kFieldsPerLine, parameters - first);
-    read_line_values(value_line, count, n_digits, convert_fast, row + first,
-                     {policy, source.line_number(), first});
-  }
-}
-
-// The fast conversion for fields of `n_digits` bytes; one that converts nothing before the width
-// is known.
-FastFieldConverter fast_converter_for(const std::optional<std::uint64_t>& n_digits) noexcept {
-  // Any width the fast path does not know converts nothing; so does one that size_t cannot hold.
-  const bool fits = n_digits && *n_digits <= std::numeric_limits<std::size_t>::max();
-  return FastFieldConverter(fits ? static_cast<std::size_t>(*n_digits) : 0);
+void read_step_values(LineSource& source, std::uint64_t step_line, std::uint64_t parameters,
+                      std::uint64_t n_digits, const FastFieldConverter& convert_fast, float* row,
+                      FailurePolicy& policy) {
+  const std::string_view value_line = require_value_line(source, step_line, policy);
+  read_block_values(source, value_line, step_line, parameters, n_digits, convert_fast, row,
+                    policy);
 }
 
 // The width the first value line gives, or the failure that asks for one.
@@ -134,8 +137,6 @@ std::uint64_t width_told_by(const LineSource& source, std::string_view value_lin
   }
   return *width;
 }
-
-}  // namespace
 
 void fail_to_take_line(const LineSource& source, FailurePolicy& policy) {
   // A failed read loses the line it was reading; an invalid line was taken and counted.

@@ -8,8 +8,33 @@
 #include "reader/plot_data.hpp"
 #include "reader/read_failure.hpp"
 #include "text/line_source.hpp"
+#include "text/simd/fast_fields.hpp"
 
 namespace tarnex {
+
+// A value line as its failures name it: its number in the file and its first parameter.
+struct ValueLineSite {
+  FailurePolicy& policy;
+  std::uint64_t number;
+  std::uint64_t first;
+};
+
+// Field `index` of a value line: bytes index * width up to (index + 1) * width, trimmed and
+// read as binary32.
+float field_value(const ValueLineSite& site, std::string_view line, std::uint64_t index,
+                  std::uint64_t width);
+
+// The values of parameters first .. first + count - 1 of `site` from its value line `line`,
+// written to row[0 .. count), every field checked, the first failure in field order reported.
+void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t width,
+                      const FastFieldConverter& convert_fast, float* row,
+                      const ValueLineSite& site);
+
+// The values of the time step whose lead line, line `step_line`, was just taken: its value
+// lines, read from `source` into row[0 .. parameters).
+void read_step_values(LineSource& source, std::uint64_t step_line, std::uint64_t parameters,
+                      std::uint64_t n_digits, const FastFieldConverter& convert_fast, float* row,
+                      FailurePolicy& policy);
 
 // Appends one row of `parameters` values to `data.values` per block until the file ends where
 // a lead line would begin. `parameters` is at least 1. Without `n_digits`, the first value line
@@ -17,6 +42,11 @@ namespace tarnex {
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy);
+
+// The width that `value_line`, the first value line, just taken from `source`, gives; a line
+// that does not tell it fails.
+std::uint64_t width_told_by(const LineSource& source, std::string_view value_line,
+                            std::uint64_t parameters, FailurePolicy& policy);
 
 // The failure of a line that the source could not give: a failed read, or invalid UTF-8.
 [[noreturn, gnu::cold]] void fail_to_take_line(const LineSource& source, FailurePolicy& policy);

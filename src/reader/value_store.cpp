@@ -137,6 +137,21 @@ void ValueStore::make_pages_present() noexcept {
   present_ = to / kValueBytes;
 }
 
+void ValueStore::make_present(std::size_t from, std::size_t to) noexcept {
+#if TARNEX_STORE_MAPPED
+  const std::size_t page = page_size();
+  const std::size_t first = std::min(from, size_) * kValueBytes / page * page;
+  const std::size_t last = round_up_to_pages(std::min(to, size_) * kValueBytes);
+  // Advice only: where it is refused, each page is made present by its first write instead.
+  if (last > first) {
+    ::madvise(reinterpret_cast<char*>(data_) + first, last - first, MADV_POPULATE_WRITE);
+  }
+#else
+  (void)from;
+  (void)to;
+#endif
+}
+
 void ValueStore::discard_before(std::size_t index) noexcept {
 #if TARNEX_STORE_MAPPED
   const std::size_t page = page_size();

@@ -2,6 +2,7 @@
 // without copying what it holds.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <new>
 
@@ -28,6 +29,18 @@ class ValueStore {
     if (size_ > present_) make_pages_present();
     return room;
   }
+
+  // Room for `count` more values at the end, its pages not yet made present: for a block that
+  // several threads fill at once, each making its own part present (make_present).
+  float* append_unfilled(std::size_t count) {
+    if (capacity_ - size_ < count) grow(count);
+    float* const room = data_ + size_;
+    size_ += count;
+    present_ = std::max(present_, size_);
+    return room;
+  }
+  // Makes the pages of values [from, to) present at once, where the system allows.
+  void make_present(std::size_t from, std::size_t to) noexcept;
 
   float* data() noexcept { return data_; }
   const float* data() const noexcept { return data_; }

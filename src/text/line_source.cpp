@@ -19,9 +19,7 @@ void FileDescriptor::reset() noexcept {
   }
 }
 
-std::variant<LineSource, IoError> LineSource::open(std::string_view path, ScanLevel level,
-                                                   std::size_t read_size) {
-  assert(read_size > 0);  // a read of 0 bytes would look like the end of the file
+std::variant<FileDescriptor, IoError> open_read_only(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return IoError::nul_in_path();
   const std::string terminated(path);
   int fd;
@@ -29,25 +27,59 @@ std::variant<LineSource, IoError> LineSource::open(std::string_view path, ScanLe
     fd = ::open(terminated.c_str(), O_RDONLY | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return IoError::system(errno);
-  return LineSource(FileDescriptor(fd), level, read_size);
+  return FileDescriptor(fd);
 }
 
-LineSource::LineSource(FileDescriptor file, ScanLevel level, std::size_t read_size)
+std::variant<LineSource, IoError> LineSource::open(std::string_view path, ScanLevel level,
+                                                   std::size_t read_size) {
+  assert(read_size > 0);  // a read of 0 bytes would look like the end of the file
+  auto opened = open_read_only(path);
+  if (IoError* error = std::get_if<IoError>(&opened)) return *error;
+  FileDescriptor& owned = std::get<FileDescriptor>(opened);
+  const int fd = owned.get();
+  return LineSource(std::move(owned), fd, level, read_size);
+}
+
+LineSource LineSource::over_range(int fd, std::uint64_t start, std::uint64_t end,
+                                  std::uint64_t first_line, ScanLevel level,
+                                  std::size_t read_size) {
+  assert(read_size > 0 && start <= end && first_line > 0);
+  LineSource source(FileDescriptor(-1), fd, level, read_size);
+  source.ranged_ = true;
+  source.next_read_ = source.chunk_start_ = start;
+  source.end_ = end;
+  source.line_number_ = first_line - 1;
+  return source;
+}
+
+LineSource::LineSource(FileDescriptor file, int fd, ScanLevel level, std::size_t read_size)
     : file_(std::move(file)),
+      fd_(fd),
       buffer_(new char[read_size]),
       marks_(read_size),
       scan_(chunk_scanner(level)) {}
 
 bool LineSource::refill() {
-  ssize_t count;
-  do {
-    count = ::read(file_.get(), buffer_.get(), marks_.capacity());
-  } while (count < 0 && errno == EINTR);
+  ssize_t count = 0;
+  if (!ranged_) {
+    do {
+      count = ::read(fd_, buffer_.get(), marks_.capacity());
+    } while (count < 0 && errno == EINTR);
+  } else if (next_read_ < end_) {
+    const std::uint64_t left = end_ - next_read_;
+    const std::size_t wanted = left < marks_.capacity() ? static_cast<std::size_t>(left)
+                                                        : marks_.capacity();
+    do {
+      count = ::pread(fd_, buffer_.get(), wanted, static_cast<off_t>(next_read_));
+    } while (count < 0 && errno == EINTR);
+  }
   if (count < 0) {
     error_ = IoError::system(errno);
     position_ = filled_ = 0;
     return false;
   }
+  chunk_start_ = next_read_;
+  next_read_ += static_cast<std::uint64_t>(count);
   position_ = 0;
   filled_ = static_cast<std::size_t>(count);
   scan_(buffer_.get(), filled_, marks_);

@@ -34,6 +34,10 @@ class FileDescriptor {
   int fd_;
 };
 
+// `path` opened read-only and close-on-exec; a NUL anywhere in it is refused without a system
+// call. EINTR is retried.
+std::variant<FileDescriptor, IoError> open_read_only(std::string_view path);
+
 enum class LineStatus { Line, EndOfFile, Error };
 
 class LineSource {
@@ -49,6 +53,13 @@ class LineSource {
   static std::variant<LineSource, IoError> open(std::string_view path,
                                                 ScanLevel level = best_scan_level(),
                                                 std::size_t read_size = kDefaultReadSize);
+
+  // Bytes [start, end) of the open file `fd`, which stays the caller's, read with pread so that
+  // several sources can share one descriptor. `start` is the start of line `first_line` of the
+  // file; the source ends at `end` as a file would.
+  static LineSource over_range(int fd, std::uint64_t start, std::uint64_t end,
+                               std::uint64_t first_line, ScanLevel level = best_scan_level(),
+                               std::size_t read_size = kDefaultReadSize);
 
   // The next line without its line feed (and the carriage return directly before it). The
   // view stays valid until the next call. On Error, error() says why: a read failure (the
@@ -69,9 +80,11 @@ class LineSource {
   // The 1-based number of the last line taken from the file: handed out, or refused as invalid
   // UTF-8. 0 before the first.
   std::uint64_t line_number() const noexcept { return line_number_; }
+  // The offset in the file of the first byte not yet handed out.
+  std::uint64_t offset() const noexcept { return chunk_start_ + position_; }
 
  private:
-  LineSource(FileDescriptor file, ScanLevel level, std::size_t read_size);
+  LineSource(FileDescriptor file, int fd, ScanLevel level, std::size_t read_size);
   bool refill();
   // next() for a line that is not ASCII or does not lie whole in the chunk at hand.
   LineStatus next_with_checks(std::string_view& line);
@@ -88,7 +101,13 @@ class LineSource {
     return LineStatus::Line;
   }
 
-  FileDescriptor file_;
+  FileDescriptor file_;  // the descriptor the source owns, if any
+  int fd_;               // the descriptor it reads
+  // Ranged sources read with pread from next_read_ up to end_; the others read on.
+  bool ranged_ = false;
+  std::uint64_t next_read_ = 0;
+  std::uint64_t end_ = 0;
+  std::uint64_t chunk_start_ = 0;  // the file offset of the buffer's first byte
   IoError error_ = IoError::invalid_data();
   std::unique_ptr<char[]> buffer_;
   ChunkMarks marks_;  // of the bytes in buffer_; its capacity is the read size

@@ -51,6 +51,11 @@ std::string width_text(const ReadFailure& failure) {
   std::string text = "the field width cannot be told: ";
   if (failure.fields_on_line == 0) {
     text.append("the file has no time steps");
+  } else if (failure.line_text.size() == failure.fields_on_line * 12 ||
+             failure.line_text.size() == failure.fields_on_line * 15) {
+    text.append("the first value line is ")
+        .append(number(failure.line_text.size()))
+        .append(" bytes long, but its fields do not read as numbers at one width alone");
   } else {
     text.append("the first value line is ")
         .append(number(failure.line_text.size()))

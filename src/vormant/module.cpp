@@ -3,8 +3,10 @@
 #include <cstring>
 #include <optional>
 
+#include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
-#include "vormant/raise_failure.hpp"
+#include "vormant/open_plot.hpp"
+#include "vormant/plot_file_type.hpp"
 #include "vormant/values_type.hpp"
 
 namespace tarnex::vormant {
@@ -14,19 +16,11 @@ constexpr long kWidths[] = {12, 15};
 
 struct ModuleState {
   PyObject* values_type;
+  PyObject* plot_file_type;
 };
 
 ModuleState* state_of(PyObject* module) noexcept {
   return static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
-// Runs `body` with the interpreter lock released; `body` must not touch Python objects.
-template <class Body>
-auto without_interpreter_lock(Body&& body) noexcept {
-  PyThreadState* saved = PyEval_SaveThread();
-  auto outcome = body();
-  PyEval_RestoreThread(saved);
-  return outcome;
 }
 
 // n_digits: None, 12 or 15. False with an exception set when it is none of these.
@@ -66,22 +60,6 @@ bool path_argument(PyObject* object, std::string_view& path) noexcept {
   return true;
 }
 
-PyObject* names_tuple(const std::vector<std::string>& names) noexcept {
-  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
-  if (tuple == nullptr) return nullptr;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    // Name lines are valid UTF-8: the reader refuses any other line.
-    PyObject* name =
-        PyUnicode_DecodeUTF8(names[i].data(), static_cast<Py_ssize_t>(names[i].size()), nullptr);
-    if (name == nullptr) {
-      Py_DECREF(tuple);
-      return nullptr;
-    }
-    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), name);
-  }
-  return tuple;
-}
-
 // (names, n_digits, values) for a file read; takes over its values.
 PyObject* result_of(PyObject* module, LoadedPlot& plot) noexcept {
   std::unique_ptr<PlotData> data(new (std::nothrow) PlotData(std::move(plot.data)));
@@ -107,14 +85,28 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
   // The bytes object stays alive for the call: the caller holds it, and it cannot change.
   LoadOutcome outcome = without_interpreter_lock([&] { return load_plot(path, width); });
   if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return result_of(module, *plot);
-  if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) {
-    return raise_plot_file_failure(*failure, path);
-  }
-  if (auto* unexpected = std::get_if<UnexpectedFailure>(&outcome)) {
-    return raise_unexpected(*unexpected);
-  }
-  return PyErr_NoMemory();
+  return raise_outcome(outcome, path);
 }
+
+// open(path, n_digits, growing, /) -> PlotFile
+PyObject* open(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  if (nargs != 3) {
+    return PyErr_Format(PyExc_TypeError, "open() takes exactly 3 arguments (%zd given)", nargs);
+  }
+  std::string_view path;
+  std::optional<std::uint64_t> width;
+  if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
+  const int growing = PyObject_IsTrue(args[2]);
+  if (growing < 0) return nullptr;
+  ModuleState* state = state_of(module);
+  return open_plot_file(reinterpret_cast<PyTypeObject*>(state->plot_file_type),
+                        reinterpret_cast<PyTypeObject*>(state->values_type), path, width,
+                        growing != 0);
+}
+
+constexpr const char* kOpenDoc =
+    "open(path, n_digits, growing, /)\n--\n\n"
+    "Opens the plot file at `path` (bytes): reads its header and indexes its time steps.";
 
 constexpr const char* kReadDoc =
     "read(path, n_digits, /)\n--\n\n"
@@ -124,6 +116,8 @@ constexpr const char* kReadDoc =
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
      kReadDoc},
+    {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&open)), METH_FASTCALL,
+     kOpenDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -131,16 +125,23 @@ int exec_module(PyObject* module) noexcept {
   PyObject* type = make_values_type(module);
   if (type == nullptr) return -1;
   state_of(module)->values_type = type;  // the state's reference
-  return PyModule_AddObjectRef(module, "Values", type);
+  if (PyModule_AddObjectRef(module, "Values", type) < 0) return -1;
+  PyObject* plot_file = make_plot_file_type(module);
+  if (plot_file == nullptr) return -1;
+  state_of(module)->plot_file_type = plot_file;
+  if (PyModule_AddObjectRef(module, "PlotFile", plot_file) < 0) return -1;
+  return PyModule_AddIntConstant(module, "BYTES_PER_THREAD", static_cast<long>(kBytesPerThread));
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) noexcept {
   Py_VISIT(state_of(module)->values_type);
+  Py_VISIT(state_of(module)->plot_file_type);
   return 0;
 }
 
 int clear(PyObject* module) noexcept {
   Py_CLEAR(state_of(module)->values_type);
+  Py_CLEAR(state_of(module)->plot_file_type);
   return 0;
 }
 

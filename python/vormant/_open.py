@@ -1,0 +1,212 @@
+"""A plot file held open: its header read and its time steps indexed, read in any part."""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable, Iterator
+from types import TracebackType
+from typing import Any
+
+from . import _reader
+from ._arguments import PathArgument, check_n_digits
+from ._columns import ColumnArgument, check_threads, find_parameter, resolve_columns, step_range
+from ._plot import Plot, named_as_given
+
+Steps = slice | range | None
+
+
+class PlotFile:
+    """A plot file held open (`vormant.open`): its names, its time steps, reads of any part.
+
+    Opening reads the header and indexes where every time step starts, converting no value;
+    the file stays open, so every read sees the file that was opened. Use it as a context
+    manager, or call close().
+
+    A read of some columns or some steps looks only at the value lines that hold what it
+    takes and converts only the fields it takes: a fault elsewhere in the file is not seen. A
+    read of everything checks every line, as `vormant.read` does.
+    """
+
+    __slots__ = ("_native", "_path", "_names")
+
+    def __init__(self, path: PathArgument, n_digits: int | None = None, *,
+                 growing: bool = False) -> None:
+        width = check_n_digits(n_digits)
+        encoded = os.fsencode(path)
+        with named_as_given(path, encoded):
+            native = _reader.open(encoded, width, bool(growing))
+            try:
+                native.check_complete()
+            except BaseException:
+                native.close()
+                raise
+        self._native: Any = native
+        self._path = os.fsdecode(encoded)
+        self._names: tuple[str, ...] = native.names
+
+    @property
+    def path(self) -> str:
+        return self._path
+
+    @property
+    def names(self) -> tuple[str, ...]:
+        """The parameter name lines, surrounding whitespace removed, the time's first."""
+        return self._names
+
+    @property
+    def parameters(self) -> int:
+        return len(self._names)
+
+    @property
+    def n_digits(self) -> int | None:
+        """The field width, 12 or 15; None while a growing file has no complete time step."""
+        width: int | None = self._native.n_digits
+        return width
+
+    @property
+    def steps(self) -> int:
+        """The complete time steps indexed."""
+        steps: int = self._native.steps
+        return steps
+
+    @property
+    def closed(self) -> bool:
+        closed: bool = self._native.closed
+        return closed
+
+    def __len__(self) -> int:
+        return self.steps
+
+    def index(self, name: str) -> int:
+        """The column of a parameter: its whole name line, or its first word when that is
+        unique. KeyError when there is none, ValueError when several fit."""
+        return find_parameter(self._names, name, self._path)
+
+    def read(self, columns: Iterable[ColumnArgument] | None = None, steps: Steps = None, *,
+             threads: int | None = None) -> Plot:
+        """The time and the chosen parameters of the chosen time steps.
+
+        `columns`: names (a whole name line, or its first word when unique) or indices 1 to
+        P - 1, in the order wanted; None for every parameter, [] for the time alone. `steps`: a
+        slice or range of time step indices, as Python slices a list. `threads`: None chooses
+        (one for a small read, else up to the processors this process may use).
+
+        Values are bit-identical to the same rows and columns of a full read. Raises KeyError
+        for an unknown name, ValueError for an ambiguous or repeated one, before any value is
+        read; PlotFileError for a fault in what is read, the earliest in the file.
+        """
+        chosen = resolve_columns(self._names, columns, self._path)
+        rows = step_range(steps, self.steps)
+        return self._read(chosen, rows, check_threads(threads) or 0)
+
+    def chunks(self, size: int, *, columns: Iterable[ColumnArgument] | None = None
+               ) -> Iterator[Plot]:
+        """Consecutive pieces of `size` time steps (the last may be shorter), each a Plot as
+        read() gives; only one piece is held at a time."""
+        if isinstance(size, bool) or not isinstance(size, int):
+            raise TypeError(f"size must be a positive int, not {type(size).__name__}")
+        if size < 1:
+            raise ValueError(f"size must be at least 1, not {size}")
+        chosen = resolve_columns(self._names, columns, self._path)
+        return self._chunks(size, chosen)
+
+    def _chunks(self, size: int, chosen: tuple[int, ...] | None) -> Iterator[Plot]:
+        steps = self.steps
+        for start in range(0, steps, size):
+            yield self._read(chosen, range(start, min(start + size, steps)), 0)
+
+    def refresh(self) -> int:
+        """Indexes the time steps a growing file has completed since; returns how many."""
+        added: int = self._native.refresh()
+        return added
+
+    def close(self) -> None:
+        self._native.close()
+
+    def __enter__(self) -> PlotFile:
+        return self
+
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None,
+                 traceback: TracebackType | None) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else f"{self.steps} steps"
+        return f"<vormant.PlotFile {self._path!r}: {self.parameters} parameters, {state}>"
+
+    def _read(self, chosen: tuple[int, ...] | None, rows: range, threads: int) -> Plot:
+        first = rows.start if rows else 0
+        values = self._native.read(chosen, first, rows.step, len(rows), threads)
+        names = self._names if chosen is None else (
+            self._names[0], *(self._names[column] for column in chosen))
+        return Plot(names, memoryview(values), self._native.n_digits, self._path)
+
+
+def open(path: PathArgument, n_digits: int | None = None, *,  # noqa: A001 - vormant.open
+         growing: bool = False) -> PlotFile:
+    """Opens a plot file: reads its header and indexes its time steps (see PlotFile).
+
+    `growing=True` is for a file a running simulation is still writing: a last time step not
+    yet complete is left out of `steps` instead of being an error, and refresh() indexes the
+    ones completed since. Raises PlotFileError for a fault in the header or, unless growing, a
+    file that ends inside a time step; OSError when the file cannot be read.
+    """
+    return PlotFile(path, n_digits, growing=growing)
+
+
+def read(path: PathArgument, n_digits: int | None = None, *,
+         columns: Iterable[ColumnArgument] | None = None, steps: Steps = None,
+         threads: int | None = None) -> Plot:
+    """Reads a plot file, or the chosen columns and time steps of it.
+
+    `path`: str, bytes or os.PathLike. `n_digits`: the field width, 12 (6-digit files) or 15
+    (9-digit files); None takes it from the first value line. `columns`, `steps` and
+    `threads` as PlotFile.read takes them.
+
+    A read of everything checks every line and raises the first fault in the file; a read of
+    some columns or steps looks only at the lines and fields it takes, so a fault elsewhere is
+    not seen. Raises PlotFileError (a ValueError with `path` and `line`) for a fault inside
+    the file, and the matching OSError for a file that cannot be opened or read.
+    """
+    width = check_n_digits(n_digits)
+    count = check_threads(threads)
+    if columns is not None or steps is not None:
+        with PlotFile(path, width) as plot_file:
+            return plot_file.read(columns, steps, threads=count)
+    encoded = os.fsencode(path)
+    with named_as_given(path, encoded):
+        if _one_thread(encoded, count):
+            names, used, values = _reader.read(encoded, width)
+        else:
+            names, used, values = _read_split(encoded, width, count or 0)
+    return Plot(names, memoryview(values), used, os.fsdecode(encoded))
+
+
+def _one_thread(encoded: bytes, threads: int | None) -> bool:
+    """Whether a whole read goes through the file once, start to end, on this thread: when
+    asked to, and for a file too small to be worth more."""
+    if threads is not None:
+        return threads == 1
+    try:
+        size = os.stat(encoded).st_size
+    except OSError:
+        return True  # the read itself says what is wrong
+    return size < _reader.BYTES_PER_THREAD or _usable_processors() == 1
+
+
+def _read_split(encoded: bytes, width: int | None, threads: int) -> tuple[Any, int, Any]:
+    """A whole read shared by threads: the file indexed, its steps split between them; a time
+    step the file ends inside fails after the steps before it, as a read in one go fails."""
+    native = _reader.open(encoded, width, False)
+    try:
+        values = native.read(None, 0, 1, native.steps, threads)
+        native.check_complete()
+        return native.names, native.n_digits, values
+    finally:
+        native.close()
+
+
+def _usable_processors() -> int:
+    if hasattr(os, "sched_getaffinity"):
+        return len(os.sched_getaffinity(0))
+    return os.cpu_count() or 1

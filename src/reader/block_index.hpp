@@ -1,0 +1,82 @@
+// The block index of a plot file: where each time step's block starts, found from line ends
+// alone. A block is a lead line and ceil(P / 10) value lines, whatever the lines hold, so
+// counting line feeds finds every block exactly without reading a single value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "reader/read_failure.hpp"
+#include "text/chunk_scan.hpp"
+
+namespace tarnex {
+
+// The value lines of one time step of a file with `parameters` parameters.
+constexpr std::uint64_t value_lines_per_step(std::uint64_t parameters) noexcept {
+  return (parameters + 9) / 10;
+}
+
+class BlockIndex {
+ public:
+  // The blocks of a file with `parameters` parameters whose first lead line, line number
+  // `first_line`, starts at byte `data_start`.
+  BlockIndex(std::uint64_t parameters, std::uint64_t data_start, std::uint64_t first_line);
+
+  // Reads `fd` from the end of the last complete block to the end of the file and indexes the
+  // blocks completed there; returns how many. A block is complete when its last line ends in a
+  // line feed, or, unless the file is `growing`, at the end of the file. A read error goes to
+  // `policy`.
+  std::size_t extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level = best_scan_level());
+
+  std::size_t steps() const noexcept { return starts_.size(); }
+  std::uint64_t value_lines() const noexcept { return value_lines_; }
+  // Block `step`'s bytes: [start, end).
+  std::uint64_t start(std::size_t step) const noexcept { return starts_[step] & kOffsetBits; }
+  std::uint64_t end(std::size_t step) const noexcept {
+    return step + 1 < starts_.size() ? start(step + 1) : complete_end_;
+  }
+  // The number of block `step`'s lead line in the file.
+  std::uint64_t lead_line(std::size_t step) const noexcept {
+    return first_line_ + static_cast<std::uint64_t>(step) * (value_lines_ + 1);
+  }
+  // Whether every value line of block `step` has the file's common length and ends in a line
+  // feed, so that value line `line` lies at value_line_start(step, line), value_line_length(line)
+  // bytes long (a carriage return included), a line feed after it.
+  bool regular(std::size_t step) const noexcept { return (starts_[step] & kIrregular) == 0; }
+  std::uint64_t value_line_start(std::size_t step, std::uint64_t line) const noexcept;
+  std::uint64_t value_line_length(std::uint64_t line) const noexcept {
+    return line + 1 < value_lines_ ? full_length_ : last_length_;
+  }
+
+  // The end of the last complete block, and of the bytes indexed: what lies between is the
+  // start of a block not yet complete.
+  std::uint64_t complete_end() const noexcept { return complete_end_; }
+  bool has_partial_block() const noexcept { return scanned_end_ > complete_end_; }
+
+ private:
+  static constexpr std::uint64_t kIrregular = std::uint64_t{1} << 63;
+  static constexpr std::uint64_t kOffsetBits = kIrregular - 1;
+
+  // A line of the block being indexed ends at `end` (its line feed, or the end of the file).
+  void end_line(std::uint64_t end, bool by_line_feed);
+  bool has_common_length(std::uint64_t value_line, std::uint64_t length) noexcept;
+
+  std::uint64_t value_lines_;
+  std::uint64_t first_line_;
+  std::vector<std::uint64_t> starts_;  // a block's start; the top bit marks an irregular one
+  std::uint64_t complete_end_;
+  std::uint64_t scanned_end_;
+  // The block being indexed: its start, the start of its line at hand, the lines it has ended.
+  std::uint64_t block_start_;
+  std::uint64_t line_start_;
+  std::uint64_t lines_ended_ = 0;
+  bool block_regular_ = true;
+  // The value line lengths of the first block, which the later ones are held to: all but the
+  // last line of a block, and the last one. Zero until the first block has been seen.
+  std::uint64_t full_length_ = 0;
+  std::uint64_t last_length_ = 0;
+  bool lengths_known_ = false;
+};
+
+}  // namespace tarnex

@@ -1,0 +1,112 @@
+#include "vormant/open_plot.hpp"
+
+#include <limits>
+#include <new>
+#include <variant>
+
+#include "reader/read_plot_file.hpp"
+#include "reader/thread_split.hpp"
+#include "reader/timestep_blocks.hpp"
+#include "vormant/plot_file_failure.hpp"
+
+namespace tarnex::vormant {
+namespace {
+
+// vormant is free of tarnex's 8192-byte reads: 64 KiB pieces take an eighth of the read calls.
+constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
+
+FileDescriptor open_file(std::string_view path, const std::vector<std::string>& names) {
+  ThrowingFailurePolicy policy(names);
+  auto opened = open_read_only(path);
+  if (const IoError* error = std::get_if<IoError>(&opened)) {
+    report_failure(policy, {.kind = FailureKind::CannotOpen, .io_error = *error});
+  }
+  return std::move(std::get<FileDescriptor>(opened));
+}
+
+std::size_t threads_for(std::uint64_t bytes, std::size_t asked) noexcept {
+  if (asked != 0) return asked;
+  const std::uint64_t wanted = bytes / kBytesPerThread + 1;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(wanted, usable_processors()));
+}
+
+}  // namespace
+
+OpenPlot::OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits, bool growing)
+    : file_(open_file(path, names_)), growing_(growing), n_digits_(n_digits) {
+  ThrowingFailurePolicy policy(names_);
+  LineSource header =
+      LineSource::over_range(file_.get(), 0, kToTheEnd, 1, best_scan_level(), kReadSize);
+  parameters_ = read_header(header, policy, &names_);
+  index_ = BlockIndex(parameters_, header.offset(), parameters_ + 2);
+  index_.extend(file_.get(), growing_, policy);
+  if (!n_digits_ && index_.steps() == 0 && !growing_) {
+    // No step to tell the width: the steps after the header fail the way a whole read fails,
+    // at a block the file ends inside, or for want of a width.
+    check_complete();
+    PlotData scratch;
+    LineSource rest = LineSource::over_range(file_.get(), index_.complete_end(), kToTheEnd,
+                                             index_.lead_line(0), best_scan_level(), kReadSize);
+    read_timestep_blocks(rest, parameters_, n_digits_, scratch, policy);
+  }
+  learn_width();
+}
+
+void OpenPlot::learn_width() {
+  if (n_digits_ || index_.steps() == 0) return;
+  ThrowingFailurePolicy policy(names_);
+  LineSource first = LineSource::over_range(file_.get(), index_.start(0), index_.end(0),
+                                            index_.lead_line(0), best_scan_level(), kReadSize);
+  std::string_view lead_line;
+  std::string_view value_line;
+  if (!next_line_or_end(first, lead_line, policy) || !next_line_or_end(first, value_line, policy)) {
+    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
+                            .line = first.line_number() + 1,
+                            .step_line = index_.lead_line(0)});
+  }
+  n_digits_ = width_told_by(first, value_line, parameters_, policy);
+}
+
+std::size_t OpenPlot::refresh() {
+  ThrowingFailurePolicy policy(names_);
+  const std::size_t added = index_.extend(file_.get(), growing_, policy);
+  learn_width();
+  return added;
+}
+
+void OpenPlot::check_complete() const {
+  if (growing_ || !index_.has_partial_block()) return;
+  ThrowingFailurePolicy policy(names_);
+  LineSource rest = LineSource::over_range(file_.get(), index_.complete_end(), kToTheEnd,
+                                           index_.lead_line(index_.steps()), best_scan_level(),
+                                           kReadSize);
+  PlotData scratch;
+  scratch.parameters = parameters_;
+  std::optional<std::uint64_t> width = n_digits_;
+  read_timestep_blocks(rest, parameters_, width, scratch, policy);
+}
+
+PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
+                        std::size_t threads) const {
+  PlotData data;
+  data.parameters = plan.row_width();
+  if (steps.count == 0) return data;
+  const std::size_t width = plan.row_width();
+  if (steps.count > std::numeric_limits<std::size_t>::max() / sizeof(float) / width) {
+    throw std::bad_alloc();
+  }
+  float* const rows = data.values.append_unfilled(steps.count * width);
+  const FastFieldConverter convert_fast(static_cast<std::size_t>(*n_digits_));
+  const IndexedFile file{file_.get(), index_, parameters_, *n_digits_, convert_fast};
+  ThrowingFailurePolicy policy(names_);
+  const std::size_t parts = threads_for(bytes_to_read(index_, steps, plan), threads);
+  run_split(steps.count, parts,
+            [&](std::size_t begin, std::size_t end, const std::atomic<bool>& stop) {
+              data.values.make_present(begin * width, end * width);
+              read_rows(file, steps, plan, begin, end, rows, policy, stop);
+            });
+  return data;
+}
+
+}  // namespace tarnex::vormant

@@ -1,0 +1,54 @@
+// A plot file held open for vormant: its header, its block index and the reads of any part of
+// it, none of which touches the interpreter.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reader/block_index.hpp"
+#include "reader/column_plan.hpp"
+#include "reader/plot_data.hpp"
+#include "reader/range_reader.hpp"
+#include "text/line_source.hpp"
+#include "text/simd/fast_fields.hpp"
+
+namespace tarnex::vormant {
+
+// A read chooses a thread per this many bytes, up to the processors it may use: below it a
+// thread costs more to start than it saves.
+inline constexpr std::uint64_t kBytesPerThread = std::uint64_t{8} << 20;
+
+class OpenPlot {
+ public:
+  // Opens the file at `path` (bytes, no NUL), reads its header and indexes its blocks. Without
+  // `n_digits` the first value line tells the width; a growing file without a complete block
+  // leaves it unknown until one arrives. Failures are thrown as PlotFileFailure.
+  OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits, bool growing);
+
+  const std::vector<std::string>& names() const noexcept { return names_; }
+  std::optional<std::uint64_t> n_digits() const noexcept { return n_digits_; }
+  std::size_t steps() const noexcept { return index_.steps(); }
+
+  // Indexes the blocks completed since the last look; returns how many.
+  std::size_t refresh();
+  // Throws the failure of a block the file ends inside, unless the file is growing.
+  void check_complete() const;
+  // The selected steps and columns as rows of a block, read by `threads` threads (0 chooses).
+  PlotData read(const StepSelection& steps, const ColumnPlan& plan, std::size_t threads) const;
+
+ private:
+  void learn_width();
+
+  std::vector<std::string> names_;  // first: the failures of opening name what is read
+  FileDescriptor file_;
+  bool growing_;
+  std::uint64_t parameters_ = 0;
+  std::optional<std::uint64_t> n_digits_;
+  BlockIndex index_{1, 0, 1};  // replaced once the header is read
+};
+
+}  // namespace tarnex::vormant

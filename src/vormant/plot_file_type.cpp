@@ -1,0 +1,313 @@
+#include "vormant/plot_file_type.hpp"
+
+#include <climits>
+#include <cstring>
+#include <utility>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "vormant/guarded.hpp"
+#include "vormant/open_plot.hpp"
+#include "vormant/values_type.hpp"
+
+namespace tarnex::vormant {
+namespace {
+
+struct PlotFileObject {
+  PyObject_HEAD
+  OpenPlot* plot;  // owned; null once closed
+  // Reads share the file; refreshing and closing it wait for them and keep them out.
+  std::shared_mutex* lock;  // owned
+  std::string* path;        // owned: the bytes it was opened by, for its failures
+  PyTypeObject* values_type;
+};
+
+PlotFileObject* as_plot_file(PyObject* self) noexcept {
+  return reinterpret_cast<PlotFileObject*>(self);
+}
+
+PyObject* raise_closed() noexcept {
+  PyErr_SetString(PyExc_ValueError, "I/O operation on a closed plot file");
+  return nullptr;
+}
+
+// An int argument from `low` upwards; false with an exception set otherwise.
+bool integer_argument(PyObject* object, const char* name, long long low, long long& value) noexcept {
+  if (!PyLong_Check(object) || PyBool_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "%s must be an int, not %.200s", name, Py_TYPE(object)->tp_name);
+    return false;
+  }
+  value = PyLong_AsLongLong(object);
+  if (value == -1 && PyErr_Occurred() != nullptr) return false;
+  if (value < low) {
+    PyErr_Format(PyExc_ValueError, "%s must be at least %lld, not %lld", name, low, value);
+    return false;
+  }
+  return true;
+}
+
+// The parameters chosen: None for every one, else a tuple of parameter indices 1 to P - 1.
+bool columns_argument(PyObject* object, std::size_t parameters, bool& all,
+                      std::vector<std::uint64_t>& chosen) noexcept {
+  all = object == Py_None;
+  if (all) return true;
+  if (!PyTuple_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "columns must be a tuple or None, not %.200s",
+                 Py_TYPE(object)->tp_name);
+    return false;
+  }
+  const Py_ssize_t size = PyTuple_GET_SIZE(object);
+  try {
+    chosen.reserve(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    long long column = 0;
+    if (!integer_argument(PyTuple_GET_ITEM(object, i), "a column", 1, column)) return false;
+    if (static_cast<unsigned long long>(column) >= parameters) {
+      PyErr_Format(PyExc_IndexError, "column %lld out of range: the file has %zu parameters",
+                   column, parameters);
+      return false;
+    }
+    chosen.push_back(static_cast<std::uint64_t>(column));
+  }
+  return true;
+}
+
+// first, stride, count: steps first, first + stride, ..., all within [0, steps).
+bool steps_argument(PyObject* const* args, std::size_t steps, StepSelection& selection) noexcept {
+  long long first = 0;
+  long long stride = 0;
+  long long count = 0;
+  if (!integer_argument(args[0], "first", 0, first) ||
+      !integer_argument(args[1], "stride", LLONG_MIN + 1, stride) ||
+      !integer_argument(args[2], "count", 0, count)) {
+    return false;
+  }
+  if (count > 0) {
+    const long long last = first + (count - 1) * stride;  // the caller's range bounds these
+    if (stride == 0 || static_cast<unsigned long long>(first) >= steps || last < 0 ||
+        static_cast<unsigned long long>(last) >= steps) {
+      PyErr_SetString(PyExc_IndexError, "time steps out of range");
+      return false;
+    }
+  }
+  selection = {.first = static_cast<std::size_t>(first),
+               .stride = static_cast<std::ptrdiff_t>(stride),
+               .count = static_cast<std::size_t>(count)};
+  return true;
+}
+
+// Runs `work(plot)` without the interpreter lock, holding the file's lock shared or alone.
+template <bool kAlone, class Work>
+auto with_plot(PlotFileObject* self, Work&& work) noexcept {
+  return without_interpreter_lock([&] {
+    if constexpr (kAlone) {
+      std::unique_lock hold(*self->lock);
+      return guarded([&] { return work(self->plot); });
+    } else {
+      std::shared_lock hold(*self->lock);
+      return guarded([&] { return work(self->plot); });
+    }
+  });
+}
+
+// read(columns, first, stride, count, threads, /) -> Values
+PyObject* read(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  if (nargs != 5) {
+    return PyErr_Format(PyExc_TypeError, "read() takes exactly 5 arguments (%zd given)", nargs);
+  }
+  bool all = true;
+  std::vector<std::uint64_t> chosen;
+  StepSelection steps;
+  long long threads = 0;
+  std::size_t parameters = 0;
+  {
+    std::shared_lock hold(*self->lock);  // see read_open
+    if (self->plot == nullptr) return raise_closed();
+    parameters = self->plot->names().size();
+    if (!columns_argument(args[0], parameters, all, chosen) ||
+        !steps_argument(args + 1, self->plot->steps(), steps) ||
+        !integer_argument(args[4], "threads", 0, threads)) {
+      return nullptr;
+    }
+  }
+  auto outcome = with_plot<false>(self, [&](OpenPlot* plot) -> std::unique_ptr<PlotData> {
+    if (plot == nullptr) return nullptr;  // closed meanwhile
+    // The index only grows, so the steps checked above are still there.
+    const ColumnPlan plan = all ? ColumnPlan::all(parameters) : ColumnPlan::chosen(parameters, chosen);
+    return std::make_unique<PlotData>(plot->read(steps, plan, static_cast<std::size_t>(threads)));
+  });
+  if (auto* data = std::get_if<std::unique_ptr<PlotData>>(&outcome)) {
+    if (*data == nullptr) return raise_closed();
+    return new_values(self->values_type, std::move(*data));
+  }
+  return raise_outcome(outcome, *self->path);
+}
+
+PyObject* refresh(PyObject* object, PyObject*) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  auto outcome = with_plot<true>(self, [](OpenPlot* plot) -> long long {
+    return plot == nullptr ? -1 : static_cast<long long>(plot->refresh());
+  });
+  if (auto* added = std::get_if<long long>(&outcome)) {
+    return *added < 0 ? raise_closed() : PyLong_FromLongLong(*added);
+  }
+  return raise_outcome(outcome, *self->path);
+}
+
+PyObject* check_complete(PyObject* object, PyObject*) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  auto outcome = with_plot<false>(self, [](OpenPlot* plot) {
+    if (plot != nullptr) plot->check_complete();
+  });
+  if (std::holds_alternative<Done>(outcome)) Py_RETURN_NONE;
+  return raise_outcome(outcome, *self->path);
+}
+
+PyObject* close(PyObject* object, PyObject*) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  // Waits for the reads under way; the descriptor is closed once they are done.
+  std::unique_ptr<OpenPlot> closing;
+  Py_BEGIN_ALLOW_THREADS
+  {
+    std::unique_lock hold(*self->lock);
+    closing.reset(std::exchange(self->plot, nullptr));
+  }
+  closing.reset();
+  Py_END_ALLOW_THREADS
+  Py_RETURN_NONE;
+}
+
+
+
+// What a getter reads of the open file, under its lock. Taken with the interpreter lock held:
+// whoever holds the file's lock never waits for the interpreter's.
+template <class Read>
+PyObject* read_open(PyObject* object, Read&& read_value) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  std::shared_lock hold(*self->lock);
+  if (self->plot == nullptr) return raise_closed();
+  return read_value(*self->plot);
+}
+
+PyObject* get_names(PyObject* object, void*) noexcept {
+  return read_open(object, [](const OpenPlot& plot) { return names_tuple(plot.names()); });
+}
+
+PyObject* get_steps(PyObject* object, void*) noexcept {
+  return read_open(object, [](const OpenPlot& plot) { return PyLong_FromSize_t(plot.steps()); });
+}
+
+PyObject* get_n_digits(PyObject* object, void*) noexcept {
+  return read_open(object, [](const OpenPlot& plot) -> PyObject* {
+    const std::optional<std::uint64_t> width = plot.n_digits();
+    if (!width) Py_RETURN_NONE;
+    return PyLong_FromUnsignedLongLong(*width);
+  });
+}
+
+PyObject* get_closed(PyObject* object, void*) noexcept {
+  return PyBool_FromLong(as_plot_file(object)->plot == nullptr);
+}
+
+void dealloc(PyObject* object) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  PyTypeObject* type = Py_TYPE(object);
+  delete self->plot;
+  delete self->lock;
+  delete self->path;
+  Py_XDECREF(self->values_type);
+  type->tp_free(object);
+  Py_DECREF(type);
+}
+
+PyMethodDef methods[] = {
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
+     "read(columns, first, stride, count, threads, /): the chosen columns (None: all) of steps "
+     "first, first + stride, ... (count of them) as a Values block."},
+    {"refresh", &refresh, METH_NOARGS, "Indexes the steps completed since; returns how many."},
+    {"check_complete", &check_complete, METH_NOARGS,
+     "Raises the failure of a time step the file ends inside, unless it is growing."},
+    {"close", &close, METH_NOARGS, "Closes the file; later reads raise ValueError."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef getset[] = {
+    {"names", &get_names, nullptr, "The trimmed name lines, the time's first.", nullptr},
+    {"steps", &get_steps, nullptr, "The complete time steps indexed.", nullptr},
+    {"n_digits", &get_n_digits, nullptr, "The field width, None while unknown.", nullptr},
+    {"closed", &get_closed, nullptr, "Whether the file is closed.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
+    {Py_tp_methods, methods},
+    {Py_tp_getset, getset},
+    {Py_tp_doc, const_cast<char*>("A plot file held open with its block index.")},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    "vormant._reader.PlotFile",
+    sizeof(PlotFileObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    slots,
+};
+
+}  // namespace
+
+PyObject* names_tuple(const std::vector<std::string>& names) noexcept {
+  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
+  if (tuple == nullptr) return nullptr;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    // Name lines are valid UTF-8: the reader refuses any other line.
+    PyObject* name =
+        PyUnicode_DecodeUTF8(names[i].data(), static_cast<Py_ssize_t>(names[i].size()), nullptr);
+    if (name == nullptr) {
+      Py_DECREF(tuple);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), name);
+  }
+  return tuple;
+}
+
+PyObject* make_plot_file_type(PyObject* module) noexcept {
+  return PyType_FromModuleAndSpec(module, &spec, nullptr);
+}
+
+PyObject* open_plot_file(PyTypeObject* type, PyTypeObject* values_type, std::string_view path,
+                         std::optional<std::uint64_t> n_digits, bool growing) noexcept {
+  auto outcome = without_interpreter_lock([&] {
+    return guarded([&] { return std::make_unique<OpenPlot>(path, n_digits, growing); });
+  });
+  auto* opened = std::get_if<std::unique_ptr<OpenPlot>>(&outcome);
+  if (opened == nullptr) return raise_outcome(outcome, path);
+  std::unique_ptr<std::shared_mutex> lock(new (std::nothrow) std::shared_mutex);
+  std::unique_ptr<std::string> kept_path;
+  try {
+    kept_path = std::make_unique<std::string>(path);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  if (lock == nullptr) return PyErr_NoMemory();
+  PyObject* object = type->tp_alloc(type, 0);
+  if (object == nullptr) return nullptr;
+  PlotFileObject* self = as_plot_file(object);
+  self->plot = opened->release();
+  self->lock = lock.release();
+  self->path = kept_path.release();
+  self->values_type = reinterpret_cast<PyTypeObject*>(Py_NewRef(values_type));
+  return object;
+}
+
+}  // namespace tarnex::vormant
