@@ -8,7 +8,8 @@ from concurrent.futures import Future, ThreadPoolExecutor, as_completed
 from typing import Literal, overload
 
 from ._arguments import PathArgument, check_n_digits
-from ._open import read
+from ._columns import ColumnArgument, check_threads
+from ._open import Steps, read
 from ._plot import Plot
 from ._progress import progress_bar
 
@@ -27,21 +28,27 @@ def _check_workers(workers: object) -> int | None:
 
 @overload
 def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
-              workers: int | None = None, progress: bool = False,
+              columns: Iterable[ColumnArgument] | None = None, steps: Steps = None,
+              threads: int | None = 1, workers: int | None = None, progress: bool = False,
               errors: Literal["raise"] = "raise") -> list[Plot]: ...
 
 
 @overload
 def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
-              workers: int | None = None, progress: bool = False,
+              columns: Iterable[ColumnArgument] | None = None, steps: Steps = None,
+              threads: int | None = 1, workers: int | None = None, progress: bool = False,
               errors: Literal["return"]) -> list[Plot | Exception]: ...
 
 
 def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
-              workers: int | None = None, progress: bool = False,
+              columns: Iterable[ColumnArgument] | None = None, steps: Steps = None,
+              threads: int | None = 1, workers: int | None = None, progress: bool = False,
               errors: Literal["raise", "return"] = "raise"
               ) -> list[Plot] | list[Plot | Exception]:
     """Reads every file of `paths` with a pool of `workers` threads (default: the CPU count).
+
+    `columns` and `steps` choose what is read of every file, as `vormant.read` takes them.
+    Each file is read by one thread unless `threads` asks for more (None: as `read` chooses).
 
     Returns the plots in the order of `paths`. With errors="raise", the exception of the first
     failing path in that order is raised (files not yet started are not read); with
@@ -52,6 +59,11 @@ def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
         raise ValueError(f"errors must be 'raise' or 'return', not {errors!r}")
     width = check_n_digits(n_digits)
     pool_size = _check_workers(workers)
+    per_file = check_threads(threads)
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        raise TypeError("read_many takes an iterable of paths, not a single path; "
+                        "use vormant.read for one file")
+    chosen = None if columns is None else list(columns)
     items = list(paths)
     # A path of the wrong type is the caller's error, not the file's: refused before reading.
     for path in items:
@@ -61,7 +73,8 @@ def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
     pool_size = min(pool_size or os.cpu_count() or 1, len(items))
     with progress_bar(len(items), progress, "reading") as bar, \
             ThreadPoolExecutor(pool_size, thread_name_prefix="vormant-read") as pool:
-        futures = [pool.submit(read, path, width) for path in items]
+        futures = [pool.submit(read, path, width, columns=chosen, steps=steps, threads=per_file)
+                    for path in items]
         try:
             return _collect(futures, errors == "raise", bar.update)
         except BaseException:

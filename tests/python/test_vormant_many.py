@@ -81,10 +81,10 @@ def test_reads_run_on_several_threads_at_once(monkeypatch, sweep):
     threads = set()
     real_read = _many.read
 
-    def read(path, n_digits):
+    def read(path, n_digits, **selection):
         threads.add(threading.get_ident())
         both_running.wait()
-        return real_read(path, n_digits)
+        return real_read(path, n_digits, **selection)
 
     monkeypatch.setattr(_many, "read", read)
     plots = vormant.read_many(sweep[:4], workers=2)

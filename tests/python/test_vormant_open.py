@@ -1,0 +1,312 @@
+"""vormant.open and the reads of part of a file: columns, time steps, threads, pieces, growing
+files, and the faults a read meets or does not."""
+
+import gc
+import os
+import pickle
+import subprocess
+import sys
+
+import pytest
+from vormant_files import SAMPLE_6, SAMPLE_9, write_plot
+
+import vormant
+
+np = pytest.importorskip("numpy")
+
+HEADER_3 = " VORMANT PLOT FILE   3\nTIME  S\nA  U\nB\n"
+
+
+def step_text(time, a, b, width=12):
+    return f" TIME STEP\n{time:>{width}}{a:>{width}}{b:>{width}}\n"
+
+
+def same_bits(plot, expected):
+    got = plot.to_numpy()
+    assert got.shape == expected.shape
+    assert got.view(np.uint32).tobytes() == np.ascontiguousarray(expected).view(np.uint32).tobytes()
+
+
+def rows(count, steps):
+    if steps is None:
+        return list(range(count))
+    if isinstance(steps, range):
+        steps = slice(steps.start, steps.stop, steps.step)
+    return list(range(count))[steps]
+
+
+@pytest.fixture(scope="module")
+def files(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("shapes")
+    generated = [write_plot(folder, parameters, steps, width)
+                 for parameters, steps, width in [(1, 9, 12), (10, 7, 15), (11, 8, 12),
+                                                  (2000, 5, 12)]]
+    return [str(SAMPLE_6), str(SAMPLE_9), *generated]
+
+
+COLUMN_CHOICES = [None, [], [1], [-1], [3, 1], "words", "reversed"]
+STEP_CHOICES = [None, slice(-3, None), slice(None, None, -2), range(1, 6, 3), slice(4, 2),
+                slice(1, None, 3)]
+
+
+def chosen_columns(names, choice):
+    """The choice as read() takes it and as the parameter indices it stands for."""
+    last = len(names) - 1
+    if choice is None:
+        return None, list(range(1, last + 1))
+    if choice == "words":  # whole name lines and first words, mixed
+        picked = list(range(1, last + 1))[:4]
+        return ([names[c] if c % 2 else names[c].split()[0] for c in picked], picked)
+    if choice == "reversed":
+        return list(range(last, 0, -1)), list(range(last, 0, -1))
+    picked = sorted({c if c > 0 else last + 1 + c for c in choice if last >= 1})
+    picked = [c for c in picked if 1 <= c <= last][::-1 if choice == [3, 1] else 1]
+    return picked, picked
+
+
+@pytest.mark.parametrize("steps", STEP_CHOICES, ids=repr)
+@pytest.mark.parametrize("choice", COLUMN_CHOICES, ids=repr)
+def test_every_selection_is_the_same_slice_of_a_full_read(files, choice, steps):
+    for path in files:
+        full = vormant.read(path).to_numpy()
+        with vormant.open(path) as plot_file:
+            columns, indices = chosen_columns(plot_file.names, choice)
+            expected = full[rows(len(full), steps)][:, [0, *indices]]
+            for threads in (1, 3):
+                plot = plot_file.read(columns, steps, threads=threads)
+                same_bits(plot, expected)
+                assert plot.names == tuple(plot_file.names[c] for c in [0, *indices])
+        same_bits(vormant.read(path, columns=columns, steps=steps), expected)
+
+
+@pytest.mark.parametrize("threads", [None, 1, 2, 5])
+def test_whole_reads_on_threads_match_one_pass(files, threads):
+    for path in files:
+        once = vormant.read(path, threads=1)
+        plot = vormant.read(path, threads=threads)
+        same_bits(plot, once.to_numpy())
+        assert (plot.names, plot.n_digits) == (once.names, once.n_digits)
+
+
+def test_open_describes_the_file():
+    with vormant.open(SAMPLE_9) as plot_file:
+        assert (plot_file.n_digits, plot_file.steps, len(plot_file)) == (15, 30, 30)
+        assert plot_file.parameters == len(plot_file.names) == 23
+        assert plot_file.path == str(SAMPLE_9)
+        assert plot_file.index("PARAM0004") == plot_file.index("PARAM0004  UNIT4") == 4
+    assert plot_file.closed
+    with pytest.raises(ValueError, match="closed"):
+        plot_file.read()
+
+
+@pytest.mark.parametrize("columns, error", [
+    (["NOPE"], KeyError), (["PARAM0001", "PARAM0001  UNIT1"], ValueError), ([1, 1], ValueError),
+    (["TIME"], ValueError), ([0], IndexError), ([12], IndexError), ("PARAM0001", TypeError),
+    ([1.0], TypeError), ([True], TypeError),
+])
+def test_unusable_columns_are_refused_before_any_value_is_read(tmp_path, columns, error):
+    path = tmp_path / "bad.txt"
+    text = SAMPLE_6.read_text().splitlines(keepends=True)
+    text[17] = "x" * 12 + text[17][12:]  # the second time step's time: refused by any read
+    path.write_text("".join(text))
+    with pytest.raises(error):
+        vormant.read(path, columns=columns)
+
+
+def test_ambiguous_first_word_lists_the_candidates(plot_file):
+    path = plot_file(" 4\nTIME S\nVA a\nVA b\nW\n" + " TS\n" + "1.0".rjust(12) * 4 + "\n")
+    with pytest.raises(ValueError, match="'VA a', 'VA b'"):
+        vormant.read(path, columns=["VA"])
+    assert vormant.read(path, columns=["W", "VA b"]).names == ("TIME S", "W", "VA b")
+
+
+@pytest.mark.parametrize("steps", ["1:3", 2, [1, 2]])
+def test_steps_must_be_a_slice_or_a_range(steps):
+    with pytest.raises(TypeError):
+        vormant.read(SAMPLE_6, steps=steps)
+
+
+def faulty_file(folder, faults):
+    """A file of 3 parameters and 40 time steps with `faults` (step, field, text) put in."""
+    lines = [HEADER_3]
+    for step in range(40):
+        fields = [f"{step}.5", f"{-step}.25", "1e-3"]
+        for fault_step, field, text in faults:
+            if fault_step == step:
+                fields[field] = text
+        lines.append(" TIME STEP\n" + "".join(f.rjust(12) for f in fields) + "\n")
+    path = folder / f"faulty-{len(faults)}.txt"
+    path.write_text("".join(lines))
+    return path
+
+
+def fault_line(step):
+    return 5 + 2 * step + 1
+
+
+def test_faults_outside_a_selection_are_not_seen(tmp_path):
+    path = faulty_file(tmp_path, [(30, 2, "bad")])
+    with pytest.raises(vormant.PlotFileError) as caught:
+        vormant.read(path)
+    assert caught.value.line == fault_line(30)
+    assert vormant.read(path, columns=["A"]).steps == 40
+    assert vormant.read(path, steps=slice(0, 30)).steps == 30
+    assert vormant.read(path, steps=slice(31, None)).steps == 9
+    for columns, steps in [(["B"], None), (None, slice(25, 35)), ([2], range(30, 31))]:
+        with pytest.raises(vormant.PlotFileError) as caught:
+            vormant.read(path, columns=columns, steps=steps)
+        assert caught.value.line == fault_line(30)
+
+
+@pytest.mark.parametrize("threads", range(1, 9))
+@pytest.mark.parametrize("columns", [None, ["B"]])
+def test_threads_raise_the_earliest_fault(tmp_path, threads, columns):
+    path = faulty_file(tmp_path, [(33, 2, ""), (21, 2, "x"), (8, 2, "1e")])
+    with pytest.raises(vormant.PlotFileError) as caught:
+        vormant.read(path, columns=columns, threads=threads)
+    assert caught.value.line == fault_line(8)
+    assert "field 3" in str(caught.value)
+
+
+@pytest.mark.parametrize("size", [1, 7, 40, 1000])
+def test_chunks_put_together_are_the_full_read(size):
+    full = vormant.read(SAMPLE_6).to_numpy()
+    with vormant.open(SAMPLE_6) as plot_file:
+        pieces = list(plot_file.chunks(size, columns=["PARAM0002", 1]))
+    assert [piece.steps for piece in pieces[:-1]] == [size] * (len(pieces) - 1)
+    assert 0 < pieces[-1].steps <= size
+    same_bits_of = np.concatenate([piece.to_numpy() for piece in pieces])
+    assert same_bits_of.tobytes() == np.ascontiguousarray(full[:, [0, 2, 1]]).tobytes()
+
+
+@pytest.mark.parametrize("size", [0, -1, 1.5, True])
+def test_chunk_size_must_be_a_positive_int(size):
+    with vormant.open(SAMPLE_6) as plot_file, pytest.raises((TypeError, ValueError)):
+        plot_file.chunks(size)
+
+
+def append_in_child(path, text):
+    """Appends from another process, as a simulation writing the file would."""
+    code = "import sys; open(sys.argv[1], 'a').write(sys.argv[2])"
+    subprocess.run([sys.executable, "-c", code, str(path), text], check=True)
+
+
+def test_a_growing_file_is_indexed_as_it_is_written(tmp_path):
+    path = tmp_path / "growing.txt"
+    path.write_text(HEADER_3 + " TIME STEP\n" + "1.5".rjust(12))
+    with pytest.raises(vormant.PlotFileError, match="too short for field 2"):
+        vormant.read(path, 12)
+    with vormant.open(path, growing=True) as plot_file:
+        assert (plot_file.steps, plot_file.n_digits) == (0, None)
+        assert plot_file.read().to_numpy().shape == (0, 3)
+        append_in_child(path, "2.5".rjust(12))
+        assert plot_file.refresh() == 0  # the file ends inside the step's last line
+        append_in_child(path, "3.5".rjust(12) + "\n" + step_text("4.5", "5", "6")[:15])
+        assert plot_file.refresh() == 1
+        assert (plot_file.steps, plot_file.n_digits) == (1, 12)
+        append_in_child(path, step_text("4.5", "5", "6")[15:] + step_text("7", "8", "9"))
+        assert plot_file.refresh() == 2
+        same_bits(plot_file.read(), np.array([[1.5, 2.5, 3.5], [4.5, 5, 6], [7, 8, 9]],
+                                             dtype=np.float32))
+        assert plot_file.refresh() == 0
+
+
+def test_a_fault_in_a_complete_step_of_a_growing_file_is_still_a_fault(tmp_path):
+    path = tmp_path / "growing.txt"
+    path.write_text(HEADER_3 + step_text("1", "x", "3") + " TIME STEP\n")
+    with vormant.open(path, 12, growing=True) as plot_file:
+        assert plot_file.steps == 1
+        with pytest.raises(vormant.PlotFileError) as caught:
+            plot_file.read()
+        assert caught.value.line == 6
+
+
+def test_a_whole_read_of_a_file_ending_inside_a_step_fails_as_before(tmp_path):
+    path = faulty_file(tmp_path, [(39, 1, "bad")])
+    path.write_text(path.read_text() + " TIME STEP\n")
+    for threads in (1, 2):
+        with pytest.raises(vormant.PlotFileError) as caught:
+            vormant.read(path, threads=threads)
+        assert caught.value.line == fault_line(39)
+    path.write_text(faulty_file(tmp_path, []).read_text() + " TIME STEP\n")
+    for threads in (1, 2):
+        with pytest.raises(vormant.PlotFileError, match="ends inside") as caught:
+            vormant.read(path, threads=threads)
+        assert caught.value.line == fault_line(40)
+
+
+@pytest.mark.parametrize("columns", [None, ["B"]])
+def test_a_file_cut_short_while_open_fails_cleanly(tmp_path, columns):
+    path = faulty_file(tmp_path, [])
+    with vormant.open(path) as plot_file:
+        os.truncate(path, os.path.getsize(path) // 2)
+        with pytest.raises((vormant.PlotFileError, OSError)):
+            plot_file.read(columns, threads=2)
+        assert plot_file.read(columns, steps=slice(0, 5)).steps == 5
+
+
+def test_width_is_asked_for_when_the_first_value_line_misleads(plot_file):
+    # 12-byte fields with three spare bytes each at the line's end: as long as 15-byte fields.
+    line = "".join(v.rjust(12) for v in ["-1.00000E+00", "-2.00000E+00", "-3.00000E+00"])
+    path = plot_file(HEADER_3 + " TIME STEP\n" + line + "   " * 3 + "\n")
+    with pytest.raises(vormant.PlotFileError, match="n_digits"):
+        vormant.read(path)
+    assert vormant.read(path, 12).to_numpy().tolist() == [[-1.0, -2.0, -3.0]]
+
+
+def test_read_many_passes_the_selection_on_and_refuses_a_single_path(tmp_path):
+    paths = [str(SAMPLE_6), str(SAMPLE_6)]
+    plots = vormant.read_many(paths, columns=["PARAM0003"], steps=slice(-2, None))
+    assert [plot.to_numpy().shape for plot in plots] == [(2, 2), (2, 2)]
+    for single in [str(SAMPLE_6), os.fsencode(SAMPLE_6), SAMPLE_6]:
+        with pytest.raises(TypeError, match="single path"):
+            vormant.read_many(single)
+
+
+@pytest.mark.parametrize("selection", [{}, {"columns": [2, 1], "steps": slice(3, 9, 2)}])
+def test_a_plot_pickles_with_its_values(selection):
+    plot = vormant.read(SAMPLE_9, **selection)
+    copy = pickle.loads(pickle.dumps(plot))
+    assert (copy.names, copy.n_digits, copy.path) == (plot.names, plot.n_digits, plot.path)
+    same_bits(copy, plot.to_numpy())
+
+
+def test_os_errors_name_the_file_as_the_caller_did(tmp_path):
+    for path in [str(tmp_path / "none"), os.fsencode(tmp_path / "none"), tmp_path / "none"]:
+        for call in (vormant.read, vormant.open):
+            with pytest.raises(FileNotFoundError) as caught:
+                call(path)
+            assert caught.value.filename == os.fspath(path)
+
+
+LEAK_CASES = {
+    "open and read parts": lambda path: [vormant.open(path).read([2], slice(1, 9, 2)),
+                                         vormant.read(path, threads=2)],
+    "chunks": lambda path: list(vormant.open(path).chunks(3, columns=[1])),
+    "unknown name": lambda path: vormant.read(path, columns=["NOPE"]),
+    "fault": lambda path: vormant.open(path).read([1]),
+    "closed": lambda path: vormant.PlotFile(path).close() or vormant.PlotFile(path).read(),
+    "missing": lambda path: vormant.open(path + ".none"),
+    "growing": lambda path: vormant.open(path, growing=True).refresh(),
+}
+
+
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+@pytest.mark.parametrize("case", sorted(LEAK_CASES))
+def test_no_reference_is_leaked(plot_file, case):
+    path = plot_file(HEADER_3 + step_text("1", "x", "3") * 9)
+
+    def run(times):
+        for _ in range(times):
+            try:
+                LEAK_CASES[case](path)
+            except (ValueError, KeyError, OSError):
+                pass
+
+    run(20)
+    gc.collect()
+    references, blocks = sys.gettotalrefcount(), sys.getallocatedblocks()
+    run(200)
+    gc.collect()
+    assert sys.gettotalrefcount() - references < 100
+    assert sys.getallocatedblocks() - blocks < 100
