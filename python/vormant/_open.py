@@ -178,7 +178,8 @@ def read(path: PathArgument, n_digits: int | None = None, *,
         if _one_thread(encoded, count):
             names, used, values = _reader.read(encoded, width)
         else:
-            names, used, values = _read_split(encoded, width, count or 0)
+            names, used, values = _reader.read_split(encoded, width,
+                                                     count or _usable_processors())
     return Plot(names, memoryview(values), used, os.fsdecode(encoded))
 
 
@@ -192,18 +193,6 @@ def _one_thread(encoded: bytes, threads: int | None) -> bool:
     except OSError:
         return True  # the read itself says what is wrong
     return size < _reader.BYTES_PER_THREAD or _usable_processors() == 1
-
-
-def _read_split(encoded: bytes, width: int | None, threads: int) -> tuple[Any, int, Any]:
-    """A whole read shared by threads: the file indexed, its steps split between them; a time
-    step the file ends inside fails after the steps before it, as a read in one go fails."""
-    native = _reader.open(encoded, width, False)
-    try:
-        values = native.read(None, 0, 1, native.steps, threads)
-        native.check_complete()
-        return native.names, native.n_digits, values
-    finally:
-        native.close()
 
 
 def _usable_processors() -> int:

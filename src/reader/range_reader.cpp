@@ -22,7 +22,7 @@ constexpr std::size_t kLineReadSize = std::size_t{64} << 10;
 // lines lie close together; far apart, it reads each line alone. A read call costs about what
 // copying a few kilobytes does.
 constexpr std::size_t kWindowSize = std::size_t{256} << 10;
-constexpr std::uint64_t kCloseTogether = std::uint64_t{16} << 10;
+constexpr std::uint64_t kCloseTogether = std::uint64_t{4} << 10;
 
 // The file ends, or changed, before the bytes the index promised: the step at `step_line` is
 // cut short.
@@ -42,15 +42,8 @@ void read_consecutive(const IndexedFile& file, const StepSelection& steps, std::
   LineSource source = LineSource::over_range(file.fd, file.index.start(first),
                                              file.index.end(last), file.index.lead_line(first),
                                              best_scan_level(), kLineReadSize);
-  const auto width = static_cast<std::size_t>(file.parameters);
-  std::string_view lead_line;
-  for (std::size_t row = begin; row < end; ++row) {
-    if (stop.load(std::memory_order_relaxed)) return;
-    const std::uint64_t step_line = file.index.lead_line(steps.step(row));
-    if (!next_line_or_end(source, lead_line, policy)) fail_file_shrank(policy, step_line, step_line);
-    read_step_values(source, step_line, file.parameters, file.n_digits, file.convert_fast,
-                     out + row * width, policy);
-  }
+  read_steps(source, file.parameters, file.n_digits, file.convert_fast, end - begin,
+             out + begin * static_cast<std::size_t>(file.parameters), policy, stop);
 }
 
 // Bytes of the file by offset, read in windows.

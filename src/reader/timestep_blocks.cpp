@@ -138,6 +138,24 @@ std::uint64_t width_told_by(const LineSource& source, std::string_view value_lin
   return *width;
 }
 
+void read_steps(LineSource& source, std::uint64_t parameters, std::uint64_t n_digits,
+                const FastFieldConverter& convert_fast, std::size_t count, float* out,
+                FailurePolicy& policy, const std::atomic<bool>& stop) {
+  const auto width = static_cast<std::size_t>(parameters);
+  std::string_view lead_line;
+  for (std::size_t step = 0; step < count; ++step) {
+    if (stop.load(std::memory_order_relaxed)) return;
+    const std::uint64_t step_line = source.line_number() + 1;
+    if (!next_line_or_end(source, lead_line, policy)) {
+      // The file is shorter than when its steps were counted.
+      report_failure(policy,
+                     {.kind = FailureKind::EndsInsideTimeStep, .line = step_line, .step_line = step_line});
+    }
+    read_step_values(source, step_line, parameters, n_digits, convert_fast, out + step * width,
+                     policy);
+  }
+}
+
 void fail_to_take_line(const LineSource& source, FailurePolicy& policy) {
   // A failed read loses the line it was reading; an invalid line was taken and counted.
   const IoError& error = source.error();

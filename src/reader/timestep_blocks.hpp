@@ -2,6 +2,8 @@
 // fields, ten to a line, the time first.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -42,6 +44,13 @@ void read_step_values(LineSource& source, std::uint64_t step_line, std::uint64_t
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy);
+
+// Reads `count` time steps from `source`, which stands at the lead line of the first, into
+// out[0 .. count * parameters); gives up between steps once `stop` is set. A file that ends
+// before the last of them fails as one that ends inside a time step.
+void read_steps(LineSource& source, std::uint64_t parameters, std::uint64_t n_digits,
+                const FastFieldConverter& convert_fast, std::size_t count, float* out,
+                FailurePolicy& policy, const std::atomic<bool>& stop);
 
 // The width that `value_line`, the first value line, just taken from `source`, gives; a line
 // that does not tell it fails.

@@ -33,4 +33,9 @@ using LoadOutcome = std::variant<LoadedPlot, PlotFileFailure, OutOfMemory, Unexp
 // first value line tells. Every way it ends is in the outcome; nothing is thrown or printed.
 LoadOutcome load_plot(std::string_view path, std::optional<std::uint64_t> n_digits) noexcept;
 
+// load_plot with the time steps read by `threads` threads at once (at least 1): the same values
+// and the same first failure.
+LoadOutcome load_plot_split(std::string_view path, std::optional<std::uint64_t> n_digits,
+                            std::size_t threads) noexcept;
+
 }  // namespace tarnex::vormant

@@ -88,6 +88,24 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
   return raise_outcome(outcome, path);
 }
 
+// read_split(path, n_digits, threads, /): read() by `threads` threads at once.
+PyObject* read_split(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  if (nargs != 3) {
+    return PyErr_Format(PyExc_TypeError, "read_split() takes exactly 3 arguments (%zd given)",
+                        nargs);
+  }
+  std::string_view path;
+  std::optional<std::uint64_t> width;
+  if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
+  const Py_ssize_t threads = PyLong_AsSsize_t(args[2]);
+  if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
+  if (threads < 1) return PyErr_Format(PyExc_ValueError, "threads must be at least 1");
+  LoadOutcome outcome = without_interpreter_lock(
+      [&] { return load_plot_split(path, width, static_cast<std::size_t>(threads)); });
+  if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return result_of(module, *plot);
+  return raise_outcome(outcome, path);
+}
+
 // open(path, n_digits, growing, /) -> PlotFile
 PyObject* open(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   if (nargs != 3) {
@@ -116,6 +134,9 @@ constexpr const char* kReadDoc =
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
      kReadDoc},
+    {"read_split", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_split)),
+     METH_FASTCALL,
+     "read_split(path, n_digits, threads, /)\n--\n\nread() by `threads` threads at once."},
     {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&open)), METH_FASTCALL,
      kOpenDoc},
     {nullptr, nullptr, 0, nullptr},

@@ -1,0 +1,186 @@
+#include "reader/split_read.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "reader/block_index.hpp"
+#include "reader/thread_split.hpp"
+#include "reader/timestep_blocks.hpp"
+#include "text/chunk_scan.hpp"
+#include "text/line_source.hpp"
+#include "text/simd/fast_fields.hpp"
+
+namespace tarnex {
+namespace {
+
+constexpr std::size_t kCountPiece = std::size_t{1} << 20;
+constexpr std::size_t kLineReadSize = std::size_t{64} << 10;
+constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
+
+[[noreturn, gnu::cold]] void fail_to_read(FailurePolicy& policy, std::uint64_t line, int code) {
+  report_failure(policy,
+                 {.kind = FailureKind::ReadError, .line = line, .io_error = IoError::system(code)});
+}
+
+// pread, EINTR retried; a failure goes to `policy`, naming `line`.
+std::size_t read_at(int fd, char* buffer, std::size_t size, std::uint64_t offset,
+                    FailurePolicy& policy, std::uint64_t line) {
+  ssize_t count;
+  do {
+    count = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) fail_to_read(policy, line, errno);
+  return static_cast<std::size_t>(count);
+}
+
+// The line feeds among bytes [begin, end) of the file.
+std::uint64_t count_line_feeds(int fd, std::uint64_t begin, std::uint64_t end,
+                               FailurePolicy& policy, std::uint64_t line) {
+  std::unique_ptr<char[]> buffer(new char[kCountPiece]);
+  ChunkMarks marks(kCountPiece);
+  const ChunkScanner scan = chunk_scanner(best_scan_level());
+  std::uint64_t feeds = 0;
+  for (std::uint64_t offset = begin; offset < end;) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kCountPiece, end - offset));
+    const std::size_t size = read_at(fd, buffer.get(), wanted, offset, policy, line);
+    if (size == 0) break;  // the file has become shorter: its end is found again when read
+    scan(buffer.get(), size, marks);
+    for (std::size_t word = 0; word * ChunkMarks::kBlockSize < size; ++word) {
+      feeds += static_cast<std::uint64_t>(std::popcount(marks.line_feeds()[word]));
+    }
+    offset += size;
+  }
+  return feeds;
+}
+
+// The offset just past the `count`-th line feed from `from` (count at least 1).
+std::uint64_t after_line_feeds(int fd, std::uint64_t from, std::uint64_t count,
+                               FailurePolicy& policy, std::uint64_t line) {
+  std::unique_ptr<char[]> buffer(new char[kLineReadSize]);
+  for (std::uint64_t offset = from;;) {
+    const std::size_t size = read_at(fd, buffer.get(), kLineReadSize, offset, policy, line);
+    if (size == 0) return offset;  // shorter than counted: the read meets the end and says so
+    for (const char* at = buffer.get(); at < buffer.get() + size; ++at) {
+      at = static_cast<const char*>(std::memchr(at, '\n', buffer.get() + size - at));
+      if (at == nullptr) break;
+      if (--count == 0) return offset + static_cast<std::uint64_t>(at - buffer.get()) + 1;
+    }
+    offset += size;
+  }
+}
+
+// How the counted bytes divide into the parts' time steps.
+struct Shares {
+  std::vector<std::uint64_t> bounds;  // part j counts bytes [bounds[j], bounds[j + 1])
+  std::vector<std::uint64_t> feeds;   // the line feeds each part counted
+  std::uint64_t steps = 0;            // the complete steps of the file
+  // Part j reads steps first[j] .. first[j + 1] - 1.
+  std::vector<std::uint64_t> first;
+};
+
+bool ends_without_line_feed(int fd, const Shares& shares, FailurePolicy& policy,
+                            std::uint64_t line) {
+  const std::uint64_t end = shares.bounds.back();
+  if (end == shares.bounds.front()) return false;
+  char last = '\n';
+  return read_at(fd, &last, 1, end - 1, policy, line) == 1 && last != '\n';
+}
+
+// Steps of the file's lines: line m (0 for the first lead line) begins after line feed m - 1;
+// part j holds the lines its line feeds begin (part 0 the first line too), and reads the steps
+// whose lead lines it holds.
+void divide_steps(Shares& shares, std::uint64_t lines_per_step, std::uint64_t lines) {
+  const std::size_t parts = shares.feeds.size();
+  shares.steps = lines / lines_per_step;
+  shares.first.assign(parts + 1, shares.steps);
+  std::uint64_t first_line = 0;
+  for (std::size_t part = 0; part < parts; ++part) {
+    const std::uint64_t step = (first_line + lines_per_step - 1) / lines_per_step;
+    shares.first[part] = std::min(step, shares.steps);
+    first_line += shares.feeds[part] + (part == 0 ? 1 : 0);
+  }
+}
+
+Shares count_shares(int fd, StepsStart start, std::uint64_t lines_per_step, std::size_t parts,
+                    FailurePolicy& policy) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0) fail_to_read(policy, start.line, errno);
+  const std::uint64_t end = std::max<std::uint64_t>(static_cast<std::uint64_t>(status.st_size),
+                                                    start.offset);
+  Shares shares;
+  for (std::size_t part = 0; part <= parts; ++part) {
+    shares.bounds.push_back(start.offset + (end - start.offset) * part / parts);
+  }
+  shares.feeds.assign(parts, 0);
+  run_split(parts, parts, [&](std::size_t begin, std::size_t, const std::atomic<bool>&) {
+    shares.feeds[begin] = count_line_feeds(fd, shares.bounds[begin], shares.bounds[begin + 1],
+                                           policy, start.line);
+  });
+  std::uint64_t lines = ends_without_line_feed(fd, shares, policy, start.line) ? 1 : 0;
+  for (const std::uint64_t feeds : shares.feeds) lines += feeds;
+  divide_steps(shares, lines_per_step, lines);
+  return shares;
+}
+
+}  // namespace
+
+void read_steps_split(int fd, StepsStart start, std::uint64_t parameters, std::uint64_t n_digits,
+                      std::size_t parts, PlotData& data, FailurePolicy& policy) {
+  parts = std::max<std::size_t>(parts, 1);
+  const std::uint64_t lines_per_step = value_lines_per_step(parameters) + 1;
+  const Shares shares = count_shares(fd, start, lines_per_step, parts, policy);
+  const auto width = static_cast<std::size_t>(parameters);
+  if (shares.steps > std::numeric_limits<std::size_t>::max() / sizeof(float) / width) {
+    throw std::bad_alloc();
+  }
+  float* const rows = data.values.append_unfilled(static_cast<std::size_t>(shares.steps) * width);
+  const FastFieldConverter convert_fast(static_cast<std::size_t>(n_digits));
+  std::vector<std::uint64_t> ends(parts, start.offset);  // where each part's last step ends
+  run_split(parts, parts, [&](std::size_t part, std::size_t, const std::atomic<bool>& stop) {
+    const std::uint64_t first = shares.first[part];
+    const std::uint64_t count = shares.first[part + 1] - first;
+    if (count == 0) return;
+    const std::uint64_t first_line = first * lines_per_step;
+    std::uint64_t offset = start.offset;
+    if (first_line > 0) {
+      // The part's first lead line begins after its (first_line - lines before it)-th feed.
+      std::uint64_t lines_before = 1;
+      for (std::size_t earlier = 0; earlier < part; ++earlier) lines_before += shares.feeds[earlier];
+      offset = after_line_feeds(fd, shares.bounds[part], first_line - lines_before + 1, policy,
+                                start.line + first_line);
+    }
+    const auto begin = static_cast<std::size_t>(first);
+    const auto end = static_cast<std::size_t>(first + count);
+    data.values.make_present(begin * width, end * width);
+    LineSource source = LineSource::over_range(fd, offset, kToTheEnd, start.line + first_line,
+                                               best_scan_level(), kLineReadSize);
+    read_steps(source, parameters, n_digits, convert_fast, end - begin, rows + begin * width,
+               policy, stop);
+    ends[part] = source.offset();
+  });
+  // What follows the last complete step fails as it fails a read in one go: a step the file
+  // ends inside, or a fault before that end.
+  std::uint64_t tail = start.offset;
+  for (std::size_t part = 0; part < parts; ++part) {
+    if (shares.first[part + 1] > shares.first[part]) tail = ends[part];
+  }
+  LineSource rest = LineSource::over_range(fd, tail, kToTheEnd,
+                                           start.line + shares.steps * lines_per_step,
+                                           best_scan_level(), kLineReadSize);
+  PlotData scratch;
+  scratch.parameters = parameters;
+  std::optional<std::uint64_t> width_known = n_digits;
+  read_timestep_blocks(rest, parameters, width_known, scratch, policy);
+}
+
+}  // namespace tarnex

@@ -1,0 +1,28 @@
+// A whole plot file read by several threads at once, without a block index: the threads count
+// the line feeds of their share of the bytes, the counts tell each where its first time step
+// starts, and each reads its steps into its rows of one block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "reader/plot_data.hpp"
+#include "reader/read_failure.hpp"
+
+namespace tarnex {
+
+// Where the time steps begin: the byte after the header, and the number of its first line.
+struct StepsStart {
+  std::uint64_t offset;
+  std::uint64_t line;
+};
+
+// Every complete time step of the open file `fd` from `start` on, `parameters` values of
+// `n_digits` bytes each, read by `parts` threads into `data`. Every line is checked and the
+// first failure in file order goes to `policy`, as a read in one go would report it; a step the
+// file ends inside is such a failure, after every step before it. The file is read up to the
+// end it has when the read starts.
+void read_steps_split(int fd, StepsStart start, std::uint64_t parameters, std::uint64_t n_digits,
+                      std::size_t parts, PlotData& data, FailurePolicy& policy);
+
+}  // namespace tarnex

@@ -1,0 +1,69 @@
+#include <limits>
+#include <new>
+#include <variant>
+
+#include "reader/read_plot_file.hpp"
+#include "reader/split_read.hpp"
+#include "reader/timestep_blocks.hpp"
+#include "vormant/load_plot.hpp"
+
+namespace tarnex::vormant {
+namespace {
+
+constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
+
+// The width the first time step tells; a file without one fails as a read in one go fails.
+std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parameters,
+                                  FailurePolicy& policy) {
+  LineSource first = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
+                                            best_scan_level(), kReadSize);
+  std::string_view lead_line;
+  std::string_view value_line;
+  if (next_line_or_end(first, lead_line, policy) && next_line_or_end(first, value_line, policy)) {
+    return width_told_by(first, value_line, parameters, policy);
+  }
+  LineSource again = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
+                                            best_scan_level(), kReadSize);
+  PlotData scratch;
+  std::optional<std::uint64_t> width;
+  read_timestep_blocks(again, parameters, width, scratch, policy);
+  return *width;  // not reached: such a file fails
+}
+
+LoadedPlot read_split(std::string_view path, std::optional<std::uint64_t> n_digits,
+                      std::size_t threads) {
+  LoadedPlot plot{.names = {}, .n_digits = 0, .data = {}};
+  ThrowingFailurePolicy policy(plot.names);
+  auto opened = open_read_only(path);
+  if (const IoError* error = std::get_if<IoError>(&opened)) {
+    report_failure(policy, {.kind = FailureKind::CannotOpen, .io_error = *error});
+  }
+  const int fd = std::get<FileDescriptor>(opened).get();
+  LineSource header = LineSource::over_range(fd, 0, kToTheEnd, 1, best_scan_level(), kReadSize);
+  const std::uint64_t parameters = read_header(header, policy, &plot.names);
+  const StepsStart start{.offset = header.offset(), .line = parameters + 2};
+  plot.n_digits = n_digits ? *n_digits : width_of_first_step(fd, start, parameters, policy);
+  plot.data.parameters = parameters;
+  read_steps_split(fd, start, parameters, plot.n_digits, threads, plot.data, policy);
+  return plot;
+}
+
+}  // namespace
+
+LoadOutcome load_plot_split(std::string_view path, std::optional<std::uint64_t> n_digits,
+                            std::size_t threads) noexcept {
+  try {
+    return read_split(path, n_digits, threads);
+  } catch (PlotFileFailure& failure) {
+    return std::move(failure);
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory{};
+  } catch (const std::exception& error) {
+    return UnexpectedFailure{error.what()};
+  } catch (...) {
+    return UnexpectedFailure{"unknown exception"};
+  }
+}
+
+}  // namespace tarnex::vormant
