@@ -23,6 +23,9 @@ constexpr std::size_t kLineReadSize = std::size_t{64} << 10;
 // copying a few kilobytes does.
 constexpr std::size_t kWindowSize = std::size_t{256} << 10;
 constexpr std::uint64_t kCloseTogether = std::uint64_t{4} << 10;
+// Lines far apart are fetched this many at most to a call, into a buffer at most this large.
+constexpr std::size_t kGatherStretches = 1024;
+constexpr std::size_t kGatherBytes = std::size_t{256} << 10;
 
 // The file ends, or changed, before the bytes the index promised: the step at `step_line` is
 // cut short.
@@ -135,12 +138,70 @@ class SelectiveReader {
     read_irregular_step(step, row, policy);
   }
 
+  // The steps of rows [begin, end), the lines of the regular ones fetched together, many
+  // steps to a call.
+  void read_gathered(const StepSelection& steps, std::size_t begin, std::size_t end, float* out,
+                     FailurePolicy& policy, const std::atomic<bool>& stop) {
+    std::size_t step_bytes = 0;
+    for (const ColumnPlan::Line& line : plan_.lines()) step_bytes += line_bytes(line);
+    const std::size_t batch = std::max<std::size_t>(
+        1, std::min(kGatherStretches / plan_.lines().size(), kGatherBytes / step_bytes));
+    std::vector<Stretch> stretches;
+    std::vector<char> bytes(batch * step_bytes);
+    for (std::size_t row = begin; row < end; row += batch) {
+      if (stop.load(std::memory_order_relaxed)) return;
+      const std::size_t last = std::min(end, row + batch);
+      stretches.clear();
+      for (std::size_t r = row; r < last; ++r) {
+        const std::size_t step = steps.step(r);
+        if (!file_.index.regular(step)) continue;
+        for (const ColumnPlan::Line& line : plan_.lines()) {
+          stretches.push_back({file_.index.value_line_start(step, line.index), line_bytes(line)});
+        }
+      }
+      const bool gathered = file_.mapping->gather(stretches, bytes.data());
+      const char* at = bytes.data();
+      for (std::size_t r = row; r < last; ++r) {
+        const std::size_t step = steps.step(r);
+        float* const row_out = out + r * plan_.row_width();
+        if (!file_.index.regular(step)) {
+          read_irregular_step(step, row_out, policy);
+          continue;
+        }
+        if (!gathered || !take_regular_step(step, at, row_out, policy)) {
+          read_step(step, row_out, policy);
+        }
+        at += step_bytes;
+      }
+    }
+  }
+
  private:
+  // A value line of a regular step with its line feed.
+  std::size_t line_bytes(const ColumnPlan::Line& line) const noexcept {
+    return static_cast<std::size_t>(file_.index.value_line_length(line.index)) + 1;
+  }
+
+  // The plan's lines of a regular step from `bytes`, one after the other, each with its line
+  // feed; false when they are not lines of the file as indexed.
+  bool take_regular_step(std::size_t step, const char* bytes, float* row, FailurePolicy& policy) {
+    const std::uint64_t step_line = file_.index.lead_line(step);
+    for (const ColumnPlan::Line& line : plan_.lines()) {
+      const std::size_t length = line_bytes(line) - 1;
+      if (bytes[length] != '\n') return false;
+      const std::uint64_t number = step_line + 1 + line.index;
+      take_fields(file_, line, checked_line({bytes, length}, true, number, policy), number, row,
+                  policy);
+      bytes += length + 1;
+    }
+    return true;
+  }
+
   // Each line where the index puts it; false when the file no longer has it there.
   bool read_regular_step(std::size_t step, float* row, FailurePolicy& policy) {
     const std::uint64_t step_line = file_.index.lead_line(step);
     for (const ColumnPlan::Line& line : plan_.lines()) {
-      const auto length = static_cast<std::size_t>(file_.index.value_line_length(line.index));
+      const std::size_t length = line_bytes(line) - 1;
       const std::string_view bytes = window_.get(file_.index.value_line_start(step, line.index),
                                                  length + 1, policy, step_line);
       if (bytes.size() != length + 1 || bytes.back() != '\n') return false;
@@ -214,7 +275,12 @@ void read_rows(const IndexedFile& file, const StepSelection& steps, const Column
     read_consecutive(file, steps, begin, end, out, policy, stop);
     return;
   }
-  SelectiveReader reader(file, plan, lines_close_together(file.index, steps, plan));
+  const bool close_together = lines_close_together(file.index, steps, plan);
+  SelectiveReader reader(file, plan, close_together);
+  if (!close_together && file.mapping != nullptr) {
+    reader.read_gathered(steps, begin, end, out, policy, stop);
+    return;
+  }
   for (std::size_t row = begin; row < end; ++row) {
     if (stop.load(std::memory_order_relaxed)) return;
     reader.read_step(steps.step(row), out + row * plan.row_width(), policy);

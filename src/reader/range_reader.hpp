@@ -8,6 +8,7 @@
 
 #include "reader/block_index.hpp"
 #include "reader/column_plan.hpp"
+#include "reader/file_mapping.hpp"
 #include "reader/read_failure.hpp"
 #include "text/simd/fast_fields.hpp"
 
@@ -31,6 +32,9 @@ struct IndexedFile {
   std::uint64_t parameters;
   std::uint64_t n_digits;
   const FastFieldConverter& convert_fast;
+  // A mapping of the file's indexed bytes, to fetch lines far apart many to a call; none to
+  // read them one by one.
+  const FileMapping* mapping = nullptr;
 };
 
 // Rows [begin, end) of the selection's result: row r, step selection.step(r), goes to

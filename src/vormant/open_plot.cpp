@@ -51,6 +51,11 @@ OpenPlot::OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits,
     read_timestep_blocks(rest, parameters_, n_digits_, scratch, policy);
   }
   learn_width();
+  map_indexed_bytes();
+}
+
+void OpenPlot::map_indexed_bytes() {
+  mapping_ = std::make_unique<FileMapping>(file_.get(), index_.complete_end());
 }
 
 void OpenPlot::learn_width() {
@@ -72,6 +77,7 @@ std::size_t OpenPlot::refresh() {
   ThrowingFailurePolicy policy(names_);
   const std::size_t added = index_.extend(file_.get(), growing_, policy);
   learn_width();
+  if (added != 0) map_indexed_bytes();
   return added;
 }
 
@@ -98,7 +104,8 @@ PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
   }
   float* const rows = data.values.append_unfilled(steps.count * width);
   const FastFieldConverter convert_fast(static_cast<std::size_t>(*n_digits_));
-  const IndexedFile file{file_.get(), index_, parameters_, *n_digits_, convert_fast};
+  const IndexedFile file{file_.get(), index_, parameters_, *n_digits_, convert_fast,
+                         mapping_.get()};
   ThrowingFailurePolicy policy(names_);
   const std::size_t parts = threads_for(bytes_to_read(index_, steps, plan), threads);
   run_split(steps.count, parts,

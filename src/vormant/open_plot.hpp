@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "reader/block_index.hpp"
 #include "reader/column_plan.hpp"
+#include "reader/file_mapping.hpp"
 #include "reader/plot_data.hpp"
 #include "reader/range_reader.hpp"
 #include "text/line_source.hpp"
@@ -42,6 +44,7 @@ class OpenPlot {
 
  private:
   void learn_width();
+  void map_indexed_bytes();
 
   std::vector<std::string> names_;  // first: the failures of opening name what is read
   FileDescriptor file_;
@@ -49,6 +52,7 @@ class OpenPlot {
   std::uint64_t parameters_ = 0;
   std::optional<std::uint64_t> n_digits_;
   BlockIndex index_{1, 0, 1};  // replaced once the header is read
+  std::unique_ptr<FileMapping> mapping_;  // of the bytes indexed
 };
 
 }  // namespace tarnex::vormant

@@ -235,9 +235,10 @@ def test_a_whole_read_of_a_file_ending_inside_a_step_fails_as_before(tmp_path):
         assert caught.value.line == fault_line(40)
 
 
-@pytest.mark.parametrize("columns", [None, ["B"]])
-def test_a_file_cut_short_while_open_fails_cleanly(tmp_path, columns):
-    path = faulty_file(tmp_path, [])
+@pytest.mark.parametrize("parameters, columns", [(3, None), (3, [2]), (2000, [1500]),
+                                                 (2000, None)])
+def test_a_file_cut_short_while_open_fails_cleanly(tmp_path, parameters, columns):
+    path = write_plot(tmp_path, parameters, 40, 12)
     with vormant.open(path) as plot_file:
         os.truncate(path, os.path.getsize(path) // 2)
         with pytest.raises((vormant.PlotFileError, OSError)):
