@@ -39,7 +39,7 @@ def _column(names: Sequence[str], wanted: object, path: str) -> int:
     if isinstance(wanted, bool):
         raise TypeError("a column is a name (str) or an index (int), not a bool")
     try:
-        index = operator.index(wanted)  # type: ignore[call-overload]
+        index = operator.index(wanted)  # type: ignore[arg-type]
     except TypeError:
         raise TypeError(
             f"a column is a name (str) or an index (int), not {type(wanted).__name__}"

@@ -1,54 +1,128 @@
-"""`vormant convert`: plot files to Parquet, a float32 column per parameter."""
+"""`vormant convert`: plot files to Parquet, a float32 column per parameter, written a piece
+of the file at a time."""
 
 from __future__ import annotations
 
 import argparse
+import contextlib
+import json
 import os
 import pathlib
+import re
 import sys
+from collections.abc import Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any
+from typing import Any, NamedTuple
 
+from ._columns import step_range
+from ._open import PlotFile
 from ._optional import require
-from ._open import read
 from ._plot import Plot
 from ._progress import progress_bar
-from ._report import file_error, missing_library, usage_error, write_error
+from ._report import (UnusableParameter, chosen_columns, file_error, missing_library, pieces,
+                      usage_error, write_error)
 
 # Keys of the Parquet file's key-value metadata.
 N_DIGITS_KEY = b"vormant.n_digits"
 SOURCE_KEY = b"vormant.source"
+NAMES_KEY = b"vormant.names"  # the name lines of the columns as a JSON list, repeats kept
 SUFFIX = ".parquet"
 
+STEPS_FORM = re.compile(r"(-?\d*):(-?\d*)")
 
-def table(pyarrow: Any, plot: Plot) -> Any:
-    """The plot as an Arrow table: its columns are copies, since Arrow stores by column."""
-    numpy: Any = require("numpy", "vormant convert", "parquet")
+
+def step_slice(text: str) -> slice:
+    """`--steps START:STOP`: the time steps as Python slices a list; either side may be
+    left out, and a negative one counts from the end."""
+    form = STEPS_FORM.fullmatch(text)
+    if form is None:
+        raise argparse.ArgumentTypeError(
+            f"expected START:STOP, whole numbers either of which may be left out "
+            f"(as 100:200 or -1000:), not {text!r}")
+    start, stop = (int(bound) if bound else None for bound in form.groups())
+    return slice(start, stop)
+
+
+def unique_names(names: Sequence[str]) -> list[str]:
+    """The names with each repeat made distinct: the second 'X' becomes 'X (2)', the third
+    'X (3)', skipping any such name the file already has. Parquet readers refuse a file
+    whose columns share a name."""
+    taken = set(names)
+    seen: set[str] = set()
+    result = []
+    for name in names:
+        if name in seen:
+            number = 2
+            while f"{name} ({number})" in taken:
+                number += 1
+            name = f"{name} ({number})"
+            taken.add(name)
+        seen.add(name)
+        result.append(name)
+    return result
+
+
+def schema(pyarrow: Any, names: Sequence[str], n_digits: int | None, source: str) -> Any:
+    metadata = {N_DIGITS_KEY: str(n_digits).encode(), SOURCE_KEY: os.fsencode(source),
+                NAMES_KEY: json.dumps(list(names), ensure_ascii=False).encode()}
+    fields = [pyarrow.field(name, pyarrow.float32()) for name in unique_names(names)]
+    return pyarrow.schema(fields, metadata=metadata)
+
+
+def table(pyarrow: Any, numpy: Any, plot: Plot, layout: Any) -> Any:
+    """A piece as an Arrow table: its columns are copies, since Arrow stores by column."""
     values = plot.to_numpy()
     columns = [pyarrow.array(numpy.ascontiguousarray(values[:, index]))
                for index in range(plot.parameters)]
-    metadata = {N_DIGITS_KEY: str(plot.n_digits).encode(), SOURCE_KEY: os.fsencode(plot.path)}
-    schema = pyarrow.schema([pyarrow.field(name, pyarrow.float32()) for name in plot.names],
-                            metadata=metadata)
-    return pyarrow.Table.from_arrays(columns, schema=schema)
+    return pyarrow.Table.from_arrays(columns, schema=layout)
+
+
+def _same_file(path: str, target: str) -> bool:
+    try:
+        return os.path.samefile(path, target)
+    except OSError:
+        return False  # one of them is not there yet
+
+
+def overwritten_source(files: list[str], outputs: list[str]) -> str | None:
+    """A usage error's text when a Parquet file would be written over its own plot file."""
+    for path, target in zip(files, outputs):
+        if _same_file(path, target):
+            return f"{path} would be written over by its own Parquet file"
+    return None
 
 
 def targets(files: list[str], output: str) -> list[str] | str:
     """The Parquet file for each input, or a usage error's text.
 
     One input goes to `output` itself unless that is a folder; several go into the folder
-    `output`, each named after its input with the suffix .parquet.
+    `output`, each named after its input with the suffix .parquet. None may be written over
+    its input, which is read while it is written.
     """
     folder = pathlib.Path(output)
     if len(files) == 1 and not folder.is_dir():
-        return [output]
+        return overwritten_source(files, [output]) or [output]
     names = [pathlib.Path(path).stem + SUFFIX for path in files]
     seen: dict[str, str] = {}
     for path, name in zip(files, names):
         if name in seen:
             return f"{seen[name]} and {path} would both be written to {folder / name}"
         seen[name] = path
-    return [str(folder / name) for name in names]
+    outputs = [str(folder / name) for name in names]
+    return overwritten_source(files, outputs) or outputs
+
+
+class Libraries(NamedTuple):
+    pyarrow: Any
+    parquet: Any
+    numpy: Any
+
+
+def libraries() -> Libraries:
+    """What writing Parquet needs, imported before any file is read."""
+    modules = (require(name, "vormant convert", "parquet")
+               for name in ("pyarrow", "pyarrow.parquet", "numpy"))
+    return Libraries(*modules)
 
 
 class WriteFailure(Exception):
@@ -60,19 +134,63 @@ class WriteFailure(Exception):
         self.error = error
 
 
-def convert_one(parquet: Any, pyarrow: Any, path: str, n_digits: int | None,
-                target: str) -> None:
-    content = table(pyarrow, read(path, n_digits))
+@contextlib.contextmanager
+def writing(target: str) -> Iterator[None]:
     try:
-        parquet.write_table(content, target)
+        yield
     except OSError as error:
         raise WriteFailure(target, error) from error
 
 
+def write(parquet: Any, target: str, layout: Any, tables: Iterator[Any]) -> None:
+    """`tables` as the row groups of the Parquet file `target`. A failure on the way, in
+    reading or in writing, removes the unfinished file."""
+    with writing(target):
+        writer = parquet.ParquetWriter(target, layout)
+    try:
+        for content in tables:
+            with writing(target):
+                writer.write_table(content)
+        with writing(target):
+            writer.close()
+    except BaseException:
+        with contextlib.suppress(Exception):
+            writer.close()
+        with contextlib.suppress(OSError):
+            os.remove(target)
+        raise
+
+
+def convert_one(modules: Libraries, path: str, target: str, args: argparse.Namespace) -> None:
+    with PlotFile(path, args.n_digits) as plot_file:
+        columns = chosen_columns(plot_file, args.parameters) if args.parameters else None
+        rows = step_range(args.steps, plot_file.steps)
+        names = plot_file.names if columns is None else (
+            plot_file.names[0], *(plot_file.names[column] for column in columns))
+        layout = schema(modules.pyarrow, names, plot_file.n_digits, plot_file.path)
+        tables = (table(modules.pyarrow, modules.numpy, piece, layout)
+                  for piece in pieces(plot_file, columns, rows))
+        write(modules.parquet, target, layout, tables)
+
+
+def report(path: str, failure: BaseException | None) -> int:
+    """The exit status of one file's conversion, its failure reported."""
+    if failure is None:
+        return 0
+    if isinstance(failure, UnusableParameter):
+        return usage_error("convert", str(failure))
+    if isinstance(failure, WriteFailure):
+        write_error(failure.target, failure.error)
+        return 1
+    if isinstance(failure, Exception):
+        file_error(path, failure)
+        return 1
+    raise failure
+
+
 def run(args: argparse.Namespace) -> int:
     try:
-        pyarrow = require("pyarrow", "vormant convert", "parquet")
-        parquet = require("pyarrow.parquet", "vormant convert", "parquet")
+        modules = libraries()
     except ImportError as error:
         return missing_library(error)
     outputs = targets(args.files, args.output)
@@ -91,17 +209,10 @@ def run(args: argparse.Namespace) -> int:
     status = 0
     with progress_bar(len(args.files), show, "converting") as bar, \
             ThreadPoolExecutor(workers, thread_name_prefix="vormant-convert") as pool:
-        jobs = [pool.submit(convert_one, parquet, pyarrow, path, args.n_digits, target)
+        jobs = [pool.submit(convert_one, modules, path, target, args)
                 for path, target in zip(args.files, outputs)]
         for path, job in zip(args.files, jobs):
             failure = job.exception()
             bar.update()
-            if isinstance(failure, WriteFailure):
-                write_error(failure.target, failure.error)
-                status = 1
-            elif isinstance(failure, Exception):
-                file_error(path, failure)
-                status = 1
-            elif failure is not None:
-                raise failure
+            status = max(status, report(path, failure))
     return status

@@ -13,6 +13,8 @@ from ._columns import ColumnArgument, check_threads, find_parameter, resolve_col
 from ._plot import Plot, named_as_given
 
 Steps = slice | range | None
+# A read of fewer than one column in this many goes through the file once, on one thread.
+_NARROW = 4
 
 
 class PlotFile:
@@ -170,10 +172,19 @@ def read(path: PathArgument, n_digits: int | None = None, *,
     """
     width = check_n_digits(n_digits)
     count = check_threads(threads)
+    encoded = os.fsencode(path)
+    if steps is None and columns is not None:
+        with named_as_given(path, encoded):
+            names = _reader.names(encoded)
+        chosen = resolve_columns(names, columns, os.fsdecode(encoded)) or ()
+        if count == 1 or (count is None and len(chosen) * _NARROW < len(names)):
+            # A few columns of every step: converted as the file is indexed, in one pass.
+            with named_as_given(path, encoded):
+                names, used, values = _reader.read_columns(encoded, width, chosen)
+            return Plot(names, memoryview(values), used, os.fsdecode(encoded))
     if columns is not None or steps is not None:
         with PlotFile(path, width) as plot_file:
             return plot_file.read(columns, steps, threads=count)
-    encoded = os.fsencode(path)
     with named_as_given(path, encoded):
         if _one_thread(encoded, count):
             names, used, values = _reader.read(encoded, width)

@@ -109,5 +109,5 @@ def named_as_given(path: PathArgument, encoded: bytes) -> Iterator[None]:
 
 def _rebuild(names: tuple[str, ...], block: bytes, steps: int, n_digits: int | None,
              path: str) -> Plot:
-    values = memoryview(bytearray(block)).cast("B").cast("f", (steps, len(names)))
+    values: Any = memoryview(bytearray(block)).cast("B").cast("f", (steps, len(names)))
     return Plot(names, values, n_digits, path)

@@ -1,12 +1,43 @@
-"""How the command line reports failures on standard error."""
+"""What the commands share: how they report failures on standard error, how they take the
+parameters named on the command line, and how they go through a file in pieces."""
 
 from __future__ import annotations
 
 import sys
+from collections.abc import Iterator, Sequence
 
+from ._columns import resolve_columns
 from ._errors import PlotFileError
+from ._open import PlotFile
+from ._plot import Plot
 
 PROG = "vormant"
+
+# A piece holds about this many values (16 MiB of float32), however wide the file, so a
+# command holds one piece of a file at a time, never the whole of it.
+PIECE_VALUES = 1 << 22
+
+
+class UnusableParameter(Exception):
+    """A parameter named on the command line that the file lacks, that fits several of its
+    names, or that is named twice; the text says which."""
+
+
+def chosen_columns(plot_file: PlotFile, wanted: Sequence[str]) -> tuple[int, ...]:
+    """The columns of the parameters named `wanted`, in that order."""
+    try:
+        columns = resolve_columns(plot_file.names, wanted, plot_file.path)
+    except (KeyError, ValueError) as error:
+        raise UnusableParameter(error.args[0]) from None
+    return columns or ()
+
+
+def pieces(plot_file: PlotFile, columns: tuple[int, ...] | None, rows: range) -> Iterator[Plot]:
+    """The time and `columns` (None: all) of the time steps `rows`, a piece at a time."""
+    width = 1 + (plot_file.parameters - 1 if columns is None else len(columns))
+    size = max(1, PIECE_VALUES // width)
+    for start in range(0, len(rows), size):
+        yield plot_file.read(columns, rows[start:start + size])
 
 
 def failure_text(path: str, error: Exception) -> str:

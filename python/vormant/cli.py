@@ -1,7 +1,7 @@
 """The command line: `vormant info`, `vormant plot` and `vormant convert`.
 
 Exit status: 0 on success, 1 when a file cannot be read or written, 2 for unusable arguments
-(argparse's own errors, and parameter names a file does not have).
+(argparse's own errors, and parameter names a file does not have or that fit several).
 """
 
 from __future__ import annotations
@@ -14,6 +14,9 @@ from . import _convert, _info, _plotting
 from ._version import __version__
 
 PROG = "vormant"
+STEPS_OPTION = "--steps"
+PARAMETER_HELP = ("a parameter by its name line, or by the first word of it when that is "
+                  "unique; repeatable")
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -30,7 +33,8 @@ def _parser() -> argparse.ArgumentParser:
     info = commands.add_parser(
         "info", parents=[width], help="names, steps, width and range of every parameter",
         description="For each file: its width, time steps and parameters, and the minimum and "
-                    "maximum of every parameter (NaN left out and counted).")
+                    "maximum of every parameter (NaN left out and counted), read a piece of the "
+                    "file at a time.")
     info.add_argument("files", nargs="+", metavar="FILE")
     info.set_defaults(run=_info.run)
 
@@ -40,20 +44,26 @@ def _parser() -> argparse.ArgumentParser:
                     "(needs matplotlib: the plot extra).")
     plot.add_argument("file", metavar="FILE")
     plot.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
-                      help="a parameter by its name line, or by the first word of it when that "
-                           "is unique; repeatable (default: the first three)")
+                      help=f"{PARAMETER_HELP} (default: the first three)")
     plot.add_argument("-o", "--output", required=True, metavar="OUT.png")
     plot.set_defaults(run=_plotting.run)
 
     convert = commands.add_parser(
         "convert", parents=[width], help="write files as Parquet",
-        description="Writes each file as Parquet: a float32 column per parameter (the time "
-                    "first), named by its name line; the width and source path in the file's "
-                    "metadata. With one FILE, OUT is the Parquet file (or a folder that exists); "
-                    "with several, OUT is a folder that gets NAME.parquet for each FILE. "
-                    "Needs pyarrow: the parquet extra.")
+        description="Writes each file as Parquet, a piece of the file at a time: a "
+                    "float32 column per parameter (the time first), named by its name line (a "
+                    "repeated name line as 'NAME (2)', 'NAME (3)', ...); the width, the source "
+                    "path and the name lines in the file's metadata. With one FILE, OUT is the "
+                    "Parquet file (or a folder that exists); with several, OUT is a folder that "
+                    "gets NAME.parquet for each FILE. Needs pyarrow: the parquet extra.")
     convert.add_argument("files", nargs="+", metavar="FILE")
     convert.add_argument("-o", "--output", required=True, metavar="OUT")
+    convert.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
+                         help=f"{PARAMETER_HELP} (default: all); the time is always written")
+    convert.add_argument(STEPS_OPTION, type=_convert.step_slice, metavar="START:STOP",
+                         help="only these time steps, as Python slices a list: either side may "
+                              "be left out, a negative one counts from the end (-1000: is the "
+                              "last thousand)")
     convert.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                          help="a progress bar on standard error (default: for several files "
                               "when standard error is a terminal)")
@@ -61,9 +71,25 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _steps_attached(argv: Sequence[str]) -> list[str]:
+    """The arguments with `--steps -1000:` joined into `--steps=-1000:`: argparse takes a
+    separate value that starts with '-' for an option of its own."""
+    joined: list[str] = []
+    words = iter(argv)
+    for word in words:
+        if word == "--":  # what follows is files only
+            return [*joined, word, *words]
+        if word == STEPS_OPTION:
+            value = next(words, None)
+            joined.append(word if value is None else f"{word}={value}")
+        else:
+            joined.append(word)
+    return joined
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     parser = _parser()
-    args = parser.parse_args(argv)
+    args = parser.parse_args(_steps_attached(sys.argv[1:] if argv is None else argv))
     status: int = args.run(args)
     return status
 

@@ -54,7 +54,8 @@ void BlockIndex::end_line(std::uint64_t end, bool by_line_feed) {
   lengths_known_ = true;
 }
 
-std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level) {
+std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level,
+                              LineVisitor* visitor) {
   const std::size_t before = starts_.size();
   // A block left incomplete by the last scan is scanned again from its start.
   block_start_ = line_start_ = complete_end_;
@@ -81,7 +82,13 @@ std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, Scan
     for (std::size_t word = 0; word * ChunkMarks::kBlockSize < size; ++word) {
       for (std::uint64_t bits = feeds[word]; bits != 0; bits &= bits - 1) {
         const auto bit = static_cast<std::uint64_t>(__builtin_ctzll(bits));
-        end_line(offset + word * ChunkMarks::kBlockSize + bit, true);
+        const std::uint64_t end = offset + word * ChunkMarks::kBlockSize + bit;
+        if (visitor != nullptr && lines_ended_ > 0) {
+          const char* text =
+              line_start_ >= offset ? buffer.get() + (line_start_ - offset) : nullptr;
+          visitor->value_line(starts_.size(), lines_ended_ - 1, line_start_, end, text, true);
+        }
+        end_line(end, true);
       }
     }
     offset += size;
@@ -89,7 +96,13 @@ std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, Scan
   scanned_end_ = offset;
   // The last line of a finished file may lack its line feed; a growing file's is still being
   // written.
-  if (!growing && line_start_ < scanned_end_) end_line(scanned_end_, false);
+  if (!growing && line_start_ < scanned_end_) {
+    if (visitor != nullptr && lines_ended_ > 0) {
+      visitor->value_line(starts_.size(), lines_ended_ - 1, line_start_, scanned_end_, nullptr,
+                          false);
+    }
+    end_line(scanned_end_, false);
+  }
   if (!growing) starts_.shrink_to_fit();
   return starts_.size() - before;
 }

@@ -17,6 +17,22 @@ constexpr std::uint64_t value_lines_per_step(std::uint64_t parameters) noexcept 
   return (parameters + 9) / 10;
 }
 
+// Told of every value line as the index passes it: for a read that converts while it indexes.
+class LineVisitor {
+ public:
+  // Value line `line` of step `step` spans bytes [start, end) of the file, its line end after
+  // them (none when `by_line_feed` is false: the file ends there). `text` holds the bytes when
+  // they are at hand; it is null for a line that runs across the scan's reads.
+  virtual void value_line(std::size_t step, std::uint64_t line, std::uint64_t start,
+                          std::uint64_t end, const char* text, bool by_line_feed) = 0;
+
+ protected:
+  LineVisitor() = default;
+  LineVisitor(const LineVisitor&) = default;
+  LineVisitor& operator=(const LineVisitor&) = default;
+  ~LineVisitor() = default;
+};
+
 class BlockIndex {
  public:
   // The blocks of a file with `parameters` parameters whose first lead line, line number
@@ -27,7 +43,9 @@ class BlockIndex {
   // blocks completed there; returns how many. A block is complete when its last line ends in a
   // line feed, or, unless the file is `growing`, at the end of the file. A read error goes to
   // `policy`.
-  std::size_t extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level = best_scan_level());
+  // `visitor`, when given, is told of each value line on the way.
+  std::size_t extend(int fd, bool growing, FailurePolicy& policy,
+                     ScanLevel level = best_scan_level(), LineVisitor* visitor = nullptr);
 
   std::size_t steps() const noexcept { return starts_.size(); }
   std::uint64_t value_lines() const noexcept { return value_lines_; }

@@ -95,39 +95,6 @@ class ByteWindow {
   std::size_t filled_ = 0;
 };
 
-// Reads the fields `line` of the plan takes from value line `text`, line `number` of the file.
-void take_fields(const IndexedFile& file, const ColumnPlan::Line& line, std::string_view text,
-                 std::uint64_t number, float* row, FailurePolicy& policy) {
-  const ValueLineSite site{policy, number, line.index * kFieldsPerLine};
-  if (line.whole) {
-    read_line_values(text, line.fields, file.n_digits, file.convert_fast, row + line.first_column,
-                     site);
-    return;
-  }
-  float fast[kMaxFastFields];
-  FieldMask converted = 0;
-  if (line.picks.size() > 1 && line.fields * file.n_digits <= text.size()) {
-    converted = file.convert_fast(text.data(), text.size(),
-                                  static_cast<std::size_t>(line.fields), fast);
-  }
-  for (const ColumnPlan::Pick& pick : line.picks) {
-    row[pick.column] = (converted >> pick.field & 1) != 0
-                           ? fast[pick.field]
-                           : field_value(site, text, pick.field, file.n_digits);
-  }
-}
-
-// A value line's text without its line end, checked as valid UTF-8.
-std::string_view checked_line(std::string_view text, bool by_line_feed, std::uint64_t number,
-                              FailurePolicy& policy) {
-  if (by_line_feed && !text.empty() && text.back() == '\r') text.remove_suffix(1);
-  if (!is_valid_utf8(text)) {
-    report_failure(policy,
-                   {.kind = FailureKind::InvalidUtf8, .line = number, .io_error = IoError::invalid_data()});
-  }
-  return text;
-}
-
 class SelectiveReader {
  public:
   SelectiveReader(const IndexedFile& file, const ColumnPlan& plan, bool close_together)
@@ -266,6 +233,39 @@ bool lines_close_together(const BlockIndex& index, const StepSelection& steps,
 }
 
 }  // namespace
+
+// Reads the fields `line` of the plan takes from value line `text`, line `number` of the file.
+void take_fields(const IndexedFile& file, const ColumnPlan::Line& line, std::string_view text,
+                 std::uint64_t number, float* row, FailurePolicy& policy) {
+  const ValueLineSite site{policy, number, line.index * kFieldsPerLine};
+  if (line.whole) {
+    read_line_values(text, line.fields, file.n_digits, file.convert_fast, row + line.first_column,
+                     site);
+    return;
+  }
+  float fast[kMaxFastFields];
+  FieldMask converted = 0;
+  if (line.picks.size() > 1 && line.fields * file.n_digits <= text.size()) {
+    converted = file.convert_fast(text.data(), text.size(),
+                                  static_cast<std::size_t>(line.fields), fast);
+  }
+  for (const ColumnPlan::Pick& pick : line.picks) {
+    row[pick.column] = (converted >> pick.field & 1) != 0
+                           ? fast[pick.field]
+                           : field_value(site, text, pick.field, file.n_digits);
+  }
+}
+
+// A value line's text without its line end, checked as valid UTF-8.
+std::string_view checked_line(std::string_view text, bool by_line_feed, std::uint64_t number,
+                              FailurePolicy& policy) {
+  if (by_line_feed && !text.empty() && text.back() == '\r') text.remove_suffix(1);
+  if (!is_valid_utf8(text)) {
+    report_failure(policy,
+                   {.kind = FailureKind::InvalidUtf8, .line = number, .io_error = IoError::invalid_data()});
+  }
+  return text;
+}
 
 void read_rows(const IndexedFile& file, const StepSelection& steps, const ColumnPlan& plan,
                std::size_t begin, std::size_t end, float* out, FailurePolicy& policy,

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "reader/block_index.hpp"
 #include "reader/column_plan.hpp"
@@ -36,6 +37,15 @@ struct IndexedFile {
   // read them one by one.
   const FileMapping* mapping = nullptr;
 };
+
+// Reads the fields `line` of the plan takes from value line `text`, line `number` of the file,
+// into their columns of `row`.
+void take_fields(const IndexedFile& file, const ColumnPlan::Line& line, std::string_view text,
+                 std::uint64_t number, float* row, FailurePolicy& policy);
+
+// A value line's text without its line end, checked as valid UTF-8.
+std::string_view checked_line(std::string_view text, bool by_line_feed, std::uint64_t number,
+                              FailurePolicy& policy);
 
 // Rows [begin, end) of the selection's result: row r, step selection.step(r), goes to
 // out + r * plan.row_width(). A read of every column of consecutive steps checks every line

@@ -134,6 +134,33 @@ Shares count_shares(int fd, StepsStart start, std::uint64_t lines_per_step, std:
 
 }  // namespace
 
+// The width the first time step tells; a file without one fails as a read in one go fails.
+std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parameters,
+                                  FailurePolicy& policy) {
+  LineSource first = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
+                                            best_scan_level(), kLineReadSize);
+  std::string_view lead_line;
+  std::string_view value_line;
+  if (next_line_or_end(first, lead_line, policy) && next_line_or_end(first, value_line, policy)) {
+    return width_told_by(first, value_line, parameters, policy);
+  }
+  LineSource again = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
+                                            best_scan_level(), kLineReadSize);
+  PlotData scratch;
+  std::optional<std::uint64_t> width;
+  read_timestep_blocks(again, parameters, width, scratch, policy);
+  return *width;  // not reached: such a file fails
+}
+
+void check_steps_to_end(int fd, StepsStart start, std::uint64_t parameters,
+                        std::optional<std::uint64_t> n_digits, FailurePolicy& policy) {
+  LineSource rest = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
+                                           best_scan_level(), kLineReadSize);
+  PlotData scratch;
+  scratch.parameters = parameters;
+  read_timestep_blocks(rest, parameters, n_digits, scratch, policy);
+}
+
 void read_steps_split(int fd, StepsStart start, std::uint64_t parameters, std::uint64_t n_digits,
                       std::size_t parts, PlotData& data, FailurePolicy& policy) {
   parts = std::max<std::size_t>(parts, 1);
@@ -174,13 +201,8 @@ void read_steps_split(int fd, StepsStart start, std::uint64_t parameters, std::u
   for (std::size_t part = 0; part < parts; ++part) {
     if (shares.first[part + 1] > shares.first[part]) tail = ends[part];
   }
-  LineSource rest = LineSource::over_range(fd, tail, kToTheEnd,
-                                           start.line + shares.steps * lines_per_step,
-                                           best_scan_level(), kLineReadSize);
-  PlotData scratch;
-  scratch.parameters = parameters;
-  std::optional<std::uint64_t> width_known = n_digits;
-  read_timestep_blocks(rest, parameters, width_known, scratch, policy);
+  check_steps_to_end(fd, {.offset = tail, .line = start.line + shares.steps * lines_per_step},
+                     parameters, n_digits, policy);
 }
 
 }  // namespace tarnex

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "reader/plot_data.hpp"
 #include "reader/read_failure.hpp"
@@ -16,6 +17,17 @@ struct StepsStart {
   std::uint64_t offset;
   std::uint64_t line;
 };
+
+// The width the first time step's first value line tells; a file without such a line fails as
+// a read in one go fails.
+std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parameters,
+                                  FailurePolicy& policy);
+
+// Reads the time steps from `start` to the end of the file, for their failures alone: the
+// failure of what follows the last complete step, a step the file ends inside or a fault before
+// that end, as a read in one go reports it. Without `n_digits` the first step tells it.
+void check_steps_to_end(int fd, StepsStart start, std::uint64_t parameters,
+                        std::optional<std::uint64_t> n_digits, FailurePolicy& policy);
 
 // Every complete time step of the open file `fd` from `start` on, `parameters` values of
 // `n_digits` bytes each, read by `parts` threads into `data`. Every line is checked and the

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -32,6 +33,15 @@ using LoadOutcome = std::variant<LoadedPlot, PlotFileFailure, OutOfMemory, Unexp
 // Reads the plot file at `path` (bytes, no NUL) with fields `n_digits` wide, or as wide as its
 // first value line tells. Every way it ends is in the outcome; nothing is thrown or printed.
 LoadOutcome load_plot(std::string_view path, std::optional<std::uint64_t> n_digits) noexcept;
+
+// The trimmed name lines of the file at `path` (in `names`), its header alone read.
+LoadOutcome load_names(std::string_view path) noexcept;
+
+// The time and `columns` (parameter indices 1 to P - 1, in the order wanted) of every step,
+// converted as the file is indexed: one pass over it, only the value lines that hold them
+// looked at, only their fields converted.
+LoadOutcome load_plot_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
+                              std::span<const std::uint64_t> columns) noexcept;
 
 // load_plot with the time steps read by `threads` threads at once (at least 1): the same values
 // and the same first failure.

@@ -13,24 +13,6 @@ namespace {
 constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
 
-// The width the first time step tells; a file without one fails as a read in one go fails.
-std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parameters,
-                                  FailurePolicy& policy) {
-  LineSource first = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
-                                            best_scan_level(), kReadSize);
-  std::string_view lead_line;
-  std::string_view value_line;
-  if (next_line_or_end(first, lead_line, policy) && next_line_or_end(first, value_line, policy)) {
-    return width_told_by(first, value_line, parameters, policy);
-  }
-  LineSource again = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
-                                            best_scan_level(), kReadSize);
-  PlotData scratch;
-  std::optional<std::uint64_t> width;
-  read_timestep_blocks(again, parameters, width, scratch, policy);
-  return *width;  // not reached: such a file fails
-}
-
 LoadedPlot read_split(std::string_view path, std::optional<std::uint64_t> n_digits,
                       std::size_t threads) {
   LoadedPlot plot{.names = {}, .n_digits = 0, .data = {}};

@@ -2,6 +2,7 @@
 // the interpreter lock released.
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
@@ -106,6 +107,44 @@ PyObject* read_split(PyObject* module, PyObject* const* args, Py_ssize_t nargs) 
   return raise_outcome(outcome, path);
 }
 
+// names(path, /): the name lines of the file, its header alone read.
+PyObject* names(PyObject*, PyObject* arg) noexcept {
+  std::string_view path;
+  if (!path_argument(arg, path)) return nullptr;
+  LoadOutcome outcome = without_interpreter_lock([&] { return load_names(path); });
+  if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return names_tuple(plot->names);
+  return raise_outcome(outcome, path);
+}
+
+// read_columns(path, n_digits, columns, /): the time and `columns` (a tuple of parameter
+// indices) of every step, in one pass.
+PyObject* read_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  if (nargs != 3) {
+    return PyErr_Format(PyExc_TypeError, "read_columns() takes exactly 3 arguments (%zd given)",
+                        nargs);
+  }
+  std::string_view path;
+  std::optional<std::uint64_t> width;
+  if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
+  if (!PyTuple_Check(args[2])) return PyErr_Format(PyExc_TypeError, "columns must be a tuple");
+  std::vector<std::uint64_t> columns;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args[2]); ++i) {
+    const unsigned long long column = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(args[2], i));
+    if (column == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
+      return nullptr;
+    }
+    try {
+      columns.push_back(column);
+    } catch (const std::bad_alloc&) {
+      return PyErr_NoMemory();
+    }
+  }
+  LoadOutcome outcome =
+      without_interpreter_lock([&] { return load_plot_columns(path, width, columns); });
+  if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return result_of(module, *plot);
+  return raise_outcome(outcome, path);
+}
+
 // open(path, n_digits, growing, /) -> PlotFile
 PyObject* open(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   if (nargs != 3) {
@@ -137,6 +176,10 @@ PyMethodDef methods[] = {
     {"read_split", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_split)),
      METH_FASTCALL,
      "read_split(path, n_digits, threads, /)\n--\n\nread() by `threads` threads at once."},
+    {"names", &names, METH_O, "names(path, /)\n--\n\nThe name lines, the header alone read."},
+    {"read_columns", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_columns)),
+     METH_FASTCALL,
+     "read_columns(path, n_digits, columns, /)\n--\n\nThe time and `columns` of every step."},
     {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&open)), METH_FASTCALL,
      kOpenDoc},
     {nullptr, nullptr, 0, nullptr},

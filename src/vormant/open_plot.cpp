@@ -1,10 +1,12 @@
 #include "vormant/open_plot.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <variant>
 
 #include "reader/read_plot_file.hpp"
+#include "reader/split_read.hpp"
 #include "reader/thread_split.hpp"
 #include "reader/timestep_blocks.hpp"
 #include "vormant/plot_file_failure.hpp"
@@ -44,11 +46,8 @@ OpenPlot::OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits,
   if (!n_digits_ && index_.steps() == 0 && !growing_) {
     // No step to tell the width: the steps after the header fail the way a whole read fails,
     // at a block the file ends inside, or for want of a width.
-    check_complete();
-    PlotData scratch;
-    LineSource rest = LineSource::over_range(file_.get(), index_.complete_end(), kToTheEnd,
-                                             index_.lead_line(0), best_scan_level(), kReadSize);
-    read_timestep_blocks(rest, parameters_, n_digits_, scratch, policy);
+    check_steps_to_end(file_.get(), {.offset = index_.complete_end(), .line = index_.lead_line(0)},
+                       parameters_, n_digits_, policy);
   }
   learn_width();
   map_indexed_bytes();
@@ -84,13 +83,9 @@ std::size_t OpenPlot::refresh() {
 void OpenPlot::check_complete() const {
   if (growing_ || !index_.has_partial_block()) return;
   ThrowingFailurePolicy policy(names_);
-  LineSource rest = LineSource::over_range(file_.get(), index_.complete_end(), kToTheEnd,
-                                           index_.lead_line(index_.steps()), best_scan_level(),
-                                           kReadSize);
-  PlotData scratch;
-  scratch.parameters = parameters_;
-  std::optional<std::uint64_t> width = n_digits_;
-  read_timestep_blocks(rest, parameters_, width, scratch, policy);
+  check_steps_to_end(file_.get(),
+                     {.offset = index_.complete_end(), .line = index_.lead_line(index_.steps())},
+                     parameters_, n_digits_, policy);
 }
 
 PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
@@ -107,12 +102,23 @@ PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
   const IndexedFile file{file_.get(), index_, parameters_, *n_digits_, convert_fast,
                          mapping_.get()};
   ThrowingFailurePolicy policy(names_);
-  const std::size_t parts = threads_for(bytes_to_read(index_, steps, plan), threads);
+  // The steps are read forwards through the file whatever the stride, so that a read meets
+  // the earliest fault in the file first, as a read of the whole file does: a selection going
+  // backwards is read as its mirror image, its rows turned round afterwards.
+  const bool backwards = steps.stride < 0;
+  const StepSelection forwards =
+      backwards ? StepSelection{steps.step(steps.count - 1), -steps.stride, steps.count} : steps;
+  const std::size_t parts = threads_for(bytes_to_read(index_, forwards, plan), threads);
   run_split(steps.count, parts,
             [&](std::size_t begin, std::size_t end, const std::atomic<bool>& stop) {
               data.values.make_present(begin * width, end * width);
-              read_rows(file, steps, plan, begin, end, rows, policy, stop);
+              read_rows(file, forwards, plan, begin, end, rows, policy, stop);
             });
+  if (backwards) {
+    for (std::size_t low = 0, high = steps.count - 1; low < high; ++low, --high) {
+      std::swap_ranges(rows + low * width, rows + (low + 1) * width, rows + high * width);
+    }
+  }
   return data;
 }
 

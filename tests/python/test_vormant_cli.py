@@ -1,6 +1,7 @@
 """The command line run as a user runs it, `python -m vormant`, on the bundled samples and
 generated files. Expected figures come from vormant.read in this process."""
 
+import json
 import math
 import re
 import struct
@@ -15,6 +16,10 @@ import vormant
 
 PNG_MAGIC = b"\x89PNG\r\n\x1a\n"
 PLOT_SIZE = (800, 450)
+# The command line reading pieces of as many values as its first argument says, so that a
+# small file is read in many pieces.
+IN_PIECES = ("import sys, vormant._report as report; report.PIECE_VALUES = int(sys.argv[1]); "
+             "from vormant.cli import main; sys.exit(main(sys.argv[2:]))")
 needs_matplotlib = pytest.mark.skipif(
     subprocess.run([sys.executable, "-c", "import matplotlib"], check=False).returncode != 0,
     reason="matplotlib is not installed")
@@ -22,14 +27,17 @@ needs_matplotlib = pytest.mark.skipif(
 
 @pytest.fixture(scope="session")
 def cli(tmp_path_factory):
-    """Runs the command line; `hide` names libraries whose import must fail."""
+    """Runs the command line; `hide` names libraries whose import must fail, `piece_values`
+    sets the values of a piece read."""
     hidden = tmp_path_factory.mktemp("hidden")
 
-    def run(*args, hide=()):
+    def run(*args, hide=(), piece_values=None):
         env = hiding(child_environment(), hidden, hide) if hide else child_environment()
         env["PYTHONIOENCODING"] = "utf-8"
         env.pop("MPLBACKEND", None)
-        return subprocess.run([sys.executable, "-m", "vormant", *map(str, args)],
+        command = ["-m", "vormant"] if piece_values is None else ["-c", IN_PIECES,
+                                                                   str(piece_values)]
+        return subprocess.run([sys.executable, *command, *map(str, args)],
                               capture_output=True, text=True, env=env,
                               stdin=subprocess.DEVNULL, check=False)
 
@@ -74,14 +82,19 @@ def test_info_of_the_samples(cli, hide):
     assert check_table(rest[1:], vormant.read(SAMPLE_9)) == []
 
 
-def nan_plot():
-    """The time, a column with NaN among numbers, a column all NaN."""
-    blocks = [("1.00000E+00", "2.00000E+00", "NaN"), ("2.00000E+00", "NaN", "-nan"),
-              ("3.00000E+00", "-5.00000E-01", "NaN")]
-    lines = [" VORMANT PLOT FILE   3", "TIME  S", "A  U", "B  U"]
-    for step, fields in enumerate(blocks, start=1):
+def plot_text(names, rows):
+    """A 12-digit plot file: `names` (the time's first), and a value line of `rows` per step."""
+    lines = [f" VORMANT PLOT FILE   {len(names)}", *names]
+    for step, fields in enumerate(rows, start=1):
         lines += [f" TIME STEP {step}", "".join(field.rjust(12) for field in fields)]
     return "\n".join(lines) + "\n"
+
+
+def nan_plot():
+    """The time, a column with NaN among numbers, a column all NaN."""
+    return plot_text(["TIME  S", "A  U", "B  U"], [
+        ("1.00000E+00", "2.00000E+00", "NaN"), ("2.00000E+00", "NaN", "-nan"),
+        ("3.00000E+00", "-5.00000E-01", "NaN")])
 
 
 @pytest.mark.parametrize("hide", [(), ("numpy",)], ids=["numpy", "plain"])
@@ -90,6 +103,18 @@ def test_info_leaves_nan_out_of_the_range_and_counts_it(cli, plot_file, hide):
     assert (result.returncode, result.stderr) == (0, "")
     assert [line.split() for line in result.stdout.splitlines()[3:]] == [
         ["TIME", "S", "1", "3"], ["A", "U", "-0.5", "2", "1"], ["B", "U", "nan", "nan", "3"]]
+
+
+@pytest.mark.parametrize("hide", [(), ("numpy",)], ids=["numpy", "plain"])
+@pytest.mark.parametrize("piece_values", [1, 40])
+def test_info_in_pieces_gives_the_ranges_of_the_whole_file(cli, plot_file, tmp_path, hide,
+                                                            piece_values):
+    sources = [write_plot(tmp_path, 14, 37, 15), plot_file(nan_plot())]
+    result = cli("info", *sources, hide=hide, piece_values=piece_values)
+    assert (result.returncode, result.stderr) == (0, "")
+    rest = check_table(result.stdout.splitlines(), vormant.read(sources[0]))
+    assert rest[0] == ""
+    assert check_table(rest[1:], vormant.read(sources[1])) == []
 
 
 def test_info_of_a_file_without_steps(cli, plot_file):
@@ -115,9 +140,13 @@ def test_info_reports_bad_files_and_goes_on(cli, plot_file, tmp_path):
 
 @pytest.mark.parametrize("args", [
     [], ["info"], ["info", "-n", "13", SAMPLE_6], ["frobnicate", SAMPLE_6], ["plot", SAMPLE_6],
-    ["convert", SAMPLE_6],
+    ["convert", SAMPLE_6], ["convert", SAMPLE_6, "-o", "x.parquet", "--steps", "1:2:3"],
+    ["convert", SAMPLE_6, "-o", "x.parquet", "--steps=5"],
+    ["convert", SAMPLE_6, "-o", "x.parquet", "--steps", "-x:"],
+    ["convert", SAMPLE_6, "-o", "x.parquet", "--steps", "1.5:"],
 ], ids=["no-command", "no-file", "bad-width", "unknown-command", "plot-no-out",
-        "convert-no-out"])
+        "convert-no-out", "steps-with-a-stride", "steps-without-colon", "steps-not-a-number",
+        "steps-not-whole"])
 def test_usage_errors_exit_2(cli, args):
     result = cli(*args)
     assert (result.returncode, result.stdout) == (2, "")
@@ -128,6 +157,10 @@ def test_usage_errors_exit_2(cli, args):
 def test_version(cli):
     result = cli("--version")
     assert (result.returncode, result.stdout) == (0, f"vormant {vormant.__version__}\n")
+
+
+def parameter_options(names):
+    return [option for name in names for option in ("-p", name)]
 
 
 def png_size(data):
@@ -143,7 +176,7 @@ def png_size(data):
 ], ids=["default", "by-name"])
 def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, sample, parameters):
     out = tmp_path / "plot.png"
-    result = cli("plot", sample, "-o", out, *[arg for name in parameters for arg in ("-p", name)])
+    result = cli("plot", sample, "-o", out, *parameter_options(parameters))
     assert (result.returncode, result.stderr) == (0, "")
     assert result.stdout == f"plot written to {out}\n"
     assert png_size(out.read_bytes()) == PLOT_SIZE
@@ -154,21 +187,24 @@ def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, sample, parameters):
     assert len({tuple(pixel) for pixel in pixels.reshape(-1, pixels.shape[2])[::97]}) > 3
 
 
-@needs_matplotlib
-@pytest.mark.parametrize("content, wanted", [
-    (None, "PARAM0004  UNIT9"),
-    (None, "UNIT4"),
-    (" VORMANT PLOT FILE   3\nTIME\nA x\nA y\n", "A"),
-    (" VORMANT PLOT FILE   1\nTIME\n", "TIME2"),
-], ids=["unknown", "not-first-word", "ambiguous-word", "only-time"])
-def test_plot_of_a_name_the_file_lacks_is_a_usage_error(cli, plot_file, tmp_path, content,
-                                                        wanted):
-    path = plot_file(content) if content else SAMPLE_6
-    out = tmp_path / "plot.png"
-    result = cli("plot", path, "-n", "12", "-p", wanted, "-o", out)
+@pytest.mark.parametrize("command", ["plot", "convert"])
+@pytest.mark.parametrize("content, wanted, says", [
+    (None, ["PARAM0004  UNIT9"], ["no parameter 'PARAM0004  UNIT9' (it has 'PARAM0001  UNIT1'"]),
+    (None, ["UNIT4"], ["no parameter 'UNIT4'"]),
+    (" VORMANT PLOT FILE   1\nTIME\n", ["TIME2"], ["no parameter 'TIME2' (it has only the time)"]),
+    (" VORMANT PLOT FILE   4\nTIME\nA x\nB\nA y\n", ["A"], ["ambiguous", "'A x', 'A y'"]),
+    (" VORMANT PLOT FILE   3\nTIME\nA\nB\n", ["A", "A"], ["'A' is chosen twice"]),
+], ids=["unknown", "not-first-word", "only-time", "ambiguous-word", "twice"])
+def test_a_name_that_fits_no_parameter_or_several_is_a_usage_error(
+        cli, plot_file, tmp_path, command, content, wanted, says):
+    pytest.importorskip("matplotlib" if command == "plot" else "pyarrow")
+    path = plot_file(content) if content else str(SAMPLE_6)
+    out = tmp_path / "out"
+    result = cli(command, path, "-n", "12", *parameter_options(wanted), "-o", out)
     assert (result.returncode, result.stdout) == (2, "")
-    assert re.fullmatch(f"vormant plot: error: {re.escape(str(path))} has no parameter "
-                        f"{re.escape(repr(wanted))} \\(it has .*\\)\n", result.stderr)
+    assert result.stderr.startswith(f"vormant {command}: error: {path}")
+    assert result.stderr.count("\n") == 1
+    assert all(text in result.stderr for text in says), result.stderr
     assert not out.exists()
 
 
@@ -200,13 +236,16 @@ def read_parquet(path):
     return parquet.read_table(path)
 
 
-def check_parquet(path, source):
+def check_parquet(path, plot, columns=None):
+    """The Parquet file holds `plot` bit for bit in columns named `columns` (default: its
+    names), with its name lines, width and source in the metadata."""
     table = read_parquet(path)
-    plot = vormant.read(source)
-    assert table.schema.names == list(plot.names)
+    assert table.schema.names == (columns or list(plot.names))
     assert {str(field.type) for field in table.schema} == {"float"}
-    assert table.schema.metadata == {b"vormant.n_digits": str(plot.n_digits).encode(),
-                                     b"vormant.source": str(source).encode()}
+    assert table.schema.metadata == {
+        b"vormant.n_digits": str(plot.n_digits).encode(), b"vormant.source": plot.path.encode(),
+        b"vormant.names": json.dumps(plot.names, ensure_ascii=False).encode()}
+    assert table.num_rows == plot.steps
     array = plot.to_numpy()
     for index in range(plot.parameters):
         assert table.column(index).to_numpy().tobytes() == array[:, index].tobytes()
@@ -218,7 +257,69 @@ def test_convert_one_file(cli, tmp_path, sample):
     out = tmp_path / "out.parquet"
     result = cli("convert", sample, "-o", out)
     assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
-    check_parquet(out, sample)
+    check_parquet(out, vormant.read(sample))
+
+
+@pytest.mark.parametrize("parameters, steps, window", [
+    ([], None, None),
+    (["PARAM0003", "PARAM0001  UNIT1"], None, None),
+    ([], "-10:", slice(-10, None)),
+    ([], ":7", slice(None, 7)),
+    (["PARAM0013"], "3:-4", slice(3, -4)),
+    (["PARAM0002", "PARAM0009"], "-1000:", slice(-1000, None)),
+    ([], "30:5", slice(30, 5)),
+], ids=["all", "parameters", "last-steps", "first-steps", "both", "more-than-all", "none"])
+def test_convert_of_chosen_parameters_and_steps_is_their_read(cli, tmp_path, parameters, steps,
+                                                              window):
+    parquet = pytest.importorskip("pyarrow.parquet")
+    source = write_plot(tmp_path, 14, 37, 15)
+    out = tmp_path / "out.parquet"
+    chosen = parameter_options(parameters) + (["--steps", steps] if steps else [])
+    result = cli("convert", source, "-o", out, *chosen, piece_values=40)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+    expected = vormant.read(source, columns=parameters or None, steps=window)
+    check_parquet(out, expected)
+    if expected.steps > 20:  # more than a piece of 40 values holds, however narrow
+        assert parquet.ParquetFile(out).metadata.num_row_groups > 1
+
+
+REPEATED = ["TIME", "X", "X", "X (2)", "Y", "X"]
+
+
+@pytest.mark.parametrize("names, steps, columns", [
+    (["TIME", "A"], 0, ["TIME", "A"]),
+    (REPEATED, 0, ["TIME", "X", "X (3)", "X (2)", "Y", "X (4)"]),
+    (REPEATED, 2, ["TIME", "X", "X (3)", "X (2)", "Y", "X (4)"]),
+], ids=["no-steps", "repeated-names-no-steps", "repeated-names"])
+def test_convert_writes_parquet_that_readers_take(cli, plot_file, tmp_path, names, steps,
+                                                  columns):
+    pandas = pytest.importorskip("pandas")
+    rows = [[f"{step + 1}.5E+00"] * len(names) for step in range(steps)]
+    source = plot_file(plot_text(names, rows))
+    out = tmp_path / "out.parquet"
+    result = cli("convert", "-n", "12", source, "-o", out)
+    assert (result.returncode, result.stderr) == (0, "")
+    plot = vormant.read(source, 12)
+    check_parquet(out, plot, columns)
+    frame = pandas.read_parquet(out)
+    assert list(frame.columns) == columns
+    assert frame.to_numpy().tobytes() == plot.to_numpy().tobytes()
+
+
+@pytest.mark.parametrize("command", ["info", "convert"])
+def test_a_fault_in_a_later_piece_fails_the_file_and_leaves_nothing(cli, plot_file, tmp_path,
+                                                                   command):
+    if command == "convert":
+        pytest.importorskip("pyarrow")
+    source = plot_file(plot_text(["TIME", "A"], [("1", "2"), ("2", "3"), ("3", "three")]))
+    out = tmp_path / "out.parquet"
+    extra = ["-o", out] if command == "convert" else []
+    result = cli(command, "-n", "12", source, *extra, piece_values=2)
+    assert (result.returncode, result.stdout) == (1, "")
+    with pytest.raises(vormant.PlotFileError) as caught:
+        vormant.read(source, 12)
+    assert result.stderr == f"vormant: error: {caught.value}\n"
+    assert not out.exists()
 
 
 def test_convert_many_files_into_a_folder_with_a_progress_bar(cli, tmp_path):
@@ -232,14 +333,15 @@ def test_convert_many_files_into_a_folder_with_a_progress_bar(cli, tmp_path):
     assert sorted(p.name for p in out.iterdir()) == sorted(
         re.sub(r"\.txt$", ".parquet", source.rsplit("/", 1)[1]) for source in map(str, sources))
     for source in sources:
-        check_parquet(out / re.sub(r"\.txt$", ".parquet", str(source).rsplit("/", 1)[1]), source)
+        check_parquet(out / re.sub(r"\.txt$", ".parquet", str(source).rsplit("/", 1)[1]),
+                      vormant.read(source))
 
 
 def test_convert_one_file_into_an_existing_folder(cli, tmp_path):
     pytest.importorskip("pyarrow")
     result = cli("convert", SAMPLE_6, "-o", tmp_path)
     assert result.returncode == 0
-    check_parquet(tmp_path / "plot-6digits.parquet", SAMPLE_6)
+    check_parquet(tmp_path / "plot-6digits.parquet", vormant.read(SAMPLE_6))
 
 
 def test_convert_goes_on_past_a_bad_file(cli, plot_file, tmp_path):
@@ -268,13 +370,18 @@ def test_convert_reports_what_it_cannot_write(cli, tmp_path, several):
     assert result.stderr.count("\n") == 1
 
 
-def test_convert_refuses_two_files_of_one_name(cli, tmp_path):
+@pytest.mark.parametrize("twin_name, beside_the_sample", [
+    ("plot-6digits.txt", True), ("run.parquet", False),
+], ids=["two-of-one-name", "over-its-source"])
+def test_convert_refuses_outputs_that_clash(cli, tmp_path, twin_name, beside_the_sample):
     pytest.importorskip("pyarrow")
-    twin = tmp_path / "plot-6digits.txt"
+    twin = tmp_path / twin_name
     twin.write_bytes(SAMPLE_6.read_bytes())
-    result = cli("convert", SAMPLE_6, twin, "-o", tmp_path / "out")
+    sources, out = ([SAMPLE_6, twin], tmp_path / "out") if beside_the_sample else ([twin], twin)
+    result = cli("convert", *sources, "-o", out)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.startswith("vormant convert: error: ")
+    assert twin.read_bytes() == SAMPLE_6.read_bytes()
     assert not (tmp_path / "out").exists()
 
 

@@ -311,3 +311,37 @@ def test_no_reference_is_leaked(plot_file, case):
     gc.collect()
     assert sys.gettotalrefcount() - references < 100
     assert sys.getallocatedblocks() - blocks < 100
+
+
+def spanning_file(folder, faults):
+    """A file of 11 parameters whose time steps run past 1 MiB after its header, a field of
+    parameter 10 made `text` in each step of `faults` (a dict); and the step whose second value
+    line holds the 1 MiB boundary (the first lead line is padded to put it there)."""
+    header = " VORMANT   11\n" + "".join(f"P{p}\n" for p in range(11))
+    lead = " TIME STEP\n"
+    values = "".join("1.5".rjust(12) for p in range(10)) + "\n"
+    step_length = len(lead) + len(values) + 13
+    boundary, within = divmod(2**20, step_length)
+    # Where the second value line of a step starts, and its middle.
+    padding = (len(lead) + len(values) + 6 - within) % step_length
+    steps = [(" " * padding if step == 0 else "") + lead + values
+             + faults.get(step, "7.25").rjust(12) + "\n" for step in range(boundary + 20)]
+    path = folder / f"spanning-{len(faults)}.txt"
+    path.write_text(header + "".join(steps))
+    return path, boundary if padding <= within else boundary - 1
+
+
+def test_one_pass_reads_raise_the_earliest_fault_with_lines_across_reads(tmp_path):
+    path, boundary = spanning_file(tmp_path, {})
+    full = vormant.read(path).to_numpy()
+    same_bits(vormant.read(path, columns=[10, 3], threads=1), full[:, [0, 10, 3]])
+    with vormant.open(path) as plot_file:  # the boundary inside the line, as the test means
+        second = plot_file.read([10], steps=range(boundary, boundary + 1))
+        assert second.to_numpy().tolist() == [[1.5, 7.25]]
+    for faults, earliest in [({boundary: "x", boundary + 9: "y"}, boundary),
+                             ({boundary - 3: "x", boundary: "y"}, boundary - 3),
+                             ({boundary + 1: "x"}, boundary + 1)]:
+        path, _ = spanning_file(tmp_path, faults)
+        with pytest.raises(vormant.PlotFileError) as caught:
+            vormant.read(path, columns=[10], threads=1)
+        assert caught.value.line == 13 + 3 * earliest + 2
