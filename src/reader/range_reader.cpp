@@ -287,13 +287,14 @@ void read_rows(const IndexedFile& file, const StepSelection& steps, const Column
   }
 }
 
-std::uint64_t bytes_to_read(const BlockIndex& index, const StepSelection& steps,
-                            const ColumnPlan& plan) noexcept {
+std::uint64_t cost_of_read(const BlockIndex& index, const StepSelection& steps,
+                           const ColumnPlan& plan) noexcept {
   if (steps.count == 0 || index.steps() == 0) return 0;
   const std::uint64_t mean_step =
       (index.end(index.steps() - 1) - index.start(0)) / index.steps();
   if (plan.takes_all() || lines_close_together(index, steps, plan)) return mean_step * steps.count;
-  return steps.count * plan.lines().size() * (index.value_line_length(0) + 1);
+  // A line fetched on its own costs about what reading the bytes between close lines does.
+  return steps.count * plan.lines().size() * kCloseTogether;
 }
 
 }  // namespace tarnex

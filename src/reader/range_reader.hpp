@@ -56,8 +56,9 @@ void read_rows(const IndexedFile& file, const StepSelection& steps, const Column
                std::size_t begin, std::size_t end, float* out, FailurePolicy& policy,
                const std::atomic<bool>& stop);
 
-// The bytes a read of `rows` rows of the selection reads, about.
-std::uint64_t bytes_to_read(const BlockIndex& index, const StepSelection& steps,
-                            const ColumnPlan& plan) noexcept;
+// What a read of the selection costs, in the bytes a read of the whole file would read in the
+// same time, about.
+std::uint64_t cost_of_read(const BlockIndex& index, const StepSelection& steps,
+                           const ColumnPlan& plan) noexcept;
 
 }  // namespace tarnex

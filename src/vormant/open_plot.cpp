@@ -108,7 +108,7 @@ PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
   const bool backwards = steps.stride < 0;
   const StepSelection forwards =
       backwards ? StepSelection{steps.step(steps.count - 1), -steps.stride, steps.count} : steps;
-  const std::size_t parts = threads_for(bytes_to_read(index_, forwards, plan), threads);
+  const std::size_t parts = threads_for(cost_of_read(index_, forwards, plan), threads);
   run_split(steps.count, parts,
             [&](std::size_t begin, std::size_t end, const std::atomic<bool>& stop) {
               data.values.make_present(begin * width, end * width);

@@ -20,9 +20,9 @@
 
 namespace tarnex::vormant {
 
-// A read chooses a thread per this many bytes, up to the processors it may use: below it a
-// thread costs more to start than it saves.
-inline constexpr std::uint64_t kBytesPerThread = std::uint64_t{8} << 20;
+// A read chooses a thread per this many bytes of the file (or the same work on fewer bytes), up
+// to the processors it may use: a smaller share is over before a thread pays for itself.
+inline constexpr std::uint64_t kBytesPerThread = std::uint64_t{4} << 20;
 
 class OpenPlot {
  public:
