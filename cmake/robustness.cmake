@@ -76,6 +76,11 @@ if(TARNEX_FUZZ)
     target_link_libraries(${_tarnex_target} PRIVATE tarnex_reader ${TARNEX_FUZZ_MPFR}
                           ${TARNEX_FUZZ_GMP})
   endforeach()
+  # Reads of chosen steps and columns of an open file against the whole-file read.
+  add_executable(fuzz_range_reader tests/fuzz/fuzz_range_reader.cpp)
+  target_compile_options(fuzz_range_reader PRIVATE -fsanitize=fuzzer -Wall -Wextra)
+  target_link_options(fuzz_range_reader PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_range_reader PRIVATE vormant_core)
   # The fast field conversion's kernels against the exact path of the same library.
   add_executable(fuzz_fast_fields tests/fuzz/fuzz_fast_fields.cpp)
   target_compile_options(fuzz_fast_fields PRIVATE -fsanitize=fuzzer -Wall -Wextra)

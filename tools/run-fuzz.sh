@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds="${1:-60}"
-targets=(reader binary32 fast_fields)
+targets=(reader binary32 fast_fields range_reader)
 
 tools/install-fuzz-deps.sh
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

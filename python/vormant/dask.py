@@ -1,60 +1,228 @@
-"""Many plot files as one Dask DataFrame, a partition per file.
+"""Plot files as one Dask DataFrame, a big file split into partitions of whole time steps.
 
 Needs the `dask` extra: pip install "tarnex[dask]".
+
+The client reads the headers alone. Where a file's partitions begin is found on the workers:
+each counts the line feeds of a byte range, and the counts added up in order tell every range
+which time steps begin in it (a step is a lead line and ceil(P / 10) value lines, whatever they
+hold). The time at each partition's first step, one field each, gives the frame's divisions.
 """
 
 from __future__ import annotations
 
+import dataclasses
+import itertools
+import math
 import os
-from collections.abc import Iterable
+from collections.abc import Iterable, Sequence
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
+from . import _reader
 from ._arguments import PathArgument, check_n_digits
+from ._columns import ColumnArgument, resolve_columns
 from ._errors import PlotFileError
 from ._header import read_names
-from ._optional import require
 from ._open import read
+from ._optional import require
+from ._plot import Plot
 
 if TYPE_CHECKING:
     import dask.dataframe as _dask_dataframe  # type: ignore[import-not-found, import-untyped, unused-ignore]
     import pandas as _pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 FILE_COLUMN = "file"
+DEFAULT_BLOCKSIZE = "128 MiB"
 _FEATURE = "vormant.dask.read_frame"
+_VALUE_LINE_FIELDS = 10
 
 
-def read_frame(paths: Iterable[PathArgument],
-               n_digits: int | None = None) -> _dask_dataframe.DataFrame:
-    """A Dask DataFrame of the files at `paths`, one partition per file, in their order.
+@dataclass(frozen=True)
+class Part:
+    """The time steps of one partition: `steps` steps from `first_step`, found after
+    `feeds_before` line feeds between the file's first step and byte `begin`; `steps` None for
+    a whole file read in one go."""
+
+    path: str
+    begin: int = 0
+    feeds_before: int = 0
+    first_step: int = 0
+    steps: int | None = None
+    checks_end: bool = True
+
+
+def read_frame(paths: Iterable[PathArgument], n_digits: int | None = None, *,
+               columns: Iterable[ColumnArgument] | None = None,
+               blocksize: int | str | None = DEFAULT_BLOCKSIZE) -> _dask_dataframe.DataFrame:
+    """A Dask DataFrame of the files at `paths`, in their order, in partitions of whole time
+    steps of about `blocksize` bytes of file each (an int, or a size such as "64 MiB"); None
+    makes one partition per file.
 
     Indexed by the time (named by its name line), with a categorical column `file` (the path,
-    categories all the paths) and a float32 column per further parameter, named by its name
-    line. Every file must have the same names, else PlotFileError naming the file; the headers
-    are checked here, the values are read when the partitions are computed.
+    categories all the paths) and a float32 column per further parameter, or per parameter of
+    `columns` (names or indices, as `vormant.read` takes them). Selecting columns of the frame
+    reads and converts only those on the workers. Every file must have the same names, else
+    PlotFileError naming the file. The divisions are the times at the partitions' first steps
+    when those increase through the files, else unknown.
     """
     dataframe: Any = require("dask.dataframe", _FEATURE, "dask")
     pandas_module: Any = require("pandas", _FEATURE, "dask")
     width = check_n_digits(n_digits)
+    size = _blocksize(blocksize)
     files = [os.fsdecode(os.fsencode(path)) for path in paths]
     if not files:
         raise ValueError("read_frame needs at least one plot file")
     names = _common_names(files, width)
+    chosen = resolve_columns(names, columns, files[0])
+    frame_names = names if chosen is None else (names[0], *(names[c] for c in chosen))
     file_type = pandas_module.CategoricalDtype(list(dict.fromkeys(files)))
-    meta = _empty_frame(pandas_module, names, file_type)
+    meta = _empty_frame(pandas_module, frame_names, file_type)
+    if size is None:
+        parts, divisions = [Part(path) for path in files], None
+    else:
+        parts, divisions = _split(files, len(names), size, width)
     frame: _dask_dataframe.DataFrame = dataframe.from_map(
-        read_partition, files, n_digits=width, names=names, file_type=file_type, meta=meta,
-        label="read-plot-file", enforce_metadata=False,
+        read_partition, parts, n_digits=width, names=names, chosen=chosen, file_type=file_type,
+        meta=meta, divisions=divisions, label="read-plot-file", enforce_metadata=False,
     )
     return frame
 
 
-def read_partition(path: str, *, n_digits: int | None, names: tuple[str, ...],
-                   file_type: _pandas.CategoricalDtype) -> _pandas.DataFrame:
-    """One file as a partition; runs on the workers."""
-    plot = read(path, n_digits)
-    if plot.names != names:
-        raise _names_differ(path, plot.names, names)
-    return _with_file_column(plot.to_pandas(), path, file_type)
+def read_partition(part: Part, *, n_digits: int | None, names: tuple[str, ...],
+                   chosen: tuple[int, ...] | None, file_type: _pandas.CategoricalDtype,
+                   columns: Sequence[str] | None = None) -> _pandas.DataFrame:
+    """One partition; runs on the workers. `columns`, when Dask passes it, narrows the frame to
+    those of its columns, and only they are read."""
+    wanted = list(range(1, len(names))) if chosen is None else list(chosen)
+    if columns is not None:
+        wanted = [column for column in wanted if names[column] in columns]
+    plot = _read_part(part, n_digits, None if columns is None and chosen is None else wanted)
+    expected = (names[0], *(names[column] for column in wanted))
+    if plot.names != expected:
+        raise _names_differ(part.path, plot.names, expected)
+    frame = _with_file_column(plot.to_pandas(), part.path, file_type)
+    return frame if columns is None else frame[list(columns)]
+
+
+def _read_part(part: Part, n_digits: int | None, columns: list[int] | None) -> Plot:
+    if part.steps is None:
+        return read(part.path, n_digits, columns=columns, threads=1)
+    encoded = os.fsencode(part.path)
+    names, used, values = _reader.read_part(
+        encoded, n_digits, None if columns is None else tuple(columns), part.begin,
+        part.feeds_before, part.first_step, part.steps, part.checks_end)
+    if columns is not None:
+        names = (names[0], *(names[column] for column in columns))
+    return Plot(names, memoryview(values), used, part.path)
+
+
+def _blocksize(blocksize: object) -> int | None:
+    if blocksize is None:
+        return None
+    if isinstance(blocksize, str):
+        utils: Any = require("dask.utils", _FEATURE, "dask")
+        blocksize = utils.parse_bytes(blocksize)
+    if isinstance(blocksize, bool) or not isinstance(blocksize, int):
+        raise TypeError(f"blocksize must be an int, a size such as '64 MiB' or None, not "
+                        f"{type(blocksize).__name__}")
+    if blocksize < 1:
+        raise ValueError(f"blocksize must be at least 1 byte, not {blocksize}")
+    return blocksize
+
+
+@dataclass(frozen=True)
+class _Range:
+    path: str
+    begin: int
+    end: int
+
+
+def _split(files: list[str], parameters: int, size: int, n_digits: int | None
+           ) -> tuple[list[Part], tuple[float, ...] | None]:
+    """The partitions of every file, and the divisions they give, from counts made by the
+    workers."""
+    dask: Any = require("dask", _FEATURE, "dask")
+    ranges: list[_Range] = []
+    for path in files:
+        _, start = _reader.layout(os.fsencode(path))
+        end = max(os.stat(path).st_size, start)
+        ranges += [_Range(path, begin, min(begin + size, end))
+                   for begin in range(start, end, size)] or [_Range(path, start, start)]
+    counts = dask.compute(*[dask.delayed(_count)(piece) for piece in ranges])
+    lines_per_step = (parameters + _VALUE_LINE_FIELDS - 1) // _VALUE_LINE_FIELDS + 1
+    parts: list[Part] = []
+    lasts: list[Part] = []  # a part at the last step of each file, for its time
+    for path in files:
+        mine = [(piece, count) for piece, count in zip(ranges, counts) if piece.path == path]
+        file_parts, last = _parts_of(mine, lines_per_step)
+        parts += file_parts
+        if last is not None:
+            lasts.append(last)
+    if len(lasts) < len(files):
+        return parts, None  # a file without steps: nothing to divide by
+    times = dask.compute(*[dask.delayed(_first_time)(part, n_digits) for part in parts + lasts])
+    return parts, _divisions(parts, list(times))
+
+
+def _count(piece: _Range) -> tuple[int, bool]:
+    counted: tuple[int, bool] = _reader.count_feeds(os.fsencode(piece.path), piece.begin,
+                                                    piece.end)
+    return counted
+
+
+def _first_time(part: Part, n_digits: int | None) -> float:
+    """The time at the part's first step; NaN when it cannot be read, which leaves the
+    divisions unknown and the fault to the partition's own read."""
+    try:
+        time: float = _reader.time_of_step(os.fsencode(part.path), n_digits, part.begin,
+                                           part.feeds_before, part.first_step)
+    except (ValueError, OSError):
+        return math.nan
+    return time
+
+
+def _parts_of(ranges: list[tuple[_Range, tuple[int, bool]]], lines_per_step: int
+              ) -> tuple[list[Part], Part | None]:
+    """A file's partitions, and a part at its last step. Line m of the steps begins after line
+    feed m - 1; range j holds the lines its line feeds begin (range 0 the first line too) and
+    reads the steps whose lead lines it holds."""
+    feeds = [count for _, (count, _) in ranges]
+    before = list(itertools.accumulate(feeds, initial=0))
+    empty = ranges[-1][0].end == ranges[0][0].begin
+    ends_with_feed = ranges[-1][1][1]
+    lines = 0 if empty else 1 + before[-1] - (1 if ends_with_feed else 0)
+    steps = lines // lines_per_step
+    firsts = [0] + [min(steps, -(-(1 + before[j]) // lines_per_step))
+                    for j in range(1, len(ranges))] + [steps]
+    parts = [Part(piece.path, piece.begin, before[j], firsts[j], firsts[j + 1] - firsts[j], False)
+             for j, (piece, _) in enumerate(ranges) if firsts[j + 1] > firsts[j]]
+    if not parts:
+        # No complete step: one empty part says what the file ends with.
+        return [Part(ranges[0][0].path, ranges[0][0].begin, 0, 0, 0, True)], None
+    parts[-1] = dataclasses.replace(parts[-1], checks_end=True)
+    return parts, dataclasses.replace(parts[-1], first_step=steps - 1, steps=1)
+
+
+def _divisions(parts: list[Part], times: list[float]) -> tuple[float, ...] | None:
+    """The first times of the partitions and the last time, when they increase through the
+    files; None (unknown) otherwise."""
+    firsts, lasts = times[:len(parts)], times[len(parts):]
+    if any(math.isnan(time) for time in times):
+        return None
+    bounds: list[float] = []
+    last_of_file = dict(zip(dict.fromkeys(part.path for part in parts), lasts))
+    for index, (part, first) in enumerate(zip(parts, firsts)):
+        if bounds and not first > bounds[-1]:
+            return None
+        bounds.append(first)
+        file_ends = index + 1 == len(parts) or parts[index + 1].path != part.path
+        if file_ends:
+            last = last_of_file.get(part.path)
+            if last is None or not last >= first:
+                return None
+            if index + 1 < len(parts) and not firsts[index + 1] > last:
+                return None
+    return (*bounds, lasts[-1])
 
 
 def _common_names(files: list[str], n_digits: int | None) -> tuple[str, ...]:

@@ -55,8 +55,10 @@ void BlockIndex::end_line(std::uint64_t end, bool by_line_feed) {
 }
 
 std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level,
-                              LineVisitor* visitor) {
+                              LineVisitor* visitor, std::size_t most) {
   const std::size_t before = starts_.size();
+  if (most == 0) return 0;
+  const std::size_t limit = most > SIZE_MAX - before ? SIZE_MAX : before + most;
   // A block left incomplete by the last scan is scanned again from its start.
   block_start_ = line_start_ = complete_end_;
   lines_ended_ = 0;
@@ -89,6 +91,10 @@ std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, Scan
           visitor->value_line(starts_.size(), lines_ended_ - 1, line_start_, end, text, true);
         }
         end_line(end, true);
+        if (starts_.size() == limit) {
+          scanned_end_ = complete_end_;
+          return most;
+        }
       }
     }
     offset += size;

@@ -43,9 +43,11 @@ class BlockIndex {
   // blocks completed there; returns how many. A block is complete when its last line ends in a
   // line feed, or, unless the file is `growing`, at the end of the file. A read error goes to
   // `policy`.
-  // `visitor`, when given, is told of each value line on the way.
+  // `visitor`, when given, is told of each value line on the way. The scan stops once `most`
+  // blocks have been added.
   std::size_t extend(int fd, bool growing, FailurePolicy& policy,
-                     ScanLevel level = best_scan_level(), LineVisitor* visitor = nullptr);
+                     ScanLevel level = best_scan_level(), LineVisitor* visitor = nullptr,
+                     std::size_t most = SIZE_MAX);
 
   std::size_t steps() const noexcept { return starts_.size(); }
   std::uint64_t value_lines() const noexcept { return value_lines_; }

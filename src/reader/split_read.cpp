@@ -43,42 +43,6 @@ std::size_t read_at(int fd, char* buffer, std::size_t size, std::uint64_t offset
   return static_cast<std::size_t>(count);
 }
 
-// The line feeds among bytes [begin, end) of the file.
-std::uint64_t count_line_feeds(int fd, std::uint64_t begin, std::uint64_t end,
-                               FailurePolicy& policy, std::uint64_t line) {
-  std::unique_ptr<char[]> buffer(new char[kCountPiece]);
-  ChunkMarks marks(kCountPiece);
-  const ChunkScanner scan = chunk_scanner(best_scan_level());
-  std::uint64_t feeds = 0;
-  for (std::uint64_t offset = begin; offset < end;) {
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kCountPiece, end - offset));
-    const std::size_t size = read_at(fd, buffer.get(), wanted, offset, policy, line);
-    if (size == 0) break;  // the file has become shorter: its end is found again when read
-    scan(buffer.get(), size, marks);
-    for (std::size_t word = 0; word * ChunkMarks::kBlockSize < size; ++word) {
-      feeds += static_cast<std::uint64_t>(std::popcount(marks.line_feeds()[word]));
-    }
-    offset += size;
-  }
-  return feeds;
-}
-
-// The offset just past the `count`-th line feed from `from` (count at least 1).
-std::uint64_t after_line_feeds(int fd, std::uint64_t from, std::uint64_t count,
-                               FailurePolicy& policy, std::uint64_t line) {
-  std::unique_ptr<char[]> buffer(new char[kLineReadSize]);
-  for (std::uint64_t offset = from;;) {
-    const std::size_t size = read_at(fd, buffer.get(), kLineReadSize, offset, policy, line);
-    if (size == 0) return offset;  // shorter than counted: the read meets the end and says so
-    for (const char* at = buffer.get(); at < buffer.get() + size; ++at) {
-      at = static_cast<const char*>(std::memchr(at, '\n', buffer.get() + size - at));
-      if (at == nullptr) break;
-      if (--count == 0) return offset + static_cast<std::uint64_t>(at - buffer.get()) + 1;
-    }
-    offset += size;
-  }
-}
-
 // How the counted bytes divide into the parts' time steps.
 struct Shares {
   std::vector<std::uint64_t> bounds;  // part j counts bytes [bounds[j], bounds[j + 1])
@@ -133,6 +97,42 @@ Shares count_shares(int fd, StepsStart start, std::uint64_t lines_per_step, std:
 }
 
 }  // namespace
+
+// The line feeds among bytes [begin, end) of the file.
+std::uint64_t count_line_feeds(int fd, std::uint64_t begin, std::uint64_t end,
+                               FailurePolicy& policy, std::uint64_t line) {
+  std::unique_ptr<char[]> buffer(new char[kCountPiece]);
+  ChunkMarks marks(kCountPiece);
+  const ChunkScanner scan = chunk_scanner(best_scan_level());
+  std::uint64_t feeds = 0;
+  for (std::uint64_t offset = begin; offset < end;) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kCountPiece, end - offset));
+    const std::size_t size = read_at(fd, buffer.get(), wanted, offset, policy, line);
+    if (size == 0) break;  // the file has become shorter: its end is found again when read
+    scan(buffer.get(), size, marks);
+    for (std::size_t word = 0; word * ChunkMarks::kBlockSize < size; ++word) {
+      feeds += static_cast<std::uint64_t>(std::popcount(marks.line_feeds()[word]));
+    }
+    offset += size;
+  }
+  return feeds;
+}
+
+// The offset just past the `count`-th line feed from `from` (count at least 1).
+std::uint64_t after_line_feeds(int fd, std::uint64_t from, std::uint64_t count,
+                               FailurePolicy& policy, std::uint64_t line) {
+  std::unique_ptr<char[]> buffer(new char[kLineReadSize]);
+  for (std::uint64_t offset = from;;) {
+    const std::size_t size = read_at(fd, buffer.get(), kLineReadSize, offset, policy, line);
+    if (size == 0) return offset;  // shorter than counted: the read meets the end and says so
+    for (const char* at = buffer.get(); at < buffer.get() + size; ++at) {
+      at = static_cast<const char*>(std::memchr(at, '\n', buffer.get() + size - at));
+      if (at == nullptr) break;
+      if (--count == 0) return offset + static_cast<std::uint64_t>(at - buffer.get()) + 1;
+    }
+    offset += size;
+  }
+}
 
 // The width the first time step tells; a file without one fails as a read in one go fails.
 std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parameters,

@@ -18,6 +18,16 @@ struct StepsStart {
   std::uint64_t line;
 };
 
+// The line feeds among bytes [begin, end) of the file, as many as it has; a read failure names
+// `line`.
+std::uint64_t count_line_feeds(int fd, std::uint64_t begin, std::uint64_t end,
+                               FailurePolicy& policy, std::uint64_t line);
+
+// The offset just past the `count`-th line feed from `from` (count at least 1), or the end of
+// the file where it has fewer.
+std::uint64_t after_line_feeds(int fd, std::uint64_t from, std::uint64_t count,
+                               FailurePolicy& policy, std::uint64_t line);
+
 // The width the first time step's first value line tells; a file without such a line fails as
 // a read in one go fails.
 std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parameters,

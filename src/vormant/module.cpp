@@ -6,75 +6,14 @@
 
 #include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
+#include "vormant/module_support.hpp"
 #include "vormant/open_plot.hpp"
+#include "vormant/partition_functions.hpp"
 #include "vormant/plot_file_type.hpp"
 #include "vormant/values_type.hpp"
 
 namespace tarnex::vormant {
 namespace {
-
-constexpr long kWidths[] = {12, 15};
-
-struct ModuleState {
-  PyObject* values_type;
-  PyObject* plot_file_type;
-};
-
-ModuleState* state_of(PyObject* module) noexcept {
-  return static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
-// n_digits: None, 12 or 15. False with an exception set when it is none of these.
-bool width_argument(PyObject* object, std::optional<std::uint64_t>& width) noexcept {
-  if (object == Py_None) return true;
-  if (!PyLong_Check(object) || PyBool_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "read() argument 2 must be int or None, not %.200s",
-                 Py_TYPE(object)->tp_name);
-    return false;
-  }
-  int overflow = 0;
-  const long value = PyLong_AsLongAndOverflow(object, &overflow);
-  if (value == -1 && PyErr_Occurred() != nullptr) return false;
-  for (const long known : kWidths) {
-    if (overflow == 0 && value == known) {
-      width = static_cast<std::uint64_t>(value);
-      return true;
-    }
-  }
-  PyErr_Format(PyExc_ValueError, "n_digits must be 12, 15 or None, not %R", object);
-  return false;
-}
-
-// path: bytes without NUL. False with an exception set otherwise.
-bool path_argument(PyObject* object, std::string_view& path) noexcept {
-  if (!PyBytes_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "read() argument 1 must be bytes, not %.200s",
-                 Py_TYPE(object)->tp_name);
-    return false;
-  }
-  path = std::string_view(PyBytes_AS_STRING(object),
-                          static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
-  if (std::memchr(path.data(), '\0', path.size()) != nullptr) {
-    PyErr_SetString(PyExc_ValueError, "embedded null byte");
-    return false;
-  }
-  return true;
-}
-
-// (names, n_digits, values) for a file read; takes over its values.
-PyObject* result_of(PyObject* module, LoadedPlot& plot) noexcept {
-  std::unique_ptr<PlotData> data(new (std::nothrow) PlotData(std::move(plot.data)));
-  if (data == nullptr) return PyErr_NoMemory();
-  PyObject* values =
-      new_values(reinterpret_cast<PyTypeObject*>(state_of(module)->values_type), std::move(data));
-  if (values == nullptr) return nullptr;
-  PyObject* names = names_tuple(plot.names);
-  if (names == nullptr) {
-    Py_DECREF(values);
-    return nullptr;
-  }
-  return Py_BuildValue("(NKN)", names, static_cast<unsigned long long>(plot.n_digits), values);
-}
 
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   if (nargs != 2) {
@@ -194,6 +133,7 @@ int exec_module(PyObject* module) noexcept {
   if (plot_file == nullptr) return -1;
   state_of(module)->plot_file_type = plot_file;
   if (PyModule_AddObjectRef(module, "PlotFile", plot_file) < 0) return -1;
+  if (PyModule_AddFunctions(module, partition_methods) < 0) return -1;
   return PyModule_AddIntConstant(module, "BYTES_PER_THREAD", static_cast<long>(kBytesPerThread));
 }
 

@@ -33,6 +33,22 @@ std::size_t threads_for(std::uint64_t bytes, std::size_t asked) noexcept {
   return static_cast<std::size_t>(std::min<std::uint64_t>(wanted, usable_processors()));
 }
 
+// The width the first value line of the file's first block tells; its failure otherwise.
+std::uint64_t width_of_first_block(int fd, const BlockIndex& index, std::uint64_t parameters,
+                                   const std::vector<std::string>& names) {
+  ThrowingFailurePolicy policy(names);
+  LineSource first = LineSource::over_range(fd, index.start(0), index.end(0), index.lead_line(0),
+                                            best_scan_level(), kReadSize);
+  std::string_view lead_line;
+  std::string_view value_line;
+  if (!next_line_or_end(first, lead_line, policy) || !next_line_or_end(first, value_line, policy)) {
+    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
+                            .line = first.line_number() + 1,
+                            .step_line = index.lead_line(0)});
+  }
+  return width_told_by(first, value_line, parameters, policy);
+}
+
 }  // namespace
 
 OpenPlot::OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits, bool growing)
@@ -59,17 +75,7 @@ void OpenPlot::map_indexed_bytes() {
 
 void OpenPlot::learn_width() {
   if (n_digits_ || index_.steps() == 0) return;
-  ThrowingFailurePolicy policy(names_);
-  LineSource first = LineSource::over_range(file_.get(), index_.start(0), index_.end(0),
-                                            index_.lead_line(0), best_scan_level(), kReadSize);
-  std::string_view lead_line;
-  std::string_view value_line;
-  if (!next_line_or_end(first, lead_line, policy) || !next_line_or_end(first, value_line, policy)) {
-    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
-                            .line = first.line_number() + 1,
-                            .step_line = index_.lead_line(0)});
-  }
-  n_digits_ = width_told_by(first, value_line, parameters_, policy);
+  n_digits_ = width_of_first_block(file_.get(), index_, parameters_, names_);
 }
 
 std::size_t OpenPlot::refresh() {
@@ -97,9 +103,13 @@ PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
   if (steps.count > std::numeric_limits<std::size_t>::max() / sizeof(float) / width) {
     throw std::bad_alloc();
   }
+  // Without a width, the first block told none and the refresh that indexed it failed: every
+  // read of the steps fails the same way.
+  const std::uint64_t n_digits =
+      n_digits_ ? *n_digits_ : width_of_first_block(file_.get(), index_, parameters_, names_);
   float* const rows = data.values.append_unfilled(steps.count * width);
-  const FastFieldConverter convert_fast(static_cast<std::size_t>(*n_digits_));
-  const IndexedFile file{file_.get(), index_, parameters_, *n_digits_, convert_fast,
+  const FastFieldConverter convert_fast(static_cast<std::size_t>(n_digits));
+  const IndexedFile file{file_.get(), index_, parameters_, n_digits, convert_fast,
                          mapping_.get()};
   ThrowingFailurePolicy policy(names_);
   // The steps are read forwards through the file whatever the stride, so that a read meets

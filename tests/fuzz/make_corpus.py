@@ -1,5 +1,5 @@
-"""Writes the seed corpora of the fuzz targets: tests/fuzz/corpus/reader, .../binary32 and
-.../fast_fields.
+"""Writes the seed corpora of the fuzz targets: tests/fuzz/corpus/reader, .../binary32,
+.../fast_fields and .../range_reader.
 
 Reader inputs start with two bytes that choose n_digits (see fuzz_reader.cpp): b"\\x00\\x00"
 for 12, b"\\x01\\x00" for 15, b"\\xc0" and a byte for a small raw width. Then comes the file:
@@ -117,6 +117,62 @@ def fast_fields_inputs() -> dict[str, bytes]:
     return inputs
 
 
+def selection(width: int | None = 12, threads: int = 1, mode: int = 0, first: int = 0,
+              stride: int = 1, count: int = 255, columns: int = 0, seed: int = 0) -> bytes:
+    """The eight bytes that choose a read of fuzz_range_reader.cpp: mode 0 reads everything, 1
+    every column of some steps, 2 some columns of some steps, 3 some columns of every step."""
+    width_byte = {None: 0, 12: 1, 15: 2}[width]
+    return bytes([width_byte, (threads - 1) + 3 * mode, first, stride & 0xFF, count, columns,
+                  seed & 0xFF, seed >> 8])
+
+
+def range_reader_inputs() -> dict[str, bytes]:
+    inputs = {}
+    for width in (12, 15):
+        for parameters in (1, 10, 11, 25):
+            text = plot_file_text(parameters, steps=7, width=width, seed=parameters)
+            if parameters > 10:
+                read = selection(width, mode=2, first=1, stride=2, columns=5, seed=77)
+            else:
+                read = selection(width, mode=1, first=6, stride=-1, threads=3)
+            inputs[f"valid-w{width}-p{parameters}"] = read + text.encode()
+
+    # 25 parameters: a header of 26 lines, then steps of a lead line and three value lines, step
+    # k's lead line at index 26 + 4 k.
+    lines = plot_file_text(25, steps=20, width=12, seed=3).split("\n")
+
+    def text(changes: dict[int, str] | None = None, eol: str = "\n") -> bytes:
+        changed = [(changes or {}).get(index, line) for index, line in enumerate(lines)]
+        return eol.join(changed).encode(errors="surrogateescape")
+
+    def replaced(index: int, column: int, new: str) -> str:
+        return lines[index][:column] + new + lines[index][column + len(new):]
+
+    everything = selection(None, threads=2)
+    backwards = selection(mode=1, first=19, stride=-1, count=20, threads=3)
+    strided = selection(mode=2, first=1, stride=3, columns=5, seed=77)
+    columns = selection(mode=3, columns=8, seed=4242, threads=2)
+    # Spare bytes after the fields of some last value lines: those steps are read line by line.
+    spare = {index: lines[index] + "  #" * (index % 3 + 1) for index in range(33, 100, 8)}
+    inputs["spare-bytes-columns"] = columns + text(spare)
+    inputs["crlf-backwards"] = backwards + text(eol="\r\n")
+    inputs["no-final-line-feed-everything"] = everything + text().rstrip(b"\n")
+    inputs["ends-inside-step-everything"] = everything + text() + b" TIME STEP\n"
+    inputs["ends-inside-step-strided"] = strided + text() + (" TIME STEP\n" + lines[27]).encode()
+
+    inputs["fault-bad-field-backwards"] = backwards + text({44: replaced(44, 36, " 1.2.3 ")})
+    inputs["fault-blank-field-strided"] = strided + text({43: replaced(43, 0, " " * 12)})
+    inputs["fault-short-line-columns"] = columns + text({45: lines[45][:30]})
+    inputs["fault-invalid-utf8-everything"] = everything + text({44: replaced(44, 5, "\udcff")})
+    inputs["fault-invalid-utf8-lead-line"] = selection(mode=1, first=2, count=5) + text(
+        {42: lines[42] + "\udcc3("})
+    several = {43: replaced(43, 0, " " * 12), 63: replaced(63, 20, "x"), 71: lines[71][:40]}
+    inputs["faults-several-backwards"] = backwards + text(several)
+    inputs["faults-several-strided"] = selection(mode=2, first=17, stride=-2, columns=3,
+                                                 seed=9) + text(several)
+    return inputs
+
+
 def write(folder: pathlib.Path, inputs: dict[str, bytes]) -> None:
     """Writes the generated inputs; other files there (crash reproducers) stay."""
     folder.mkdir(parents=True, exist_ok=True)
@@ -128,6 +184,7 @@ def main() -> None:
     write(HERE / "corpus" / "reader", reader_inputs())
     write(HERE / "corpus" / "binary32", binary32_inputs())
     write(HERE / "corpus" / "fast_fields", fast_fields_inputs())
+    write(HERE / "corpus" / "range_reader", range_reader_inputs())
 
 
 if __name__ == "__main__":

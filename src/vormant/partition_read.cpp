@@ -1,0 +1,153 @@
+#include "vormant/partition_read.hpp"
+
+#include <unistd.h>
+
+#include <limits>
+#include <variant>
+
+#include "reader/block_index.hpp"
+#include "reader/read_plot_file.hpp"
+#include "reader/split_read.hpp"
+#include "reader/streaming_read.hpp"
+#include "reader/timestep_blocks.hpp"
+
+namespace tarnex::vormant {
+namespace {
+
+constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
+
+// A file opened and its header read: what every part needs.
+struct OpenedFile {
+  FileDescriptor file{-1};
+  std::vector<std::string> names;
+  StepsStart start{};
+  std::uint64_t n_digits = 0;
+};
+
+FileDescriptor open_file(std::string_view path, FailurePolicy& policy) {
+  auto opened = open_read_only(path);
+  if (const IoError* error = std::get_if<IoError>(&opened)) {
+    report_failure(policy, {.kind = FailureKind::CannotOpen, .io_error = *error});
+  }
+  return std::move(std::get<FileDescriptor>(opened));
+}
+
+void read_header_of(OpenedFile& opened, std::string_view path, FailurePolicy& policy) {
+  opened.file = open_file(path, policy);
+  LineSource header =
+      LineSource::over_range(opened.file.get(), 0, kToTheEnd, 1, best_scan_level(), kReadSize);
+  const std::uint64_t parameters = read_header(header, policy, &opened.names);
+  opened.start = {.offset = header.offset(), .line = parameters + 2};
+}
+
+void learn_width(OpenedFile& opened, std::optional<std::uint64_t> n_digits,
+                 FailurePolicy& policy) {
+  opened.n_digits = n_digits ? *n_digits
+                             : width_of_first_step(opened.file.get(), opened.start,
+                                                   opened.names.size(), policy);
+}
+
+// Where step `step` starts: after line feed step * (lines a step) - 1, counted from the steps'
+// start, of which `feeds_before` lie before `begin`.
+StepsStart start_of_step(const OpenedFile& opened, std::uint64_t begin,
+                         std::uint64_t feeds_before, std::uint64_t step, FailurePolicy& policy) {
+  const std::uint64_t first_line = step * (value_lines_per_step(opened.names.size()) + 1);
+  StepsStart at{.offset = opened.start.offset, .line = opened.start.line + first_line};
+  if (first_line > 0) {
+    at.offset = after_line_feeds(opened.file.get(), begin, first_line - feeds_before, policy,
+                                 at.line);
+  }
+  return at;
+}
+
+}  // namespace
+
+FileLayout read_layout(std::string_view path) {
+  OpenedFile opened;
+  ThrowingFailurePolicy policy(opened.names);
+  read_header_of(opened, path, policy);
+  return {std::move(opened.names), opened.start.offset};
+}
+
+LineFeeds count_feeds(std::string_view path, std::uint64_t begin, std::uint64_t end) {
+  std::vector<std::string> none;
+  ThrowingFailurePolicy policy(none);
+  const FileDescriptor file = open_file(path, policy);
+  LineFeeds feeds{.count = count_line_feeds(file.get(), begin, end, policy, 0),
+                  .ends_with_feed = false};
+  char last = 0;
+  if (end > begin && ::pread(file.get(), &last, 1, static_cast<off_t>(end - 1)) == 1) {
+    feeds.ends_with_feed = last == '\n';
+  }
+  return feeds;
+}
+
+LoadedPlot read_partition(std::string_view path, std::optional<std::uint64_t> n_digits,
+                          std::optional<std::span<const std::uint64_t>> columns,
+                          const Partition& part) {
+  OpenedFile opened;
+  ThrowingFailurePolicy policy(opened.names);
+  read_header_of(opened, path, policy);
+  learn_width(opened, n_digits, policy);
+  const std::uint64_t parameters = opened.names.size();
+  const int fd = opened.file.get();
+  const StepsStart at = start_of_step(opened, part.begin, part.feeds_before, part.first_step, policy);
+  LoadedPlot plot{.names = {}, .n_digits = opened.n_digits, .data = {}};
+  const FastFieldConverter convert_fast(static_cast<std::size_t>(opened.n_digits));
+  std::uint64_t end = at.offset;  // where the part's steps end
+  if (!columns) {
+    plot.data.parameters = parameters;
+    const auto width = static_cast<std::size_t>(parameters);
+    float* rows = plot.data.values.append(static_cast<std::size_t>(part.steps) * width);
+    LineSource source =
+        LineSource::over_range(fd, at.offset, kToTheEnd, at.line, best_scan_level(), kReadSize);
+    const std::atomic<bool> never{false};
+    read_steps(source, parameters, opened.n_digits, convert_fast,
+               static_cast<std::size_t>(part.steps), rows, policy, never);
+    end = source.offset();
+  } else {
+    BlockIndex index(parameters, at.offset, at.line);
+    const IndexedFile file{fd, index, parameters, opened.n_digits, convert_fast};
+    const ColumnPlan plan = ColumnPlan::chosen(parameters, *columns);
+    StreamingSelection selection(file, plan, plot.data, policy);
+    index.extend(fd, !part.checks_end, policy, best_scan_level(), &selection,
+                 static_cast<std::size_t>(part.steps));
+    if (index.steps() < part.steps) {
+      // The file is shorter than when its line feeds were counted.
+      report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
+                              .line = index.lead_line(index.steps()),
+                              .step_line = index.lead_line(index.steps())});
+    }
+    end = index.complete_end();
+    selection.finish();
+  }
+  if (part.checks_end) {
+    check_steps_to_end(fd, {.offset = end, .line = at.line + part.steps *
+                                                   (value_lines_per_step(parameters) + 1)},
+                       parameters, opened.n_digits, policy);
+  }
+  plot.names = std::move(opened.names);
+  return plot;
+}
+
+float time_of_step(std::string_view path, std::optional<std::uint64_t> n_digits,
+                   std::uint64_t begin, std::uint64_t feeds_before, std::uint64_t step) {
+  OpenedFile opened;
+  ThrowingFailurePolicy policy(opened.names);
+  read_header_of(opened, path, policy);
+  learn_width(opened, n_digits, policy);
+  const StepsStart at = start_of_step(opened, begin, feeds_before, step, policy);
+  LineSource source = LineSource::over_range(opened.file.get(), at.offset, kToTheEnd, at.line,
+                                             best_scan_level(), kReadSize);
+  std::string_view lead_line;
+  std::string_view value_line;
+  if (!next_line_or_end(source, lead_line, policy) ||
+      !next_line_or_end(source, value_line, policy)) {
+    report_failure(policy,
+                   {.kind = FailureKind::EndsInsideTimeStep, .line = at.line, .step_line = at.line});
+  }
+  return field_value({policy, at.line + 1, 0}, value_line, 0, opened.n_digits);
+}
+
+}  // namespace tarnex::vormant
