@@ -1,8 +1,9 @@
 // vormant._reader: read(path, n_digits, /) -> (names, n_digits, Values), the plot file read with
-// the interpreter lock released.
+// the interpreter lock released; arrow_schema and arrow_stream, a plot's Arrow exports.
 #include <cstring>
 #include <optional>
 
+#include "vormant/arrow_export.hpp"
 #include "vormant/load_plot.hpp"
 #include "vormant/raise_failure.hpp"
 #include "vormant/values_type.hpp"
@@ -124,6 +125,10 @@ constexpr const char* kReadDoc =
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
      kReadDoc},
+    {"arrow_schema", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_schema)),
+     METH_FASTCALL, kArrowSchemaDoc},
+    {"arrow_stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_stream)),
+     METH_FASTCALL, kArrowStreamDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
