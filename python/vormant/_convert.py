@@ -9,14 +9,12 @@ import sys
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any
 
+from ._arrow import schema_metadata
 from ._optional import require
 from ._plot import Plot, read
 from ._progress import progress_bar
 from ._report import file_error, missing_library, usage_error, write_error
 
-# Keys of the Parquet file's key-value metadata.
-N_DIGITS_KEY = b"vormant.n_digits"
-SOURCE_KEY = b"vormant.source"
 SUFFIX = ".parquet"
 
 
@@ -26,7 +24,7 @@ def table(pyarrow: Any, plot: Plot) -> Any:
     values = plot.to_numpy()
     columns = [pyarrow.array(numpy.ascontiguousarray(values[:, index]))
                for index in range(plot.parameters)]
-    metadata = {N_DIGITS_KEY: str(plot.n_digits).encode(), SOURCE_KEY: os.fsencode(plot.path)}
+    metadata = schema_metadata(plot.n_digits, plot.path)
     schema = pyarrow.schema([pyarrow.field(name, pyarrow.float32()) for name in plot.names],
                             metadata=metadata)
     return pyarrow.Table.from_arrays(columns, schema=schema)
