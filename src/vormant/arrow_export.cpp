@@ -1,7 +1,6 @@
 #include "vormant/arrow_export.hpp"
 
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -208,16 +207,13 @@ PyObject* new_stream(PyObject* const* args) {
   return capsule_of(std::move(stream));
 }
 
-// `body`'s result, with any C++ exception it throws as the matching Python exception.
+// `body`'s result, or a MemoryError: allocations are all that throw in an export.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
   try {
     return body();
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     return PyErr_NoMemory();
-  } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
-    return nullptr;
   }
 }
 

@@ -118,14 +118,14 @@ StreamHolder& holder_of(ArrowArrayStream* stream) noexcept {
   return *static_cast<StreamHolder*>(stream->private_data);
 }
 
-// Runs `body`, which may only throw std::bad_alloc: 0, or ENOMEM with the stream's last error.
+// Runs `body`: 0, or ENOMEM with the stream's last error (allocations are all that throw).
 template <class Body>
 int attempt(StreamHolder& holder, Body&& body) noexcept {
   try {
     body();
     holder.last_error = nullptr;
     return 0;
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     holder.last_error = kOutOfMemory;
     return ENOMEM;
   }

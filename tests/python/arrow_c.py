@@ -107,6 +107,11 @@ def get_schema(stream):
     return schema
 
 
+def last_error(stream):
+    return ctypes.CFUNCTYPE(c_char_p, POINTER(ArrowArrayStream))(stream.get_last_error)(
+        ctypes.byref(stream))
+
+
 def next_batch(stream):
     """The stream's next batch, or None at its end."""
     batch = ArrowArray()
@@ -133,5 +138,6 @@ def read_stream(stream):
         assert batch.n_children == len(names)
         columns = [done + more for done, more in zip(columns, batch_columns(batch))]
         release(batch)
+    assert last_error(stream) is None
     release(stream)
     return names, metadata, columns

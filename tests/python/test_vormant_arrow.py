@@ -271,18 +271,30 @@ def flat_float(items, shape, kind="f"):
 
 
 @pytest.mark.parametrize("values, names, metadata, error", [
+    (None, ("a",), {}, TypeError),
     (memoryview(bytes(16)), ("a",), {}, TypeError),
     (memoryview(array.array("f", [0] * 4)), ("a",), {}, TypeError),
     (flat_float(4, (2, 2), "d"), ("a", "b"), {}, TypeError),
     (flat_float(4, (2, 2)), ("a",), {}, ValueError),
     (flat_float(4, (2, 2)), ["a", "b"], {}, TypeError),
     (flat_float(4, (2, 2)), (), {}, TypeError),
+    (flat_float(4, (2, 2)), ("a", 1), {}, TypeError),
     (flat_float(4, (2, 2)), ("a", "b\0c"), {}, ValueError),
+    (flat_float(4, (2, 2)), ("a", "\udc80"), {}, UnicodeEncodeError),
     (flat_float(4, (2, 2)), ("a", "b"), {"k": b"v"}, TypeError),
+    (flat_float(4, (2, 2)), ("a", "b"), [(b"k", b"v")], TypeError),
 ])
 def test_exporter_refuses_values_it_cannot_read(values, names, metadata, error):
     with pytest.raises(error):
         _reader.arrow_stream(values, names, metadata, None)
+
+
+@pytest.mark.parametrize("function, args", [
+    (_reader.arrow_stream, (memoryview(b""), ("a",), {})), (_reader.arrow_schema, (("a",),)),
+])
+def test_exporter_refuses_a_wrong_number_of_arguments(function, args):
+    with pytest.raises(TypeError, match="takes exactly"):
+        function(*args)
 
 
 def test_the_stream_needs_no_arrow_library(run_python):
