@@ -91,7 +91,7 @@ void export_schema(const ColumnLayout& layout, ArrowSchema& out) {
 
 bool same_columns(const ArrowSchema& requested, const ColumnLayout& layout) noexcept {
   if (requested.release == nullptr || !has_format(requested.format, kStructFormat) ||
-      requested.dictionary != nullptr ||
+      requested.dictionary != nullptr || requested.children == nullptr ||
       requested.n_children != static_cast<std::int64_t>(layout.names.size())) {
     return false;
   }
