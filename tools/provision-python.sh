@@ -10,8 +10,10 @@
 # Then it makes virtual environments with the test dependencies (XY is the version without its
 # dot: 314 for 3.14, 315 for 3.15):
 #   $TARNEX_CACHE/venvXY     pytest hypothesis scikit-build-core numpy matplotlib build, and
-#                            what vormant's optional features need: pandas pyarrow dask tqdm
-#   $TARNEX_CACHE/venvXYd    pytest build (debug interpreter, when it runs)
+#                            what vormant's optional features need: pandas pyarrow dask tqdm,
+#                            and where they have wheels polars duckdb xarray
+#   $TARNEX_CACHE/venvXYd    pytest build (debug interpreter, when it runs), and where they
+#                            have wheels of the stable ABI polars duckdb
 # and writes the CMake arguments that build extension modules for each interpreter:
 #   $TARNEX_CACHE/cpythonXY/cmake-args.txt     (release)
 #   $TARNEX_CACHE/cpythonXY/cmake-args-d.txt   (debug)
@@ -83,6 +85,10 @@ readonly TEST_MODULES="pytest, hypothesis, scikit_build_core, numpy, matplotlib,
 pyarrow, dask.dataframe, distributed, tqdm"
 readonly DEBUG_TEST_PACKAGES=(pytest build)
 readonly DEBUG_TEST_MODULES="pytest, build"
+# Libraries whose tests skip where they are missing: a new interpreter may have no wheel of
+# them yet, and a debug interpreter loads only wheels of the stable ABI (abi3).
+readonly OPTIONAL_TEST_PACKAGES=(polars duckdb xarray)
+readonly DEBUG_OPTIONAL_TEST_PACKAGES=(polars duckdb)
 
 # Modules whose absence would mean a library of the tree is missing or unloadable.
 readonly SMOKE_IMPORTS="ssl, sqlite3, ctypes, decimal, lzma, bz2, zlib, hashlib, uuid, venv"
@@ -537,10 +543,31 @@ make_venv() {
     die "$venv cannot import $modules after install"
 }
 
+# Installs each package that has a wheel for the venv's interpreter, and notes the others in
+# the log. Tried once per list of packages (a stamp in the venv), so that a second run needs
+# no network even where a wheel is missing.
+install_optional() {
+  local venv="$1" package
+  shift
+  local stamp="$venv/.optional-packages"
+  [[ -f "$stamp" && "$(cat "$stamp")" == "$*" ]] && return 0
+  step "optional packages $(basename "$venv")"
+  for package in "$@"; do
+    if run "$venv/bin/python" -m pip install --only-binary=:all: "$package"; then
+      say "venv $venv: $package installed"
+    else
+      say "venv $venv: no wheel of $package for this interpreter; its tests will skip"
+    fi
+  done
+  printf '%s\n' "$*" >"$stamp"
+}
+
 make_venvs() {
   make_venv "$VENV" "$(release_python)" "$TEST_MODULES" "${TEST_PACKAGES[@]}"
+  install_optional "$VENV" "${OPTIONAL_TEST_PACKAGES[@]}"
   if ((have_debug)); then
     make_venv "$VENV_DBG" "$(debug_python)" "$DEBUG_TEST_MODULES" "${DEBUG_TEST_PACKAGES[@]}"
+    install_optional "$VENV_DBG" "${DEBUG_OPTIONAL_TEST_PACKAGES[@]}"
   fi
 }
 

@@ -12,6 +12,19 @@ test_packages=(pytest hypothesis numpy pandas pyarrow "dask[dataframe,distribute
   build)
 test_modules="pytest, hypothesis, numpy, pandas, pyarrow, dask.dataframe, distributed, tqdm, \
 matplotlib, build"
+# Where they have wheels for the interpreter; their tests skip where they are missing.
+optional_packages=(polars duckdb xarray)
+
+# install_optional VENV: each optional package that has a wheel, tried once (a stamp in VENV).
+install_optional() {
+  local stamp="$1/.optional-packages" package
+  [[ -f "$stamp" && "$(cat "$stamp")" == "${optional_packages[*]}" ]] && return 0
+  for package in "${optional_packages[@]}"; do
+    "$1/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: \
+      "$package" >&2 || echo "python-matrix: no wheel of $package for $1; its tests skip" >&2
+  done
+  printf '%s\n' "${optional_packages[*]}" >"$stamp"
+}
 
 # make_venv TAG INTERPRETER: a venv under the cache with the test packages; prints its python.
 make_venv() {
@@ -22,6 +35,7 @@ make_venv() {
   if ! "$venv/bin/python" -I -c "import $test_modules" 2>/dev/null; then
     "$venv/bin/python" -m pip install -q --disable-pip-version-check "${test_packages[@]}" >&2
   fi
+  install_optional "$venv"
   echo "$venv/bin/python"
 }
 

@@ -3,6 +3,8 @@
     plot = vormant.read("run.plt")          # width from the file, or n_digits=12 / 15
     plot.names, plot.values                 # tuple of str; memoryview 'f', (steps, parameters)
     plot.to_numpy(), plot.to_pandas()       # with the numpy / pandas extras
+    plot.to_arrow(), plot.to_polars()       # with the arrow / polars extras; to_xarray too
+    polars.DataFrame(plot)                  # any reader of Arrow PyCapsules takes a Plot
     vormant.read_many(paths, workers=4)     # a list of Plot, read by threads
     vormant.read("run.plt", columns=["PRESSURE"], steps=slice(-1000, None))
     with vormant.open("run.plt") as plot_file:   # indexed once, read in any part

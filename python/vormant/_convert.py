@@ -16,16 +16,16 @@ from typing import Any, NamedTuple
 
 from ._columns import step_range
 from ._open import PlotFile
+from ._arrow import N_DIGITS_KEY, SOURCE_KEY
 from ._optional import require
 from ._plot import Plot
 from ._progress import progress_bar
 from ._report import (UnusableParameter, chosen_columns, file_error, missing_library, pieces,
                       usage_error, write_error)
 
-# Keys of the Parquet file's key-value metadata.
-N_DIGITS_KEY = b"vormant.n_digits"
-SOURCE_KEY = b"vormant.source"
-NAMES_KEY = b"vormant.names"  # the name lines of the columns as a JSON list, repeats kept
+# The name lines of the columns as a JSON list, repeats kept; beside the keys every
+# Arrow schema of a plot has.
+NAMES_KEY = b"vormant.names"
 SUFFIX = ".parquet"
 
 STEPS_FORM = re.compile(r"(-?\d*):(-?\d*)")

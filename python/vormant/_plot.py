@@ -7,6 +7,7 @@ import os
 from collections.abc import Iterator
 from typing import TYPE_CHECKING, Any
 
+from . import _arrow, _reader
 from ._arguments import PathArgument
 from ._optional import require
 
@@ -14,6 +15,9 @@ if TYPE_CHECKING:
     import numpy as _numpy  # type: ignore[import-not-found, import-untyped, unused-ignore]
     import numpy.typing as _numpy_typing  # type: ignore[import-not-found, import-untyped, unused-ignore]
     import pandas as _pandas  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import polars as _polars  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import pyarrow as _pyarrow  # type: ignore[import-not-found, import-untyped, unused-ignore]
+    import xarray as _xarray  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 
 class Plot:
@@ -89,6 +93,37 @@ class Plot:
     def __reduce__(self) -> tuple[Any, tuple[tuple[str, ...], bytes, int, int | None, str]]:
         return _rebuild, (self._names, self._values.tobytes(), self.steps, self._n_digits,
                           self._path)
+
+    def __arrow_c_schema__(self) -> object:
+        """The Arrow schema, an "arrow_schema" PyCapsule: a float32 field per name, the time
+        first, and `vormant.n_digits` and `vormant.source` in its metadata."""
+        return _reader.arrow_schema(self._names, self._schema_metadata())
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
+        """The values as an Arrow stream of record batches, an "arrow_array_stream" PyCapsule.
+
+        Each batch is a copy, by column, of the rows it holds; the stream keeps the values
+        until its consumer releases it. `requested_schema` (an "arrow_schema" PyCapsule) must
+        be the plot's own columns: a float32 column per name, in order.
+        """
+        return _reader.arrow_stream(self._values, self._names, self._schema_metadata(),
+                                    requested_schema)
+
+    def to_arrow(self) -> _pyarrow.Table:
+        """A pyarrow Table of a float32 column per name, the schema's metadata included."""
+        return _arrow.to_arrow(self)
+
+    def to_polars(self) -> _polars.DataFrame:
+        """A polars DataFrame of a float32 column per name, the time first."""
+        return _arrow.to_polars(self)
+
+    def to_xarray(self) -> _xarray.Dataset:
+        """An xarray Dataset: a float32 variable per parameter over the coordinate `time`,
+        `n_digits` and `source` (the path) in its attributes."""
+        return _arrow.to_xarray(self)
+
+    def _schema_metadata(self) -> dict[bytes, bytes]:
+        return _arrow.schema_metadata(self._n_digits, self._path)
 
     def __repr__(self) -> str:
         return (f"<vormant.Plot {self._path!r}: {self.parameters} parameters, "

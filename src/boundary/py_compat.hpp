@@ -50,3 +50,26 @@ inline void restore_raised_exception(PyObject* exception) noexcept {
 #else
 #define TARNEX_HAS_MOD_GIL_SLOT 0
 #endif
+
+namespace tarnex::py {
+
+// Whether this thread holds the interpreter lock: has a thread state attached.
+inline bool holds_interpreter_lock() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+  return PyThreadState_GetUnchecked() != nullptr;
+#else
+  return _PyThreadState_UncheckedGet() != nullptr;
+#endif
+}
+
+// Whether the interpreter has ended or is ending, when a thread that does not hold its lock can
+// no longer take it.
+inline bool interpreter_is_ending() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsInitialized() == 0 || Py_IsFinalizing() != 0;
+#else
+  return Py_IsInitialized() == 0 || _Py_IsFinalizing() != 0;
+#endif
+}
+
+}  // namespace tarnex::py

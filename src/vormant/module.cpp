@@ -1,9 +1,10 @@
 // vormant._reader: read(path, n_digits, /) -> (names, n_digits, Values), the plot file read with
-// the interpreter lock released.
+// the interpreter lock released; arrow_schema and arrow_stream, a plot's Arrow exports.
 #include <cstring>
 #include <optional>
 #include <vector>
 
+#include "vormant/arrow_export.hpp"
 #include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
 #include "vormant/module_support.hpp"
@@ -121,6 +122,10 @@ PyMethodDef methods[] = {
      "read_columns(path, n_digits, columns, /)\n--\n\nThe time and `columns` of every step."},
     {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&open)), METH_FASTCALL,
      kOpenDoc},
+    {"arrow_schema", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_schema)),
+     METH_FASTCALL, kArrowSchemaDoc},
+    {"arrow_stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_stream)),
+     METH_FASTCALL, kArrowStreamDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

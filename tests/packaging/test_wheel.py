@@ -184,7 +184,8 @@ def test_wheel_holds_the_modules_the_stubs_and_vormant(wheel):
         entry_points = archive.read(f"{dist_info}/entry_points.txt").decode()
         assert "vormant = vormant.cli:main" in entry_points
         metadata = archive.read(f"{dist_info}/METADATA").decode()
-        for extra in ("numpy", "pandas", "parquet", "dask", "progress", "plot"):
+        for extra in ("numpy", "pandas", "parquet", "dask", "progress", "plot", "arrow", "polars",
+                      "xarray"):
             assert f"Provides-Extra: {extra}" in metadata
 
 

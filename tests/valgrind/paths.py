@@ -190,8 +190,43 @@ def indexed_paths(_reader, good, bad, times):
         assert isinstance(outcome(call), (ValueError, ImportError, OSError))
 
 
+def arrow_paths(folder):
+    """vormant's Arrow exports, read by a consumer of the C interfaces in ctypes: a schema, a
+    stream read whole, one dropped unread, a batch that outlives its stream with a column moved
+    out of it, and the requests refused."""
+    try:
+        from vormant import _reader
+    except ImportError:  # a build without vormant
+        return
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+    import arrow_c
+
+    names, _, values = _reader.read(os.fsencode(os.path.join(folder, "good.txt")), 12)
+    metadata = {b"vormant.n_digits": b"12"}
+
+    def stream(requested=None):
+        return _reader.arrow_stream(memoryview(values), names, metadata, requested)
+
+    for _ in range(REPEATS):
+        schema = arrow_c.schema_in(_reader.arrow_schema(names, metadata))
+        assert arrow_c.read_schema(schema) == (list(names), metadata)
+        assert len(arrow_c.read_stream(arrow_c.stream_in(stream()))[2]) == len(names)
+        stream()
+        unread = arrow_c.stream_in(stream())
+        batch = arrow_c.next_batch(unread)
+        arrow_c.release(unread)
+        column = arrow_c.move(batch.children[0].contents)
+        arrow_c.release(batch)
+        assert len(arrow_c.column_bytes(column)) == 4 * column.length
+        arrow_c.release(column)
+        unmet = _reader.arrow_schema(names[:1], {})
+        assert type(outcome(lambda: stream(unmet))) is ValueError
+        assert type(outcome(lambda: _reader.arrow_stream(b"", names, {}, None))) is TypeError
+
+
 if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as folder:
         main(folder)
         vormant_paths(folder)
+        arrow_paths(folder)
     sys.stdout.flush()
