@@ -142,19 +142,15 @@ def _split(files: list[str], parameters: int, size: int, n_digits: int | None
     """The partitions of every file, and the divisions they give, from counts made by the
     workers."""
     dask: Any = require("dask", _FEATURE, "dask")
-    ranges: list[_Range] = []
-    for path in files:
-        _, start = _reader.layout(os.fsencode(path))
-        end = max(os.stat(path).st_size, start)
-        ranges += [_Range(path, begin, min(begin + size, end))
-                   for begin in range(start, end, size)] or [_Range(path, start, start)]
-    counts = dask.compute(*[dask.delayed(_count)(piece) for piece in ranges])
+    ranges_of_files = [_ranges(path, size) for path in files]
+    ranges = [piece for file_ranges in ranges_of_files for piece in file_ranges]
+    counts = iter(dask.compute(*[dask.delayed(_count)(piece) for piece in ranges]))
     lines_per_step = (parameters + _VALUE_LINE_FIELDS - 1) // _VALUE_LINE_FIELDS + 1
     parts: list[Part] = []
     lasts: list[Part] = []  # a part at the last step of each file, for its time
-    for path in files:
-        mine = [(piece, count) for piece, count in zip(ranges, counts) if piece.path == path]
-        file_parts, last = _parts_of(mine, lines_per_step)
+    for file_ranges in ranges_of_files:
+        counted = [(piece, next(counts)) for piece in file_ranges]
+        file_parts, last = _parts_of(counted, lines_per_step)
         parts += file_parts
         if last is not None:
             lasts.append(last)
@@ -162,6 +158,14 @@ def _split(files: list[str], parameters: int, size: int, n_digits: int | None
         return parts, None  # a file without steps: nothing to divide by
     times = dask.compute(*[dask.delayed(_first_time)(part, n_digits) for part in parts + lasts])
     return parts, _divisions(parts, list(times))
+
+
+def _ranges(path: str, size: int) -> list[_Range]:
+    """The byte ranges of `size` bytes from the file's first step to its end (at least one)."""
+    _, start = _reader.layout(os.fsencode(path))
+    end = max(os.stat(path).st_size, start)
+    return [_Range(path, begin, min(begin + size, end))
+            for begin in range(start, end, size)] or [_Range(path, start, start)]
 
 
 def _count(piece: _Range) -> tuple[int, bool]:
@@ -210,17 +214,15 @@ def _divisions(parts: list[Part], times: list[float]) -> tuple[float, ...] | Non
     if any(math.isnan(time) for time in times):
         return None
     bounds: list[float] = []
-    last_of_file = dict(zip(dict.fromkeys(part.path for part in parts), lasts))
+    file_lasts = iter(lasts)
     for index, (part, first) in enumerate(zip(parts, firsts)):
         if bounds and not first > bounds[-1]:
             return None
         bounds.append(first)
-        file_ends = index + 1 == len(parts) or parts[index + 1].path != part.path
-        if file_ends:
-            last = last_of_file.get(part.path)
-            if last is None or not last >= first:
-                return None
-            if index + 1 < len(parts) and not firsts[index + 1] > last:
+        if index + 1 == len(parts) or parts[index + 1].first_step == 0:
+            # The file's last partition: its last time must come before the next file's first.
+            last = next(file_lasts)
+            if not last >= first or (index + 1 < len(parts) and not firsts[index + 1] > last):
                 return None
     return (*bounds, lasts[-1])
 

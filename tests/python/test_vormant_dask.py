@@ -111,3 +111,90 @@ def test_a_header_the_quick_check_cannot_read_fails_as_a_full_read_does(tmp_path
 def test_no_files_is_a_value_error():
     with pytest.raises(ValueError, match="at least one"):
         vormant.dask.read_frame([])
+
+
+def faulty_copy(folder, path, step, parameter, name):
+    """A copy of `path` (13 parameters) with the field of `parameter` at `step` made "x", and
+    the number of that field's line."""
+    lines = pathlib_text(path).splitlines(keepends=True)
+    line = PARAMETERS + 2 + 3 * step + 1 + parameter // 10
+    width = 12 if len(lines[PARAMETERS + 2].rstrip("\n")) == 120 else 15
+    start = (parameter % 10) * width
+    text = lines[line - 1]
+    lines[line - 1] = text[:start] + "x".rjust(width) + text[start + width:]
+    copy = folder / name
+    copy.write_text("".join(lines))
+    return str(copy), line
+
+
+@pytest.fixture(scope="module")
+def big(tmp_path_factory):
+    """A file of 600 time steps, about 120 KB: a partition per some 20 KB."""
+    return write_plot(tmp_path_factory.mktemp("big"), PARAMETERS, 600, 12, 3)
+
+
+def assert_frame_is_the_read(result, paths):
+    expected = [vormant.read(path).to_numpy() for path in paths]
+    assert result.index.to_numpy().tobytes() == b"".join(e[:, 0].tobytes() for e in expected)
+    values = result.drop(columns="file").to_numpy()
+    assert values.tobytes() == b"".join(e[:, 1:].tobytes() for e in expected)
+    assert list(result["file"]) == [path for path, e in zip(paths, expected) for _ in e]
+
+
+@pytest.mark.parametrize("blocksize", [20_000, "20 kB"])
+def test_a_big_file_splits_into_partitions_of_whole_steps(client, big, blocksize):
+    frame = vormant.dask.read_frame([big], blocksize=blocksize)
+    assert frame.npartitions >= 4 and frame.known_divisions
+    assert_frame_is_the_read(client.compute(frame).result(), [big])
+
+
+def test_files_of_every_size_mix(client, big, sweep):
+    paths = [sweep[0], big, sweep[1], big]
+    frame = vormant.dask.read_frame(paths, blocksize=30_000)
+    assert frame.npartitions > len(paths)
+    assert not frame.known_divisions  # each file's time starts again at 0
+    assert_frame_is_the_read(client.compute(frame).result(), paths)
+    assert vormant.dask.read_frame(paths, blocksize=None).npartitions == len(paths)
+
+
+def test_only_the_columns_asked_are_read(client, big, tmp_path):
+    bad, line = faulty_copy(tmp_path, big, 500, 11, "bad-field.txt")
+    names = vormant.read(big).names
+    frame = vormant.dask.read_frame([bad], blocksize=20_000)
+    other = client.compute(frame[[names[3], names[12]]]).result()
+    assert other[names[3]].to_numpy().tobytes() == vormant.read(big).to_numpy()[:, 3].tobytes()
+    assert client.compute(frame[names[1]].max()).result() == vormant.read(big).to_numpy()[:, 1].max()
+    chosen = vormant.dask.read_frame([bad], columns=["PARAM0012"], blocksize=20_000)
+    assert list(chosen.columns) == ["file", names[12]]
+    client.compute(chosen).result()
+    for selection in (frame[names[11]], frame):
+        with pytest.raises(vormant.PlotFileError) as caught:
+            client.compute(selection).result()
+        assert (caught.value.path, caught.value.line) == (bad, line)
+
+
+def test_known_divisions_read_only_the_partitions_asked(client, big, tmp_path):
+    bad, line = faulty_copy(tmp_path, big, 550, 4, "late-fault.txt")
+    frame = vormant.dask.read_frame([bad], blocksize=20_000)
+    assert frame.known_divisions
+    early = vormant.read(big).to_numpy()[:100, 0]
+    result = client.compute(frame.loc[:float(early[-1])]).result()
+    assert result.index.to_numpy().tobytes() == early.tobytes()
+    with pytest.raises(vormant.PlotFileError) as caught:
+        client.compute(frame.loc[float(early[-1]):]).result()
+    assert caught.value.line == line
+
+
+def test_a_file_ending_inside_a_step_fails_in_its_last_partition(client, big, tmp_path):
+    cut = tmp_path / "cut.txt"
+    cut.write_text(pathlib_text(big) + " TIME STEP\n")
+    frame = vormant.dask.read_frame([str(cut)], blocksize=20_000)
+    with pytest.raises(vormant.PlotFileError, match="ends inside"):
+        client.compute(frame).result()
+
+
+@pytest.mark.parametrize("blocksize, error", [(0, ValueError), (1.5, TypeError),
+                                              ("lots", ValueError)])
+def test_unusable_blocksizes_are_refused(big, blocksize, error):
+    with pytest.raises(error):
+        vormant.dask.read_frame([big], blocksize=blocksize)
