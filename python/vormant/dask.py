@@ -75,7 +75,9 @@ def read_frame(paths: Iterable[PathArgument], n_digits: int | None = None, *,
     names = _common_names(files, width)
     chosen = resolve_columns(names, columns, files[0])
     frame_names = names if chosen is None else (names[0], *(names[c] for c in chosen))
-    file_type = pandas_module.CategoricalDtype(list(dict.fromkeys(files)))
+    # Ordered as the paths are given, so that the frame has a maximum and a minimum like any
+    # other column.
+    file_type = pandas_module.CategoricalDtype(list(dict.fromkeys(files)), ordered=True)
     meta = _empty_frame(pandas_module, frame_names, file_type)
     if size is None:
         parts, divisions = [Part(path) for path in files], None
