@@ -1,5 +1,5 @@
-// Running reader code from the interpreter: every way it can end becomes a value, so that no
-// C++ exception reaches Python, and the failures become the matching Python exceptions.
+// Running reader code from the interpreter: without its lock, and with every way the code can
+// end made the matching Python exception.
 #pragma once
 
 #include <exception>
@@ -9,38 +9,10 @@
 #include <variant>
 
 #include "boundary/py_compat.hpp"
-#include "vormant/load_plot.hpp"
+#include "vormant/outcome.hpp"
 #include "vormant/raise_failure.hpp"
 
 namespace tarnex::vormant {
-
-template <class Result>
-using Outcome = std::variant<Result, PlotFileFailure, OutOfMemory, UnexpectedFailure>;
-
-struct Done {};  // the result of work that returns nothing
-
-// Runs `work` and catches whatever it throws.
-template <class Work>
-auto guarded(Work&& work) noexcept {
-  using Returned = std::invoke_result_t<Work&>;
-  using Result = std::conditional_t<std::is_void_v<Returned>, Done, Returned>;
-  try {
-    if constexpr (std::is_void_v<Returned>) {
-      work();
-      return Outcome<Result>(Done{});
-    } else {
-      return Outcome<Result>(work());
-    }
-  } catch (PlotFileFailure& failure) {
-    return Outcome<Result>(std::move(failure));
-  } catch (const std::bad_alloc&) {
-    return Outcome<Result>(OutOfMemory{});
-  } catch (const std::exception& error) {
-    return Outcome<Result>(UnexpectedFailure{error.what()});
-  } catch (...) {
-    return Outcome<Result>(UnexpectedFailure{"unknown exception"});
-  }
-}
 
 // Runs `body` with the interpreter lock released; `body` must not touch Python objects.
 template <class Body>

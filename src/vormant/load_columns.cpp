@@ -58,25 +58,10 @@ LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_di
   return plot;
 }
 
-template <class Read>
-LoadOutcome outcome_of(Read&& read) noexcept {
-  try {
-    return read();
-  } catch (PlotFileFailure& failure) {
-    return std::move(failure);
-  } catch (const std::bad_alloc&) {
-    return OutOfMemory{};
-  } catch (const std::exception& error) {
-    return UnexpectedFailure{error.what()};
-  } catch (...) {
-    return UnexpectedFailure{"unknown exception"};
-  }
-}
-
 }  // namespace
 
 LoadOutcome load_names(std::string_view path) noexcept {
-  return outcome_of([&] {
+  return guarded([&] {
     LoadedPlot plot{.names = {}, .n_digits = 0, .data = {}};
     ThrowingFailurePolicy policy(plot.names);
     const FileDescriptor file = open_file(path, policy);
@@ -87,7 +72,7 @@ LoadOutcome load_names(std::string_view path) noexcept {
 
 LoadOutcome load_plot_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
                               std::span<const std::uint64_t> columns) noexcept {
-  return outcome_of([&] { return read_columns(path, n_digits, columns); });
+  return guarded([&] { return read_columns(path, n_digits, columns); });
 }
 
 }  // namespace tarnex::vormant

@@ -25,17 +25,7 @@ LoadedPlot read_rows(std::string_view path, std::optional<std::uint64_t> n_digit
 }  // namespace
 
 LoadOutcome load_plot(std::string_view path, std::optional<std::uint64_t> n_digits) noexcept {
-  try {
-    return read_rows(path, n_digits);
-  } catch (PlotFileFailure& failure) {
-    return std::move(failure);
-  } catch (const std::bad_alloc&) {
-    return OutOfMemory{};
-  } catch (const std::exception& error) {
-    return UnexpectedFailure{error.what()};
-  } catch (...) {
-    return UnexpectedFailure{"unknown exception"};
-  }
+  return guarded([&] { return read_rows(path, n_digits); });
 }
 
 }  // namespace tarnex::vormant

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "reader/plot_data.hpp"
-#include "vormant/plot_file_failure.hpp"
+#include "vormant/outcome.hpp"
 
 namespace tarnex::vormant {
 
@@ -21,14 +21,7 @@ struct LoadedPlot {
   PlotData data;  // row-major, P values per time step
 };
 
-struct OutOfMemory {};
-
-// A C++ exception from outside the reader's failures: its text.
-struct UnexpectedFailure {
-  std::string what;
-};
-
-using LoadOutcome = std::variant<LoadedPlot, PlotFileFailure, OutOfMemory, UnexpectedFailure>;
+using LoadOutcome = Outcome<LoadedPlot>;
 
 // Reads the plot file at `path` (bytes, no NUL) with fields `n_digits` wide, or as wide as its
 // first value line tells. Every way it ends is in the outcome; nothing is thrown or printed.

@@ -35,17 +35,7 @@ LoadedPlot read_split(std::string_view path, std::optional<std::uint64_t> n_digi
 
 LoadOutcome load_plot_split(std::string_view path, std::optional<std::uint64_t> n_digits,
                             std::size_t threads) noexcept {
-  try {
-    return read_split(path, n_digits, threads);
-  } catch (PlotFileFailure& failure) {
-    return std::move(failure);
-  } catch (const std::bad_alloc&) {
-    return OutOfMemory{};
-  } catch (const std::exception& error) {
-    return UnexpectedFailure{error.what()};
-  } catch (...) {
-    return UnexpectedFailure{"unknown exception"};
-  }
+  return guarded([&] { return read_split(path, n_digits, threads); });
 }
 
 }  // namespace tarnex::vormant
