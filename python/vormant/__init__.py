@@ -10,18 +10,19 @@
     with vormant.open("run.plt") as plot_file:   # indexed once, read in any part
         for piece in plot_file.chunks(100_000): ...
 
-`vormant.dask.read_frame` makes a Dask DataFrame of many files; `python -m vormant` is the
-command line.
+`vormant.dask.read_frame` makes a Dask DataFrame of many files, `vormant.polars.scan` a polars
+LazyFrame that reads only what a query needs; `python -m vormant` is the command line.
 """
 
 from __future__ import annotations
 
 from . import dask  # imports Dask itself only when a frame is made
+from . import polars  # imports polars itself only when a scan is made
 from ._errors import PlotFileError
 from ._many import read_many
 from ._open import PlotFile, open, read
 from ._plot import Plot
 from ._version import __version__
 
-__all__ = ["Plot", "PlotFile", "PlotFileError", "__version__", "dask", "open", "read",
+__all__ = ["Plot", "PlotFile", "PlotFileError", "__version__", "dask", "open", "polars", "read",
            "read_many"]

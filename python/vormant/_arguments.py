@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import operator
 import os
+from collections.abc import Iterable
 from typing import TypeAlias
 
 PathArgument: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
@@ -11,6 +12,20 @@ PathArgument: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 # Field widths in bytes: 12 for files with 6 digits of precision, 15 for 9 digits.
 WIDTHS = (12, 15)
 WIDTH_CHOICES = "12 (6-digit files), 15 (9-digit files) or None (taken from the file)"
+
+
+def refuse_single_path(paths: object, feature: str) -> None:
+    """A single path where a list of them belongs is refused, not taken apart into its
+    characters."""
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        raise TypeError(f"{feature} takes a list of plot files, not a single "
+                        f"{type(paths).__name__}; for one file pass [path]")
+
+
+def path_list(paths: Iterable[PathArgument], feature: str) -> list[str]:
+    """The paths of an iterable of them, each as os.fsdecode names it."""
+    refuse_single_path(paths, feature)
+    return [os.fsdecode(os.fsencode(path)) for path in paths]
 
 
 def check_n_digits(n_digits: object) -> int | None:

@@ -7,7 +7,7 @@ from collections.abc import Callable, Iterable
 from concurrent.futures import Future, ThreadPoolExecutor, as_completed
 from typing import Literal, overload
 
-from ._arguments import PathArgument, check_n_digits
+from ._arguments import PathArgument, check_n_digits, refuse_single_path
 from ._columns import ColumnArgument, check_threads
 from ._open import Steps, read
 from ._plot import Plot
@@ -60,9 +60,7 @@ def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
     width = check_n_digits(n_digits)
     pool_size = _check_workers(workers)
     per_file = check_threads(threads)
-    if isinstance(paths, (str, bytes, os.PathLike)):
-        raise TypeError("read_many takes an iterable of paths, not a single path; "
-                        "use vormant.read for one file")
+    refuse_single_path(paths, "read_many")
     chosen = None if columns is None else list(columns)
     items = list(paths)
     # A path of the wrong type is the caller's error, not the file's: refused before reading.

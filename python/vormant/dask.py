@@ -19,7 +19,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 from . import _reader
-from ._arguments import PathArgument, check_n_digits
+from ._arguments import PathArgument, check_n_digits, path_list
 from ._columns import ColumnArgument, resolve_columns
 from ._errors import PlotFileError
 from ._header import read_names
@@ -69,7 +69,7 @@ def read_frame(paths: Iterable[PathArgument], n_digits: int | None = None, *,
     pandas_module: Any = require("pandas", _FEATURE, "dask")
     width = check_n_digits(n_digits)
     size = _blocksize(blocksize)
-    files = [os.fsdecode(os.fsencode(path)) for path in paths]
+    files = path_list(paths, _FEATURE)
     if not files:
         raise ValueError("read_frame needs at least one plot file")
     names = _common_names(files, width)

@@ -260,8 +260,10 @@ def test_read_many_passes_the_selection_on_and_refuses_a_single_path(tmp_path):
     plots = vormant.read_many(paths, columns=["PARAM0003"], steps=slice(-2, None))
     assert [plot.to_numpy().shape for plot in plots] == [(2, 2), (2, 2)]
     for single in [str(SAMPLE_6), os.fsencode(SAMPLE_6), SAMPLE_6]:
-        with pytest.raises(TypeError, match="single path"):
+        with pytest.raises(TypeError, match="not a single"):
             vormant.read_many(single)
+        with pytest.raises(TypeError, match="not a single"):
+            vormant.dask.read_frame(single)
 
 
 @pytest.mark.parametrize("selection", [{}, {"columns": [2, 1], "steps": slice(3, 9, 2)}])
