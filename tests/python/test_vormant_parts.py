@@ -1,0 +1,84 @@
+"""A plot file cut into parts by counting line feeds, as Dask's workers cut it, without Dask:
+the parts put together are the whole read, whatever the cut."""
+
+import os
+
+import pytest
+from vormant_files import write_plot
+
+import vormant
+from vormant import _reader
+from vormant.dask import _parts_of, _ranges, _read_part
+
+np = pytest.importorskip("numpy")
+
+
+def parts(path, size):
+    names, _ = _reader.layout(os.fsencode(path))
+    ranges = _ranges(path, size)
+    counted = [(piece, _reader.count_feeds(os.fsencode(path), piece.begin, piece.end))
+               for piece in ranges]
+    return _parts_of(counted, (len(names) + 9) // 10 + 1)
+
+
+@pytest.mark.parametrize("size", [1, 97, 1000, 10**6])
+@pytest.mark.parametrize("columns", [None, [3], [12, 1]])
+@pytest.mark.parametrize("parameters, width, ending", [(13, 12, ""), (1, 15, ""),
+                                                       (21, 12, "no final line feed")])
+def test_parts_put_together_are_the_whole_read(tmp_path, size, columns, parameters, width,
+                                               ending):
+    path = write_plot(tmp_path, parameters, 40, width)
+    if ending:
+        with open(path, "rb+") as file:
+            file.truncate(os.path.getsize(path) - 1)
+    columns = None if columns is None else [c for c in columns if c < parameters] or None
+    found, last = parts(path, size)
+    full = vormant.read(path).to_numpy()
+    pieces = [_read_part(part, None, columns).to_numpy() for part in found]
+    together = np.concatenate(pieces)
+    expected = full if columns is None else full[:, [0, *columns]]
+    assert together.tobytes() == np.ascontiguousarray(expected).tobytes()
+    assert [part.checks_end for part in found] == [False] * (len(found) - 1) + [True]
+    assert last.first_step == len(full) - 1
+    for part in (found[0], found[-1], last):
+        time = _reader.time_of_step(os.fsencode(path), None, part.begin, part.feeds_before,
+                                    part.first_step)
+        assert np.float32(time) == full[part.first_step, 0]
+
+
+@pytest.mark.parametrize("columns", [None, [2]])
+def test_the_last_part_fails_as_a_whole_read_when_the_file_ends_inside_a_step(tmp_path,
+                                                                             columns):
+    path = write_plot(tmp_path, 13, 12, 12)
+    with open(path, "a") as file:
+        file.write(" TIME STEP\n")
+    found, _ = parts(path, 500)
+    for part in found[:-1]:
+        _read_part(part, None, columns)
+    with pytest.raises(vormant.PlotFileError, match="ends inside") as caught:
+        _read_part(found[-1], None, columns)
+    assert caught.value.line == 13 + 2 + 12 * 3 + 1  # where step 13's first value line would be
+
+
+def test_a_file_without_steps_is_one_empty_part(tmp_path):
+    path = tmp_path / "empty.txt"
+    path.write_text(" VORMANT   2\nTIME\nA\n")
+    found, last = parts(str(path), 100)
+    assert last is None and [part.steps for part in found] == [0]
+    assert _read_part(found[0], 12, None).to_numpy().shape == (0, 2)
+
+
+def test_a_fault_in_a_part_names_its_line(tmp_path):
+    path = write_plot(tmp_path, 13, 30, 12)
+    lines = open(path).read().splitlines(keepends=True)
+    lines[15 + 3 * 20] = "x".rjust(12) + lines[15 + 3 * 20][12:]  # step 20's time
+    open(path, "w").write("".join(lines))
+    found, _ = parts(path, 300)
+    faulty = [part for part in found if part.first_step <= 20 < part.first_step + part.steps]
+    with pytest.raises(vormant.PlotFileError) as caught:
+        _read_part(faulty[0], 12, [4])
+    assert caught.value.line == 16 + 3 * 20
+    with pytest.raises(vormant.PlotFileError):
+        _reader.time_of_step(os.fsencode(path), 12, faulty[0].begin, faulty[0].feeds_before, 20)
+    with pytest.raises(FileNotFoundError):
+        _reader.count_feeds(os.fsencode(path) + b".none", 0, 10)
