@@ -153,6 +153,74 @@ def test_bad_arguments_are_refused_before_reading(args, error):
         _reader.read(*args)
 
 
+SAMPLE = os.fsencode(pathlib.Path(__file__).resolve().parents[2] / "samples" / "plot-6digits.txt")
+OPEN_FILE_CALLS = {
+    "read arity": (lambda f: f.read(None, 0, 1, 1), TypeError),
+    "columns a list": (lambda f: f.read([1], 0, 1, 1, 1), TypeError),
+    "column 0": (lambda f: f.read((0,), 0, 1, 1, 1), ValueError),
+    "column past P": (lambda f: f.read((12,), 0, 1, 1, 1), IndexError),
+    "column a bool": (lambda f: f.read((True,), 0, 1, 1, 1), TypeError),
+    "column too big": (lambda f: f.read((2**70,), 0, 1, 1, 1), OverflowError),
+    "first past steps": (lambda f: f.read(None, 40, 1, 1, 1), IndexError),
+    "last past steps": (lambda f: f.read(None, 30, 2, 6, 1), IndexError),
+    "stride 0": (lambda f: f.read(None, 0, 0, 2, 1), IndexError),
+    "threads negative": (lambda f: f.read(None, 0, 1, 1, -1), ValueError),
+    "first a float": (lambda f: f.read(None, 0.0, 1, 1, 1), TypeError),
+}
+MODULE_CALLS = {
+    "open arity": (lambda: _reader.open(SAMPLE, None), TypeError),
+    "open bad width": (lambda: _reader.open(SAMPLE, 13, False), ValueError),
+    "split arity": (lambda: _reader.read_split(SAMPLE, None), TypeError),
+    "split threads 0": (lambda: _reader.read_split(SAMPLE, None, 0), ValueError),
+    "split threads text": (lambda: _reader.read_split(SAMPLE, None, "2"), TypeError),
+    "columns arity": (lambda: _reader.read_columns(SAMPLE, None), TypeError),
+    "columns a list": (lambda: _reader.read_columns(SAMPLE, None, [1]), TypeError),
+    "column negative": (lambda: _reader.read_columns(SAMPLE, None, (-1,)), OverflowError),
+    "column out of range": (lambda: _reader.read_columns(SAMPLE, None, (99,)), SystemError),
+    "names of text": (lambda: _reader.names("plot"), TypeError),
+    "part arity": (lambda: _reader.read_part(SAMPLE, None, None, 0, 0, 0, 1), TypeError),
+    "part columns": (lambda: _reader.read_part(SAMPLE, None, [1], 0, 0, 0, 1, True), TypeError),
+    "part column text": (lambda: _reader.read_part(SAMPLE, None, ("1",), 0, 0, 0, 1, True),
+                         TypeError),
+    "part negative": (lambda: _reader.read_part(SAMPLE, None, None, -1, 0, 0, 1, True),
+                      OverflowError),
+    "feeds arity": (lambda: _reader.count_feeds(SAMPLE, 0), TypeError),
+    "time arity": (lambda: _reader.time_of_step(SAMPLE, None, 0, 0), TypeError),
+    "layout of text": (lambda: _reader.layout("plot"), TypeError),
+    "layout missing": (lambda: _reader.layout(SAMPLE + b".none"), FileNotFoundError),
+}
+
+
+@pytest.mark.parametrize("case", sorted(OPEN_FILE_CALLS))
+def test_an_open_file_checks_its_arguments(case):
+    call, error = OPEN_FILE_CALLS[case]
+    plot_file = _reader.open(SAMPLE, None, False)
+    with pytest.raises(error):
+        call(plot_file)
+    plot_file.close()
+
+
+@pytest.mark.parametrize("case", sorted(MODULE_CALLS))
+def test_the_module_functions_check_their_arguments(case):
+    call, error = MODULE_CALLS[case]
+    with pytest.raises(error):
+        call()
+
+
+def test_a_closed_file_refuses_everything_but_closing():
+    plot_file = _reader.open(SAMPLE, None, False)
+    plot_file.close()
+    plot_file.close()
+    assert plot_file.closed
+    for call in (lambda: plot_file.read(None, 0, 1, 1, 1), plot_file.refresh,
+                 lambda: plot_file.steps, lambda: plot_file.n_digits, lambda: plot_file.names):
+        with pytest.raises(ValueError, match="closed"):
+            call()
+    plot_file.check_complete()  # nothing left to check
+    with pytest.raises(TypeError):
+        _reader.PlotFile()
+
+
 def test_the_values_type_cannot_be_made_from_python():
     with pytest.raises(TypeError):
         _reader.Values()
