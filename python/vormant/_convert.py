@@ -69,12 +69,10 @@ def schema(pyarrow: Any, names: Sequence[str], n_digits: int | None, source: str
     return pyarrow.schema(fields, metadata=metadata)
 
 
-def table(pyarrow: Any, numpy: Any, plot: Plot, layout: Any) -> Any:
-    """A piece as an Arrow table: its columns are copies, since Arrow stores by column."""
-    values = plot.to_numpy()
-    columns = [pyarrow.array(numpy.ascontiguousarray(values[:, index]))
-               for index in range(plot.parameters)]
-    return pyarrow.Table.from_arrays(columns, schema=layout)
+def table(pyarrow: Any, plot: Plot, layout: Any) -> Any:
+    """A piece as an Arrow table under the file's schema: its columns come from the plot's Arrow
+    stream, copied by column natively into one block a batch."""
+    return pyarrow.Table.from_arrays(plot.to_arrow().columns, schema=layout)
 
 
 def _same_file(path: str, target: str) -> bool:
@@ -151,6 +149,7 @@ def write(parquet: Any, target: str, layout: Any, tables: Iterator[Any]) -> None
         for content in tables:
             with writing(target):
                 writer.write_table(content)
+            del content  # written: the next piece is read without it
         with writing(target):
             writer.close()
     except BaseException:
@@ -168,9 +167,16 @@ def convert_one(modules: Libraries, path: str, target: str, args: argparse.Names
         names = plot_file.names if columns is None else (
             plot_file.names[0], *(plot_file.names[column] for column in columns))
         layout = schema(modules.pyarrow, names, plot_file.n_digits, plot_file.path)
-        tables = (table(modules.pyarrow, modules.numpy, piece, layout)
-                  for piece in pieces(plot_file, columns, rows))
-        write(modules.parquet, target, layout, tables)
+        write(modules.parquet, target, layout,
+              piece_tables(modules, pieces(plot_file, columns, rows), layout))
+
+
+def piece_tables(modules: Libraries, plots: Iterator[Plot], layout: Any) -> Iterator[Any]:
+    """Each piece as an Arrow table, the piece let go before the next is read."""
+    for plot in plots:
+        content = table(modules.pyarrow, plot, layout)
+        del plot
+        yield content
 
 
 def report(path: str, failure: BaseException | None) -> int:

@@ -13,9 +13,10 @@ from ._plot import Plot
 
 PROG = "vormant"
 
-# A piece holds about this many values (16 MiB of float32), however wide the file, so a
-# command holds one piece of a file at a time, never the whole of it.
-PIECE_VALUES = 1 << 22
+# A piece holds about this many values (4 MiB of float32), however wide the file, so a
+# command holds one piece of a file at a time, never the whole of it: `convert` holds a piece
+# and its Arrow copy and Parquet buffers, a few times the piece.
+PIECE_VALUES = 1 << 20
 
 
 class UnusableParameter(Exception):
