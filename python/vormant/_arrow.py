@@ -26,7 +26,7 @@ SOURCE_KEY = b"vormant.source"
 TIME = "time"
 
 
-def schema_metadata(n_digits: int | None, path: str) -> dict[bytes, bytes]:
+def schema_metadata(n_digits: int, path: str) -> dict[bytes, bytes]:
     return {N_DIGITS_KEY: str(n_digits).encode(), SOURCE_KEY: os.fsencode(path)}
 
 

@@ -141,7 +141,8 @@ class PlotFile:
         values = self._native.read(chosen, first, rows.step, len(rows), threads)
         names = self._names if chosen is None else (
             self._names[0], *(self._names[column] for column in chosen))
-        return Plot(names, memoryview(values), self._native.n_digits, self._path)
+        # Only an empty read of a growing file can come before its width is known.
+        return Plot(names, memoryview(values), self._native.n_digits or 0, self._path)
 
 
 def open(path: PathArgument, n_digits: int | None = None, *,  # noqa: A001 - vormant.open

@@ -29,7 +29,7 @@ class Plot:
 
     __slots__ = ("_names", "_values", "_n_digits", "_path")
 
-    def __init__(self, names: tuple[str, ...], values: memoryview, n_digits: int | None,
+    def __init__(self, names: tuple[str, ...], values: memoryview, n_digits: int,
                  path: str) -> None:
         self._names = names
         self._values = values
@@ -46,9 +46,9 @@ class Plot:
         return self._values
 
     @property
-    def n_digits(self) -> int | None:
-        """The field width in bytes the file was read with: 12 or 15 (None only for no steps
-        of a growing file whose width is not known yet)."""
+    def n_digits(self) -> int:
+        """The field width in bytes the file was read with: 12 or 15 (0 only for a plot of no
+        steps from a growing file whose width is not known yet)."""
         return self._n_digits
 
     @property
@@ -90,7 +90,7 @@ class Plot:
         return frame
 
     # The values travel as their bytes; the copy that arrives owns them, writable as before.
-    def __reduce__(self) -> tuple[Any, tuple[tuple[str, ...], bytes, int, int | None, str]]:
+    def __reduce__(self) -> tuple[Any, tuple[tuple[str, ...], bytes, int, int, str]]:
         return _rebuild, (self._names, self._values.tobytes(), self.steps, self._n_digits,
                           self._path)
 
@@ -142,7 +142,7 @@ def named_as_given(path: PathArgument, encoded: bytes) -> Iterator[None]:
         raise
 
 
-def _rebuild(names: tuple[str, ...], block: bytes, steps: int, n_digits: int | None,
+def _rebuild(names: tuple[str, ...], block: bytes, steps: int, n_digits: int,
              path: str) -> Plot:
     values: Any = memoryview(bytearray(block)).cast("B").cast("f", (steps, len(names)))
     return Plot(names, values, n_digits, path)
