@@ -42,4 +42,4 @@ cmake --build build/tsan --target tarnex_reader_tests
 build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*Threads*' --gtest_repeat=20
 # Reads split over threads, faulty files among them: fewer rounds, each reads many files.
 build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*ThreadSplit*:*Faults*' \
-  --gtest_repeat=3
+  --gtest_repeat=1
