@@ -24,27 +24,23 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
   std::optional<std::uint64_t> width;
   if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
   // The bytes object stays alive for the call: the caller holds it, and it cannot change.
-  LoadOutcome outcome = without_interpreter_lock([&] { return load_plot(path, width); });
-  if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return result_of(module, *plot);
-  return raise_outcome(outcome, path);
+  return plot_result(module, path, [&] { return load_plot(path, width); });
 }
 
 // read_split(path, n_digits, threads, /): read() by `threads` threads at once.
 PyObject* read_split(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  if (nargs != 3) {
-    return PyErr_Format(PyExc_TypeError, "read_split() takes exactly 3 arguments (%zd given)",
-                        nargs);
-  }
   std::string_view path;
   std::optional<std::uint64_t> width;
-  if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
+  if (!arity("read_split", nargs, 3) || !path_argument(args[0], path) ||
+      !width_argument(args[1], width)) {
+    return nullptr;
+  }
   const Py_ssize_t threads = PyLong_AsSsize_t(args[2]);
   if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
   if (threads < 1) return PyErr_Format(PyExc_ValueError, "threads must be at least 1");
-  LoadOutcome outcome = without_interpreter_lock(
-      [&] { return load_plot_split(path, width, static_cast<std::size_t>(threads)); });
-  if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return result_of(module, *plot);
-  return raise_outcome(outcome, path);
+  return plot_result(module, path, [&] {
+    return load_plot_split(path, width, static_cast<std::size_t>(threads));
+  });
 }
 
 // names(path, /): the name lines of the file, its header alone read.
@@ -59,30 +55,15 @@ PyObject* names(PyObject*, PyObject* arg) noexcept {
 // read_columns(path, n_digits, columns, /): the time and `columns` (a tuple of parameter
 // indices) of every step, in one pass.
 PyObject* read_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  if (nargs != 3) {
-    return PyErr_Format(PyExc_TypeError, "read_columns() takes exactly 3 arguments (%zd given)",
-                        nargs);
-  }
   std::string_view path;
   std::optional<std::uint64_t> width;
-  if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
-  if (!PyTuple_Check(args[2])) return PyErr_Format(PyExc_TypeError, "columns must be a tuple");
-  std::vector<std::uint64_t> columns;
-  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args[2]); ++i) {
-    const unsigned long long column = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(args[2], i));
-    if (column == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
-      return nullptr;
-    }
-    try {
-      columns.push_back(column);
-    } catch (const std::bad_alloc&) {
-      return PyErr_NoMemory();
-    }
+  std::optional<std::vector<std::uint64_t>> columns;
+  if (!arity("read_columns", nargs, 3) || !path_argument(args[0], path) ||
+      !width_argument(args[1], width) || !columns_argument(args[2], columns)) {
+    return nullptr;
   }
-  LoadOutcome outcome =
-      without_interpreter_lock([&] { return load_plot_columns(path, width, columns); });
-  if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return result_of(module, *plot);
-  return raise_outcome(outcome, path);
+  if (!columns) return PyErr_Format(PyExc_TypeError, "columns must be a tuple");
+  return plot_result(module, path, [&] { return load_plot_columns(path, width, *columns); });
 }
 
 // open(path, n_digits, growing, /) -> PlotFile

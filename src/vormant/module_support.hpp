@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "boundary/py_compat.hpp"
+#include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
 
 namespace tarnex::vormant {
@@ -24,7 +26,25 @@ bool width_argument(PyObject* object, std::optional<std::uint64_t>& width) noexc
 // path: bytes without NUL. False with an exception set otherwise.
 bool path_argument(PyObject* object, std::string_view& path) noexcept;
 
+// columns: None (every column), or a tuple of parameter indices. False with an exception set
+// otherwise.
+bool columns_argument(PyObject* object, std::optional<std::vector<std::uint64_t>>& columns) noexcept;
+
+// Whether a function of `name` got the `wanted` number of arguments; TypeError set if not.
+bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t wanted) noexcept;
+
 // (names, n_digits, values) for a file read; takes over its values.
 PyObject* result_of(PyObject* module, LoadedPlot& plot) noexcept;
+
+// `load()` run without the interpreter lock, its plot as result_of gives it or its failure
+// raised for the file at `path`.
+template <class Load>
+PyObject* plot_result(PyObject* module, std::string_view path, Load&& load) noexcept {
+  PyThreadState* saved = PyEval_SaveThread();
+  LoadOutcome outcome = load();
+  PyEval_RestoreThread(saved);
+  if (auto* plot = std::get_if<LoadedPlot>(&outcome)) return result_of(module, *plot);
+  return raise_outcome(outcome, path);
+}
 
 }  // namespace tarnex::vormant

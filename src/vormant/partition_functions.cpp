@@ -19,34 +19,6 @@ bool unsigned_arguments(PyObject* const* args, Py_ssize_t count, std::uint64_t* 
   return true;
 }
 
-// None, or a tuple of parameter indices.
-bool columns_argument(PyObject* object, std::optional<std::vector<std::uint64_t>>& columns) noexcept {
-  if (object == Py_None) return true;
-  if (!PyTuple_Check(object)) {
-    PyErr_SetString(PyExc_TypeError, "columns must be a tuple or None");
-    return false;
-  }
-  try {
-    columns.emplace();
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(object); ++i) {
-      const std::uint64_t column = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(object, i));
-      if (column == static_cast<std::uint64_t>(-1) && PyErr_Occurred() != nullptr) return false;
-      columns->push_back(column);
-    }
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-    return false;
-  }
-  return true;
-}
-
-bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t wanted) noexcept {
-  if (nargs == wanted) return true;
-  PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd arguments (%zd given)", name, wanted,
-               nargs);
-  return false;
-}
-
 // layout(path, /) -> (names, offset of the first step)
 PyObject* layout(PyObject*, PyObject* arg) noexcept {
   std::string_view path;

@@ -255,7 +255,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_definition = {
     "vormant._reader.PlotFile",
     sizeof(PlotFileObject),
     0,
@@ -282,7 +282,7 @@ PyObject* names_tuple(const std::vector<std::string>& names) noexcept {
 }
 
 PyObject* make_plot_file_type(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &spec, nullptr);
+  return PyType_FromModuleAndSpec(module, &type_definition, nullptr);
 }
 
 PyObject* open_plot_file(PyTypeObject* type, PyTypeObject* values_type, std::string_view path,

@@ -10,6 +10,7 @@ import sys
 
 import pytest
 from conftest import child_environment
+from leak_check import assert_nothing_leaks, needs_debug_interpreter
 from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
 
 import arrow_c
@@ -330,20 +331,9 @@ except ImportError as error:
     assert completed.stdout == f'Plot.{method} needs {library}: pip install "tarnex[{extra}]"\n'
 
 
-@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+@needs_debug_interpreter
 @pytest.mark.parametrize("export", sorted(EXPORTS))
 def test_repeated_exports_leak_no_reference_or_block(tmp_path, export):
     plot = vormant.read(write_plot(tmp_path, 11, 30, 15), 15)
-
-    def run(times):
-        for _ in range(times):
-            EXPORTS[export](plot)
-
     # The libraries fill their caches on the first exports. (DuckDB's go on changing in size.)
-    run(100)
-    gc.collect()
-    references, blocks = sys.gettotalrefcount(), sys.getallocatedblocks()
-    run(200)
-    gc.collect()
-    assert sys.gettotalrefcount() - references < 100
-    assert sys.getallocatedblocks() - blocks < 100
+    assert_nothing_leaks(lambda: EXPORTS[export](plot), warm_up=100)

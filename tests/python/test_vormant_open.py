@@ -1,7 +1,6 @@
 """vormant.open and the reads of part of a file: columns, time steps, threads, pieces, growing
 files, and the faults a read meets or does not."""
 
-import gc
 import importlib.util
 import os
 import pickle
@@ -9,6 +8,7 @@ import subprocess
 import sys
 
 import pytest
+from leak_check import assert_nothing_leaks, needs_debug_interpreter
 from vormant_files import SAMPLE_6, SAMPLE_9, write_plot
 
 import vormant
@@ -296,25 +296,18 @@ LEAK_CASES = {
 }
 
 
-@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+@needs_debug_interpreter
 @pytest.mark.parametrize("case", sorted(LEAK_CASES))
 def test_no_reference_is_leaked(plot_file, case):
     path = plot_file(HEADER_3 + step_text("1", "x", "3") * 9)
 
-    def run(times):
-        for _ in range(times):
-            try:
-                LEAK_CASES[case](path)
-            except (ValueError, KeyError, OSError):
-                pass
+    def call():
+        try:
+            LEAK_CASES[case](path)
+        except (ValueError, KeyError, OSError):
+            pass
 
-    run(20)
-    gc.collect()
-    references, blocks = sys.gettotalrefcount(), sys.getallocatedblocks()
-    run(200)
-    gc.collect()
-    assert sys.gettotalrefcount() - references < 100
-    assert sys.getallocatedblocks() - blocks < 100
+    assert_nothing_leaks(call)
 
 
 def spanning_file(folder, faults):

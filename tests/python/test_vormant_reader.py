@@ -2,7 +2,6 @@
 PlotFileError or OSError with its line; the interpreter lock released while reading."""
 
 import array
-import gc
 import os
 import pathlib
 import pickle
@@ -12,6 +11,7 @@ import threading
 import time
 
 import pytest
+from leak_check import assert_nothing_leaks, needs_debug_interpreter
 
 import tarnex
 
@@ -276,7 +276,7 @@ def test_threads_reading_different_files_get_their_own_values(tmp_path):
     assert results == [(20_000 + i, 12) for i in range(len(paths))]
 
 
-@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+@needs_debug_interpreter
 def test_no_reference_or_block_is_leaked(plot_file):
     good = os.fsencode(plot_file(plot_text(11, 6, 15)))
     bad = os.fsencode(plot_file(HEADER + "lead\n" + "x" * 36 + "\n"))
@@ -290,12 +290,4 @@ def test_no_reference_or_block_is_leaked(plot_file):
             except (PlotFileError, OSError):
                 pass
 
-    for _ in range(10):
-        round_()
-    gc.collect()
-    references, blocks = sys.gettotalrefcount(), sys.getallocatedblocks()
-    for _ in range(200):
-        round_()
-    gc.collect()
-    assert sys.gettotalrefcount() - references < 100
-    assert sys.getallocatedblocks() - blocks < 100
+    assert_nothing_leaks(round_, warm_up=10)
