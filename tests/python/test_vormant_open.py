@@ -39,9 +39,10 @@ def rows(count, steps):
 @pytest.fixture(scope="module")
 def files(tmp_path_factory):
     folder = tmp_path_factory.mktemp("shapes")
+    # The benchmark's shapes (P=12 is the 6-digit sample) and the edges of a value line.
     generated = [write_plot(folder, parameters, steps, width)
                  for parameters, steps, width in [(1, 9, 12), (10, 7, 15), (11, 8, 12),
-                                                  (2000, 5, 12)]]
+                                                  (2000, 5, 12), (200, 6, 15), (100, 8, 12)]]
     return [str(SAMPLE_6), str(SAMPLE_9), *generated]
 
 
