@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "reader/field_width.hpp"
+#include "reader/step_values.hpp"
 #include "text/cut.hpp"
 #include "text/numbers.hpp"
 #include "text/simd/fast_fields.hpp"
@@ -48,19 +49,6 @@ namespace {
                   .end = end});
 }
 
-// The next value line of the time step whose lead line is `step_line`; the end of the file
-// fails.
-std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
-                                    FailurePolicy& policy) {
-  std::string_view line;
-  if (!next_line_or_end(source, line, policy)) [[unlikely]] {
-    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
-                            .line = source.line_number() + 1,
-                            .step_line = step_line});
-  }
-  return line;
-}
-
 void read_block_values(LineSource& source, std::string_view value_line, std::uint64_t step_line,
                        std::uint64_t parameters, std::uint64_t n_digits,
                        const FastFieldConverter& convert_fast, float* row, FailurePolicy& policy) {
@@ -72,6 +60,8 @@ void read_block_values(LineSource& source, std::string_view value_line, std::uin
   }
 }
 
+constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
+
 // The fast conversion for fields of `n_digits` bytes; one that converts nothing before the width
 // is known.
 FastFieldConverter fast_converter_for(const std::optional<std::uint64_t>& n_digits) noexcept {
@@ -81,6 +71,17 @@ FastFieldConverter fast_converter_for(const std::optional<std::uint64_t>& n_digi
 }
 
 }  // namespace
+
+std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
+                                    FailurePolicy& policy) {
+  std::string_view line;
+  if (!next_line_or_end(source, line, policy)) [[unlikely]] {
+    report_failure(policy, {.kind = FailureKind::EndsInsideTimeStep,
+                            .line = source.line_number() + 1,
+                            .step_line = step_line});
+  }
+  return line;
+}
 
 // Field `index` of a value line: bytes index * width up to (index + 1) * width, trimmed and
 // read as binary32.
@@ -117,14 +118,6 @@ void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t 
   }
 }
 
-void read_step_values(LineSource& source, std::uint64_t step_line, std::uint64_t parameters,
-                      std::uint64_t n_digits, const FastFieldConverter& convert_fast, float* row,
-                      FailurePolicy& policy) {
-  const std::string_view value_line = require_value_line(source, step_line, policy);
-  read_block_values(source, value_line, step_line, parameters, n_digits, convert_fast, row,
-                    policy);
-}
-
 // The width the first value line gives, or the failure that asks for one.
 std::uint64_t width_told_by(const LineSource& source, std::string_view value_line,
                             std::uint64_t parameters, FailurePolicy& policy) {
@@ -142,17 +135,24 @@ void read_steps(LineSource& source, std::uint64_t parameters, std::uint64_t n_di
                 const FastFieldConverter& convert_fast, std::size_t count, float* out,
                 FailurePolicy& policy, const std::atomic<bool>& stop) {
   const auto width = static_cast<std::size_t>(parameters);
+  StepValues values(parameters, n_digits, convert_fast);
   std::string_view lead_line;
-  for (std::size_t step = 0; step < count; ++step) {
+  for (std::size_t step = 0; step < count;) {
     if (stop.load(std::memory_order_relaxed)) return;
+    if (const std::size_t whole = values.whole_steps_ahead(source, count - step); whole != 0) {
+      values.read_whole_steps(source, out + step * width, policy);
+      step += whole;
+      continue;
+    }
     const std::uint64_t step_line = source.line_number() + 1;
     if (!next_line_or_end(source, lead_line, policy)) {
       // The file is shorter than when its steps were counted.
-      report_failure(policy,
-                     {.kind = FailureKind::EndsInsideTimeStep, .line = step_line, .step_line = step_line});
+      report_failure(
+          policy,
+          {.kind = FailureKind::EndsInsideTimeStep, .line = step_line, .step_line = step_line});
     }
-    read_step_values(source, step_line, parameters, n_digits, convert_fast, out + step * width,
-                     policy);
+    values.read(source, step_line, out + step * width, policy);
+    ++step;
   }
 }
 
@@ -171,17 +171,31 @@ void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
   // Every row holds P values in memory, so P fits std::size_t once a row has been made.
   std::string_view lead_line;
   FastFieldConverter convert_fast = fast_converter_for(n_digits);
-  while (next_line_or_end(source, lead_line, policy)) {
-    const std::uint64_t step_line = source.line_number();
-    const std::string_view value_line = require_value_line(source, step_line, policy);
-    if (!n_digits) {
-      n_digits = width_told_by(source, value_line, parameters, policy);
-      convert_fast = fast_converter_for(n_digits);
+  // Made once the width is known: before that, the first step's first value line tells it.
+  std::optional<StepValues> values;
+  if (n_digits) values.emplace(parameters, *n_digits, convert_fast);
+  for (;;) {
+    if (values) {
+      if (const std::size_t whole = values->whole_steps_ahead(source, kNoLimit); whole != 0) {
+        values->read_whole_steps(source, data.values.append(whole * parameters), policy);
+        continue;
+      }
     }
+    if (!next_line_or_end(source, lead_line, policy)) break;
+    const std::uint64_t step_line = source.line_number();
     if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+    if (values) {
+      float* const row = data.values.append(static_cast<std::size_t>(parameters));
+      values->read(source, step_line, row, policy);
+      continue;
+    }
+    const std::string_view value_line = require_value_line(source, step_line, policy);
+    n_digits = width_told_by(source, value_line, parameters, policy);
+    convert_fast = fast_converter_for(n_digits);
     float* const row = data.values.append(static_cast<std::size_t>(parameters));
     read_block_values(source, value_line, step_line, parameters, *n_digits, convert_fast, row,
                       policy);
+    values.emplace(parameters, *n_digits, convert_fast);
   }
   data.values.shrink_to_fit();
   if (!n_digits) {

@@ -32,11 +32,10 @@ void read_line_values(std::string_view line, std::uint64_t count, std::uint64_t 
                       const FastFieldConverter& convert_fast, float* row,
                       const ValueLineSite& site);
 
-// The values of the time step whose lead line, line `step_line`, was just taken: its value
-// lines, read from `source` into row[0 .. parameters).
-void read_step_values(LineSource& source, std::uint64_t step_line, std::uint64_t parameters,
-                      std::uint64_t n_digits, const FastFieldConverter& convert_fast, float* row,
-                      FailurePolicy& policy);
+// The next value line of the time step whose lead line is `step_line`; the end of the file
+// fails.
+std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
+                                    FailurePolicy& policy);
 
 // Appends one row of `parameters` values to `data.values` per block until the file ends where
 // a lead line would begin. `parameters` is at least 1. Without `n_digits`, the first value line

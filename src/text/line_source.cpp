@@ -55,7 +55,7 @@ LineSource LineSource::over_range(int fd, std::uint64_t start, std::uint64_t end
 LineSource::LineSource(FileDescriptor file, int fd, ScanLevel level, std::size_t read_size)
     : file_(std::move(file)),
       fd_(fd),
-      buffer_(new char[read_size]),
+      buffer_(new char[read_size + kRunPadding]()),
       marks_(read_size),
       scan_(chunk_scanner(level)) {}
 
@@ -67,8 +67,8 @@ bool LineSource::refill() {
     } while (count < 0 && errno == EINTR);
   } else if (next_read_ < end_) {
     const std::uint64_t left = end_ - next_read_;
-    const std::size_t wanted = left < marks_.capacity() ? static_cast<std::size_t>(left)
-                                                        : marks_.capacity();
+    const std::size_t wanted =
+        left < marks_.capacity() ? static_cast<std::size_t>(left) : marks_.capacity();
     do {
       count = ::pread(fd_, buffer_.get(), wanted, static_cast<off_t>(next_read_));
     } while (count < 0 && errno == EINTR);
@@ -85,6 +85,70 @@ bool LineSource::refill() {
   scan_(buffer_.get(), filled_, marks_);
   next_non_ascii_ = marks_.next_non_ascii(0, filled_);
   return true;
+}
+
+std::size_t LineSource::regular_line_end(std::size_t at, std::size_t content,
+                                         std::size_t terminator) const noexcept {
+  const std::size_t feed = at + content + terminator - 1;
+  if (feed >= filled_ || buffer_[feed] != '\n') return 0;
+  // A line end of LF alone must not follow a carriage return, which next() would drop.
+  if ((buffer_[feed - 1] == '\r') != (terminator == 2)) return 0;
+  return feed + 1;
+}
+
+LineRun LineSource::regular_lines(std::size_t length, std::size_t last_length,
+                                  std::size_t lines) noexcept {
+  if (lines == 0 || position_ >= filled_) return {};
+  LineRun run;
+  run.terminator = terminator_after(position_, lines == 1 ? last_length : length);
+  std::size_t at = position_;
+  LineFeedWalk feeds(marks_, position_);
+  for (; run.lines < lines; ++run.lines) {
+    const std::size_t content = run.lines + 1 == lines ? last_length : length;
+    const std::size_t end = regular_line_end(at, content, run.terminator);
+    if (end == 0) break;
+    feeds.expect(end - 1);
+    at = end;
+  }
+  // Each line ends where it should; no other line feed may lie between.
+  if (run.lines == 0 || !feeds.true_to_last() || !chunk_is_ascii(position_, at)) return {};
+  run.start = buffer_.get() + position_;
+  run.bytes = at - position_;
+  return run;
+}
+
+std::size_t LineSource::regular_steps(std::size_t length, std::size_t last_length,
+                                      std::size_t lines, std::size_t most,
+                                      std::uint32_t* value_starts, LineRun& run) noexcept {
+  run = {};
+  if (position_ >= filled_) return 0;
+  std::size_t at = position_;
+  std::size_t steps = 0;
+  LineFeedWalk feeds(marks_, position_);
+  for (; steps < most; ++steps) {
+    // The walk has cleared every line feed before `at`: the next one ends the lead line.
+    const std::size_t lead_feed = feeds.next_feed(filled_);
+    if (lead_feed == filled_) break;
+    feeds.expect(lead_feed);
+    const std::size_t value_start = lead_feed + 1;
+    if (run.terminator == 0) {
+      run.terminator = terminator_after(value_start, lines == 1 ? last_length : length);
+    }
+    std::size_t end = value_start;
+    for (std::size_t line = 0; line < lines && end != 0; ++line) {
+      end = regular_line_end(end, line + 1 == lines ? last_length : length, run.terminator);
+      if (end != 0) feeds.expect(end - 1);
+    }
+    // A step that fails leaves the walk spoilt, but no step follows it.
+    if (end == 0 || !feeds.true_to_last()) break;
+    value_starts[steps] = static_cast<std::uint32_t>(value_start - position_);
+    at = end;
+  }
+  run.lines = steps * (lines + 1);
+  if (steps == 0 || !chunk_is_ascii(position_, at)) return 0;
+  run.start = buffer_.get() + position_;
+  run.bytes = at - position_;
+  return steps;
 }
 
 LineStatus LineSource::next_with_checks(std::string_view& line) {

@@ -46,6 +46,15 @@ std::variant<FileDescriptor, IoError> open_read_only(std::string_view path);
 
 enum class LineStatus { Line, EndOfFile, Error };
 
+// Lines of the chunk at hand that a reader takes whole, without the line-by-line path (see
+// LineSource::regular_lines).
+struct LineRun {
+  const char* start = nullptr;  // the first line's first byte
+  std::size_t lines = 0;
+  std::size_t bytes = 0;       // the lines' bytes, their line ends included
+  std::size_t terminator = 0;  // the length of each line end: 1 for LF, 2 for CR LF
+};
+
 class LineSource {
  public:
   // tarnex's callers see the file read in pieces of this size; other front ends may ask for
@@ -82,6 +91,25 @@ class LineSource {
     }
     return next_with_checks(line);
   }
+  // At least this many bytes can be read past the end of a LineRun, whatever they hold.
+  static constexpr std::size_t kRunPadding = 16;
+
+  // The next lines, up to `lines` of them, for as long as each lies whole in the chunk at hand,
+  // is ASCII and has exactly `length` bytes (the last of the `lines`: `last_length`) before a
+  // line end of the same kind as the first's. Such lines are exactly what next() would give, so
+  // a reader may take them at once: nothing is taken until take_lines().
+  LineRun regular_lines(std::size_t length, std::size_t last_length, std::size_t lines) noexcept;
+  // The same for whole time steps: up to `most` steps, each a lead line of any length and
+  // `lines` value lines as regular_lines takes them, all with one kind of line end. The offset
+  // of each step's first value line from run.start goes to value_starts[step]; run.lines
+  // counts the steps' lines, lead lines included. The number of steps is returned.
+  std::size_t regular_steps(std::size_t length, std::size_t last_length, std::size_t lines,
+                            std::size_t most, std::uint32_t* value_starts, LineRun& run) noexcept;
+  void take_lines(const LineRun& run) noexcept {
+    position_ += run.bytes;
+    line_number_ += run.lines;
+  }
+
   const IoError& error() const noexcept { return error_; }
   // The 1-based number of the last line taken from the file: handed out, or refused as invalid
   // UTF-8. 0 before the first.
@@ -95,6 +123,15 @@ class LineSource {
   // next() for a line that is not ASCII or does not lie whole in the chunk at hand.
   LineStatus next_with_checks(std::string_view& line);
   LineStatus next_across_chunks(std::string_view& line);
+  // The offset just past the line that starts at `at` when the chunk at hand holds a line end
+  // of `terminator` bytes right after `content` bytes from `at`; 0 otherwise. Whether a line
+  // feed comes sooner is for the caller to rule out.
+  std::size_t regular_line_end(std::size_t at, std::size_t content,
+                               std::size_t terminator) const noexcept;
+  // The kind of line end (1 or 2 bytes) that the line at `at` would have after `content` bytes.
+  std::size_t terminator_after(std::size_t at, std::size_t content) const noexcept {
+    return at + content < filled_ && buffer_[at + content] == '\r' ? 2 : 1;
+  }
   bool chunk_is_ascii(std::size_t start, std::size_t end) noexcept {
     if (next_non_ascii_ < start) next_non_ascii_ = marks_.next_non_ascii(start, filled_);
     return next_non_ascii_ >= end;

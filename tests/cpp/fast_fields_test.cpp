@@ -88,6 +88,7 @@ class LineChecker {
         }
       }
     }
+    if (count >= kBlockMinimumFields) check_block(line, count, width, taken, out);
     return taken;
   }
 
@@ -96,7 +97,38 @@ class LineChecker {
   std::int64_t refused() const { return refused_; }
 
  private:
+  // The same fields as one block: the block kernel must take the fields the line kernel takes,
+  // with the same bits.
+  void check_block(std::string_view line, std::size_t count, std::size_t width, FieldMask taken,
+                   const std::vector<float>& by_line) {
+    block_text_.assign(line);
+    block_text_.append(16, '\0');  // the block kernel reads 16 bytes from each field's start
+    offsets_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) offsets_[i] = static_cast<std::uint32_t>(i * width);
+    std::vector<float> out(count);
+    std::vector<RefusedGroup> refused(refused_group_capacity(count));
+    const std::size_t groups = convert_block_at(level_, block_text_.data(), offsets_.data(), count,
+                                                width, out.data(), refused.data());
+    FieldMask listed = 0;
+    for (std::size_t g = 0; g < groups; ++g) {
+      listed |= FieldMask{refused[g].lanes} << refused[g].first;
+    }
+    const FieldMask all = count == 32 ? ~FieldMask{0} : (FieldMask{1} << count) - 1;
+    bool same_bits = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      same_bits = same_bits && ((taken >> i & 1u) == 0 || bits_of(out[i]) == bits_of(by_line[i]));
+    }
+    if (listed != (all & ~taken) || !same_bits) {
+      if (++mismatches_ <= 10) {
+        ADD_FAILURE() << simd_level_name(level_) << ": the block kernel differs on '" << line
+                      << "'";
+      }
+    }
+  }
+
   SimdLevel level_;
+  std::string block_text_;
+  std::vector<std::uint32_t> offsets_;
   std::int64_t compared_ = 0;
   std::int64_t mismatches_ = 0;
   std::int64_t refused_ = 0;

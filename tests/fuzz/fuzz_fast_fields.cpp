@@ -4,7 +4,8 @@
 // line, which may be longer than its fields.
 //
 // Every level must take the same fields, each with the exact path's value bits, and no field the
-// exact path refuses: so a line with an error meets it first where it always did.
+// exact path refuses: so a line with an error meets it first where it always did. The block
+// kernel of each level, given the same fields, must take the same ones.
 #include <unistd.h>
 
 #include <bit>
@@ -23,6 +24,37 @@ namespace {
   const std::string line = "fuzz_fast_fields: " + what + "\n";
   [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
   std::abort();
+}
+
+// The line's fields as one block: the block kernel must take the fields the line kernel took,
+// with the same bits, and list each other field once.
+void check_block(tarnex::SimdLevel level, std::string_view text, std::size_t count,
+                 std::size_t width, tarnex::FieldMask taken, const float* by_line) {
+  // The block kernel reads 16 bytes from each field's start: the block gets that much room.
+  const std::size_t size = (count - 1) * width + 16;
+  const auto block = std::make_unique<char[]>(size);
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(count * width), block.get());
+  std::uint32_t offsets[10];
+  for (std::size_t i = 0; i < count; ++i) offsets[i] = static_cast<std::uint32_t>(i * width);
+  float out[10];
+  tarnex::RefusedGroup refused[tarnex::refused_group_capacity(10)];
+  const std::size_t groups =
+      tarnex::convert_block_at(level, block.get(), offsets, count, width, out, refused);
+  tarnex::FieldMask listed = 0;
+  for (std::size_t g = 0; g < groups; ++g) {
+    if ((listed & (tarnex::FieldMask{refused[g].lanes} << refused[g].first)) != 0) {
+      mismatch("block: a field listed twice");
+    }
+    listed |= tarnex::FieldMask{refused[g].lanes} << refused[g].first;
+  }
+  const tarnex::FieldMask all = (tarnex::FieldMask{1} << count) - 1;
+  if (listed != (all & ~taken)) mismatch("block: took other fields than the line kernel");
+  for (std::size_t i = 0; i < count; ++i) {
+    if ((taken >> i & 1u) != 0 &&
+        std::bit_cast<std::uint32_t>(out[i]) != std::bit_cast<std::uint32_t>(by_line[i])) {
+      mismatch("block: field " + std::to_string(i) + " has other bits");
+    }
+  }
 }
 
 }  // namespace
@@ -60,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  std::string(text.substr(i * width, width)) + "' has other bits");
       }
     }
+    if (count >= tarnex::kBlockMinimumFields) check_block(level, text, count, width, taken, out);
   }
   return 0;
 }

@@ -20,20 +20,28 @@
 #include <vector>
 
 #include "boundary/fatal_error.hpp"
+#include "boundary/fatal_failure_policy.hpp"
 #include "reader/read_plot_file.hpp"
 #include "reference.hpp"
 
 namespace {
 
 constexpr std::array<std::uint64_t, 16> kWidths = {
-    12, 15, 0, 1, 2, 11, 13, 40,
-    120,                          // a whole value line of ten 12-byte fields
+    12,
+    15,
+    0,
+    1,
+    2,
+    11,
+    13,
+    40,
+    120,  // a whole value line of ten 12-byte fields
     std::uint64_t{1} << 32,
     std::uint64_t{1} << 63,
     (std::uint64_t{1} << 63) + 1,
     UINT64_MAX,
-    UINT64_MAX / 9,               // 9 * width is the last field's start, just below 2^64
-    UINT64_MAX / 10 + 1,          // 10 * width passes 2^64
+    UINT64_MAX / 9,       // 9 * width is the last field's start, just below 2^64
+    UINT64_MAX / 10 + 1,  // 10 * width passes 2^64
     UINT64_MAX - 11,
 };
 
@@ -135,9 +143,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
   diagnostics = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   const char* shm = "/dev/shm";
-  const std::string folder = std::filesystem::is_directory(shm)
-                                 ? shm
-                                 : std::filesystem::temp_directory_path().string();
+  const std::string folder =
+      std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path().string();
   plot_path = folder + "/tarnex-fuzz-reader-" + std::to_string(getpid()) + ".plt";
   std::atexit([] { unlink(plot_path.c_str()); });
   return 0;
@@ -151,6 +158,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tarnex::fuzz::Expected expected = tarnex::fuzz::expected_outcome(file, n_digits);
 
   const int reader_descriptor = lowest_free_descriptor();
+  // Reads of a size the input chooses, besides the usual: runs of whole lines then end inside
+  // the file, where the reader must go on line by line.
+  const std::size_t read_size = 24 + size % 233;
+  try {
+    tarnex::PlotFile small_reads;
+    tarnex::read_plot_file({.path = plot_path, .n_digits = n_digits, .read_size = read_size},
+                           tarnex::fatal_failure_policy(), small_reads);
+    if (!expected.ok) mismatch("read the file in small pieces, expected a failure", n_digits);
+    check_values(small_reads.data, expected, n_digits);
+  } catch (const tarnex::FatalError& error) {
+    std::string why;
+    if (expected.ok) mismatch("failed in small pieces with '" + error.message() + "'", n_digits);
+    if (!tarnex::fuzz::message_matches(expected, error.message(), why)) {
+      mismatch("message in small pieces '" + error.message() + "'; " + why, n_digits);
+    }
+  }
   try {
     const tarnex::PlotData plot = tarnex::read_plot_file(plot_path, n_digits);
     if (!expected.ok) mismatch("read the file, expected a failure", n_digits);

@@ -74,15 +74,29 @@ SimdLevel choose_level() noexcept {
 #endif
 }
 
+simd::BlockKernel block_kernel_of(SimdLevel level) noexcept {
+  switch (level) {
+#if TARNEX_SIMD_X86
+    case SimdLevel::Sse41:
+      return simd::convert_block_sse41;
+    case SimdLevel::Avx2:
+      return simd::convert_block_avx2;
+#endif
+    default:
+      return simd::convert_block_portable;
+  }
+}
+
 struct Choice {
   SimdLevel level;
   simd::FieldKernel kernel;
+  simd::BlockKernel block;
 };
 
 const Choice& choice() noexcept {
   static const Choice chosen = [] {
     const SimdLevel level = choose_level();
-    return Choice{level, kernel_of(level)};
+    return Choice{level, kernel_of(level), block_kernel_of(level)};
   }();
   return chosen;
 }
@@ -105,10 +119,22 @@ FieldMask convert_nothing(const char*, std::size_t, std::size_t, std::size_t, fl
   return 0;
 }
 
+// Every field of the block listed as refused.
+std::size_t refuse_block(std::size_t count, RefusedGroup* refused) noexcept {
+  std::size_t groups = 0;
+  for (std::size_t first = 0; first < count; first += 8) {
+    const std::size_t fields = count - first < 8 ? count - first : 8;
+    refused[groups++] = {static_cast<std::uint32_t>(first), (1u << fields) - 1};
+  }
+  return groups;
+}
+
 }  // namespace
 
 FastFieldConverter::FastFieldConverter(std::size_t width) noexcept
-    : kernel_(can_take(kMaxFastFields, width) ? choice().kernel : convert_nothing), width_(width) {}
+    : kernel_(can_take(kMaxFastFields, width) ? choice().kernel : convert_nothing),
+      block_(can_take(kMaxFastFields, width) ? choice().block : nullptr),
+      width_(width) {}
 
 FieldMask convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
                               std::size_t width, float* out) noexcept {
@@ -120,6 +146,13 @@ FieldMask convert_fast_fields_at(SimdLevel level, const char* line, std::size_t 
                                  std::size_t count, std::size_t width, float* out) noexcept {
   if (!is_supported(level) || !can_take(count, width)) return 0;
   return kernel_of(level)(line, line_length, count, width, out);
+}
+
+std::size_t convert_block_at(SimdLevel level, const char* base, const std::uint32_t* offsets,
+                             std::size_t count, std::size_t width, float* out,
+                             RefusedGroup* refused) noexcept {
+  if (!is_supported(level) || !can_take(0, width)) return refuse_block(count, refused);
+  return block_kernel_of(level)(base, offsets, count, width, out, refused);
 }
 
 std::span<const SimdLevel> supported_simd_levels() noexcept {

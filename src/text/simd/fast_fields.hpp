@@ -33,6 +33,20 @@ constexpr std::size_t kMaxFastFields = 32;
 FieldMask convert_fast_fields(const char* line, std::size_t line_length, std::size_t count,
                               std::size_t width, float* out) noexcept;
 
+// Fields of a whole run of value lines converted in one call: the fields at base + offsets[i]
+// for i in [0, count), count at least kBlockMinimumFields, 16 bytes readable from each field's
+// start. Every value lands in out[i]; the fields not converted (out of the shape, or not provably
+// correctly rounded) are listed, each once, in groups of up to eight.
+struct RefusedGroup {
+  std::uint32_t first;  // the group's first field
+  unsigned lanes;       // bit k: field first + k was not converted
+};
+constexpr std::size_t kBlockMinimumFields = 8;
+// The most groups a block of `count` fields lists.
+constexpr std::size_t refused_group_capacity(std::size_t count) noexcept {
+  return count / 4 + 2;
+}
+
 // convert_fast_fields for the value lines of one file: the kernel and the floating-point
 // environment are looked at once, when it is made. A reader makes one per file; nothing it calls
 // while reading changes the environment of its thread.
@@ -41,7 +55,21 @@ class FastFieldConverter {
   using Kernel = FieldMask (*)(const char* line, std::size_t line_length, std::size_t count,
                                std::size_t width, float* out) noexcept;
 
+  using BlockKernel = std::size_t (*)(const char* base, const std::uint32_t* offsets,
+                                      std::size_t count, std::size_t width, float* out,
+                                      RefusedGroup* refused) noexcept;
+
   explicit FastFieldConverter(std::size_t width) noexcept;
+
+  // Whether block() may be called: the width is one the kernels know and the environment
+  // rounds to nearest.
+  bool converts_blocks() const noexcept { return block_ != nullptr; }
+  // The fields of a block (see RefusedGroup); returns how many groups it listed in `refused`,
+  // which has room for refused_group_capacity(count).
+  std::size_t block(const char* base, const std::uint32_t* offsets, std::size_t count, float* out,
+                    RefusedGroup* refused) const noexcept {
+    return block_(base, offsets, count, width_, out, refused);
+  }
 
   // Fields 0 .. count - 1 of the line (the line at least count * width long, count at most
   // kMaxFastFields), as convert_fast_fields converts them.
@@ -52,6 +80,7 @@ class FastFieldConverter {
 
  private:
   Kernel kernel_;
+  BlockKernel block_;
   std::size_t width_;
 };
 
@@ -59,6 +88,13 @@ class FastFieldConverter {
 // tests, the fuzzer and the benchmarks.
 FieldMask convert_fast_fields_at(SimdLevel level, const char* line, std::size_t line_length,
                                  std::size_t count, std::size_t width, float* out) noexcept;
+
+// The block conversion with the kernel of `level`, which must be one of supported_simd_levels();
+// for the tests, the fuzzer and the benchmarks. A width the kernels do not know, or an
+// environment that does not round to nearest, lists every field as refused.
+std::size_t convert_block_at(SimdLevel level, const char* base, const std::uint32_t* offsets,
+                             std::size_t count, std::size_t width, float* out,
+                             RefusedGroup* refused) noexcept;
 
 // The levels this processor runs, narrowest first.
 std::span<const SimdLevel> supported_simd_levels() noexcept;

@@ -378,7 +378,55 @@ FieldMask convert_line(const char* line, std::size_t line_length, std::size_t co
   return taken;
 }
 
+// The fields at base + offsets[0 .. count), count at least kBlockMinimumFields, in groups of
+// eight over their flat index; the last group overlaps the one before, so no field is left for
+// a narrower step. Every group's eight values are stored; the fields not taken are listed in
+// `refused`, each once, for the caller to settle.
+template <unsigned Width>
+std::size_t convert_block(const char* base, const std::uint32_t* offsets, std::size_t count,
+                          float* out, RefusedGroup* refused) noexcept {
+  std::size_t groups = 0;
+  std::size_t first = 0;
+  std::size_t done = 0;  // the fields before it lie in earlier groups
+  for (;;) {
+    if (first + 8 > count) first = count - 8;
+    const std::uint32_t* const at = offsets + first;
+    FieldPair pairs[4];
+    for (std::size_t k = 0; k < 4; ++k) {
+      pairs[k] =
+          read_pair<Width>(_mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(base + at[k + 4]),
+                                               reinterpret_cast<const __m128i*>(base + at[k])));
+    }
+    __m256 values;
+    unsigned taken = convert_eight<Width>(pairs, values);
+    const __m256i all_fit = _mm256_and_si256(_mm256_and_si256(pairs[0].fits, pairs[1].fits),
+                                             _mm256_and_si256(pairs[2].fits, pairs[3].fits));
+    if (_mm256_movemask_epi8(all_fit) != -1) [[unlikely]] {
+      unsigned fitting = 0;
+      for (unsigned k = 0; k < 4; ++k) {
+        const unsigned lanes = fitting_lanes(pairs[k]);
+        fitting |= (lanes & 1u) << k | (lanes >> 1) << (k + 4);
+      }
+      taken &= fitting;
+    }
+    _mm256_storeu_ps(out + first, values);
+    const unsigned left = ~taken & (0xFFu << (done - first)) & 0xFFu;
+    refused[groups] = {static_cast<std::uint32_t>(first), left};
+    groups += left != 0 ? 1 : 0;
+    done = first + 8;
+    if (done >= count) return groups;
+    first = done;
+  }
+}
+
 }  // namespace
+
+std::size_t convert_block_avx2(const char* base, const std::uint32_t* offsets, std::size_t count,
+                               std::size_t width, float* out, RefusedGroup* refused) noexcept {
+  return width == kSixDigitWidth
+             ? convert_block<kSixDigitWidth>(base, offsets, count, out, refused)
+             : convert_block<kNineDigitWidth>(base, offsets, count, out, refused);
+}
 
 FieldMask convert_avx2(const char* line, std::size_t line_length, std::size_t count,
                        std::size_t width, float* out) noexcept {

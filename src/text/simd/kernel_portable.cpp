@@ -76,4 +76,22 @@ FieldMask convert_portable(const char* line, std::size_t, std::size_t count, std
   return taken;
 }
 
+std::size_t convert_block_portable(const char* base, const std::uint32_t* offsets,
+                                   std::size_t count, std::size_t width, float* out,
+                                   RefusedGroup* refused) noexcept {
+  const auto field_width = static_cast<unsigned>(width);
+  std::size_t groups = 0;
+  for (std::size_t first = 0; first < count; first += 8) {
+    const std::size_t fields = count - first < 8 ? count - first : 8;
+    unsigned left = 0;
+    for (std::size_t k = 0; k < fields; ++k) {
+      const std::size_t i = first + k;
+      if (!convert_field(base + offsets[i], field_width, out[i])) left |= 1u << k;
+    }
+    refused[groups] = {static_cast<std::uint32_t>(first), left};
+    groups += left != 0 ? 1 : 0;
+  }
+  return groups;
+}
+
 }  // namespace tarnex::simd

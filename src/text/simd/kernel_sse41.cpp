@@ -161,7 +161,46 @@ FieldMask convert_line(const char* line, std::size_t line_length, std::size_t co
   return taken;
 }
 
+// The fields at base + offsets[0 .. count), count at least kBlockMinimumFields, four at a
+// time over their flat index; the last four overlap the four before. Every group's values are
+// stored; the fields not taken are listed in `refused`, each once.
+template <unsigned Width>
+std::size_t convert_block(const char* base, const std::uint32_t* offsets, std::size_t count,
+                          float* out, RefusedGroup* refused) noexcept {
+  const Registers r(layout_of(Width));
+  std::size_t groups = 0;
+  std::size_t first = 0;
+  std::size_t done = 0;  // the fields before it lie in earlier groups
+  for (;;) {
+    if (first + 4 > count) first = count - 4;
+    __m128i parts[4];
+    unsigned fitting = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const Field field = read_field(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + offsets[first + k])), r);
+      parts[k] = field.parts;
+      fitting |= (field.fits ? 1u : 0u) << k;
+    }
+    __m128 values;
+    const unsigned taken = convert_four<Width>(parts, values) & fitting;
+    _mm_storeu_ps(out + first, values);
+    const unsigned left = ~taken & (0xFu << (done - first)) & 0xFu;
+    refused[groups] = {static_cast<std::uint32_t>(first), left};
+    groups += left != 0 ? 1 : 0;
+    done = first + 4;
+    if (done >= count) return groups;
+    first = done;
+  }
+}
+
 }  // namespace
+
+std::size_t convert_block_sse41(const char* base, const std::uint32_t* offsets, std::size_t count,
+                                std::size_t width, float* out, RefusedGroup* refused) noexcept {
+  return width == kSixDigitWidth
+             ? convert_block<kSixDigitWidth>(base, offsets, count, out, refused)
+             : convert_block<kNineDigitWidth>(base, offsets, count, out, refused);
+}
 
 FieldMask convert_sse41(const char* line, std::size_t line_length, std::size_t count,
                         std::size_t width, float* out) noexcept {

@@ -17,6 +17,19 @@
 namespace tarnex::simd {
 
 using FieldKernel = FastFieldConverter::Kernel;
+using BlockKernel = FastFieldConverter::BlockKernel;
+
+// Each level also converts whole blocks (see RefusedGroup); the vector ones in groups of their
+// width over the flat field index.
+std::size_t convert_block_portable(const char* base, const std::uint32_t* offsets,
+                                   std::size_t count, std::size_t width, float* out,
+                                   RefusedGroup* refused) noexcept;
+#if TARNEX_SIMD_X86
+std::size_t convert_block_sse41(const char* base, const std::uint32_t* offsets, std::size_t count,
+                                std::size_t width, float* out, RefusedGroup* refused) noexcept;
+std::size_t convert_block_avx2(const char* base, const std::uint32_t* offsets, std::size_t count,
+                               std::size_t width, float* out, RefusedGroup* refused) noexcept;
+#endif
 
 // Eight bytes at a time in general-purpose registers, for every processor.
 FieldMask convert_portable(const char* line, std::size_t line_length, std::size_t count,
