@@ -83,7 +83,7 @@ class LineFeedWalk {
   void expect(std::size_t feed) noexcept {
     const std::size_t word = feed / ChunkMarks::kBlockSize;
     while (word_ < word) {
-      clean_ = clean_ && bits_ == 0;
+      stray_ |= bits_;
       bits_ = words_[++word_];
     }
     bits_ ^= std::uint64_t{1} << (feed % ChunkMarks::kBlockSize);
@@ -100,7 +100,7 @@ class LineFeedWalk {
   }
   bool true_to_last() const noexcept {
     const std::uint64_t up_to_last = ~std::uint64_t{0} >> (ChunkMarks::kBlockSize - 1 - last_);
-    return clean_ && (bits_ & up_to_last) == 0;
+    return (stray_ | (bits_ & up_to_last)) == 0;
   }
 
  private:
@@ -108,7 +108,7 @@ class LineFeedWalk {
   std::size_t word_;
   std::uint64_t bits_;
   std::size_t last_ = 0;
-  bool clean_ = true;
+  std::uint64_t stray_ = 0;  // line feeds met that were not expected
 };
 
 // Marks the line feeds and non-ASCII bytes of `size` bytes (at most marks.capacity()).
