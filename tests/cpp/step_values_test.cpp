@@ -32,11 +32,6 @@ std::uint32_t bits_of(float value) {
   return std::bit_cast<std::uint32_t>(value);
 }
 
-std::vector<SimdLevel> levels() {
-  const std::span<const SimdLevel> supported = supported_simd_levels();
-  return {supported.begin(), supported.end()};
-}
-
 // ---------------------------------------------------------------------------------------------
 // The kernel alone
 
@@ -110,7 +105,7 @@ TEST_P(BlockKernel, RandomBlocksOfEveryLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, BlockKernel,
-                         ::testing::Combine(::testing::ValuesIn(levels()),
+                         ::testing::Combine(::testing::ValuesIn(supported_simd_levels()),
                                             ::testing::Values(12, 15)),
                          [](const auto& info) {
                            return std::string(simd_level_name(std::get<0>(info.param))) + "_" +
