@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reader/field_width.hpp"
+#include "reader/picked_fields.hpp"
 #include "reader/timestep_blocks.hpp"
 #include "text/line_source.hpp"
 #include "text/utf8.hpp"
@@ -30,7 +31,7 @@ constexpr std::size_t kGatherBytes = std::size_t{256} << 10;
 // The file ends, or changed, before the bytes the index promised: the step at `step_line` is
 // cut short.
 [[noreturn, gnu::cold]] void fail_file_shrank(FailurePolicy& policy, std::uint64_t step_line,
-                                             std::uint64_t line) {
+                                              std::uint64_t line) {
   report_failure(policy,
                  {.kind = FailureKind::EndsInsideTimeStep, .line = line, .step_line = step_line});
 }
@@ -42,9 +43,9 @@ void read_consecutive(const IndexedFile& file, const StepSelection& steps, std::
                       const std::atomic<bool>& stop) {
   const std::size_t first = steps.step(begin);
   const std::size_t last = steps.step(end - 1);
-  LineSource source = LineSource::over_range(file.fd, file.index.start(first),
-                                             file.index.end(last), file.index.lead_line(first),
-                                             best_scan_level(), kLineReadSize);
+  LineSource source =
+      LineSource::over_range(file.fd, file.index.start(first), file.index.end(last),
+                             file.index.lead_line(first), best_scan_level(), kLineReadSize);
   read_steps(source, file.parameters, file.n_digits, file.convert_fast, end - begin,
              out + begin * static_cast<std::size_t>(file.parameters), policy, stop);
 }
@@ -58,7 +59,8 @@ class ByteWindow {
   // lead line is `step_line`, for the failure of a read.
   std::string_view get(std::uint64_t offset, std::size_t length, FailurePolicy& policy,
                        std::uint64_t step_line) {
-    if (offset < start_ || offset + length > start_ + filled_) fill(offset, length, policy, step_line);
+    if (offset < start_ || offset + length > start_ + filled_)
+      fill(offset, length, policy, step_line);
     const auto skip = static_cast<std::size_t>(offset - start_);
     if (skip >= filled_) return {};
     return std::string_view(bytes_.data() + skip, std::min(length, filled_ - skip));
@@ -98,7 +100,12 @@ class ByteWindow {
 class SelectiveReader {
  public:
   SelectiveReader(const IndexedFile& file, const ColumnPlan& plan, bool close_together)
-      : file_(file), plan_(plan), window_(file.fd, close_together ? kWindowSize : 0) {}
+      : file_(file),
+        plan_(plan),
+        window_(file.fd, close_together ? kWindowSize : 0),
+        in_file_(plan, file.index, file.n_digits, file.convert_fast, PickedFields::Layout::InFile),
+        gathered_(plan, file.index, file.n_digits, file.convert_fast,
+                  PickedFields::Layout::Gathered) {}
 
   void read_step(std::size_t step, float* row, FailurePolicy& policy) {
     if (file_.index.regular(step) && read_regular_step(step, row, policy)) return;
@@ -114,7 +121,7 @@ class SelectiveReader {
     const std::size_t batch = std::max<std::size_t>(
         1, std::min(kGatherStretches / plan_.lines().size(), kGatherBytes / step_bytes));
     std::vector<Stretch> stretches;
-    std::vector<char> bytes(batch * step_bytes);
+    std::vector<char> bytes(batch * step_bytes + PickedFields::kPadding);
     for (std::size_t row = begin; row < end; row += batch) {
       if (stop.load(std::memory_order_relaxed)) return;
       const std::size_t last = std::min(end, row + batch);
@@ -152,6 +159,7 @@ class SelectiveReader {
   // The plan's lines of a regular step from `bytes`, one after the other, each with its line
   // feed; false when they are not lines of the file as indexed.
   bool take_regular_step(std::size_t step, const char* bytes, float* row, FailurePolicy& policy) {
+    if (gathered_.usable() && gathered_.convert(bytes, row)) return true;
     const std::uint64_t step_line = file_.index.lead_line(step);
     for (const ColumnPlan::Line& line : plan_.lines()) {
       const std::size_t length = line_bytes(line) - 1;
@@ -167,6 +175,14 @@ class SelectiveReader {
   // Each line where the index puts it; false when the file no longer has it there.
   bool read_regular_step(std::size_t step, float* row, FailurePolicy& policy) {
     const std::uint64_t step_line = file_.index.lead_line(step);
+    if (in_file_.usable()) {
+      // The plan's lines and what lies between them, and room for the kernel past the last.
+      const std::size_t wanted = in_file_.span() + PickedFields::kPadding;
+      const std::string_view bytes =
+          window_.get(file_.index.value_line_start(step, plan_.lines().front().index), wanted,
+                      policy, step_line);
+      if (bytes.size() == wanted && in_file_.convert(bytes.data(), row)) return true;
+    }
     for (const ColumnPlan::Line& line : plan_.lines()) {
       const std::size_t length = line_bytes(line) - 1;
       const std::string_view bytes = window_.get(file_.index.value_line_start(step, line.index),
@@ -209,8 +225,9 @@ class SelectiveReader {
                               std::uint64_t step_line, std::uint64_t number) {
     if (position >= block.size()) fail_file_shrank(policy, step_line, number);
     const void* feed = std::memchr(block.data() + position, '\n', block.size() - position);
-    return feed == nullptr ? block.size()
-                           : static_cast<std::size_t>(static_cast<const char*>(feed) - block.data());
+    return feed == nullptr
+               ? block.size()
+               : static_cast<std::size_t>(static_cast<const char*>(feed) - block.data());
   }
   static std::size_t skip_line(std::string_view block, std::size_t position, FailurePolicy& policy,
                                std::uint64_t step_line, std::uint64_t number) {
@@ -220,6 +237,8 @@ class SelectiveReader {
   const IndexedFile& file_;
   const ColumnPlan& plan_;
   ByteWindow window_;
+  PickedFields in_file_;
+  PickedFields gathered_;
 };
 
 // Whether the lines a selective read needs lie close enough together to read in windows.
@@ -246,8 +265,8 @@ void take_fields(const IndexedFile& file, const ColumnPlan::Line& line, std::str
   float fast[kMaxFastFields];
   FieldMask converted = 0;
   if (line.picks.size() > 1 && line.fields * file.n_digits <= text.size()) {
-    converted = file.convert_fast(text.data(), text.size(),
-                                  static_cast<std::size_t>(line.fields), fast);
+    converted =
+        file.convert_fast(text.data(), text.size(), static_cast<std::size_t>(line.fields), fast);
   }
   for (const ColumnPlan::Pick& pick : line.picks) {
     row[pick.column] = (converted >> pick.field & 1) != 0
@@ -261,8 +280,9 @@ std::string_view checked_line(std::string_view text, bool by_line_feed, std::uin
                               FailurePolicy& policy) {
   if (by_line_feed && !text.empty() && text.back() == '\r') text.remove_suffix(1);
   if (!is_valid_utf8(text)) {
-    report_failure(policy,
-                   {.kind = FailureKind::InvalidUtf8, .line = number, .io_error = IoError::invalid_data()});
+    report_failure(
+        policy,
+        {.kind = FailureKind::InvalidUtf8, .line = number, .io_error = IoError::invalid_data()});
   }
   return text;
 }
@@ -290,8 +310,7 @@ void read_rows(const IndexedFile& file, const StepSelection& steps, const Column
 std::uint64_t cost_of_read(const BlockIndex& index, const StepSelection& steps,
                            const ColumnPlan& plan) noexcept {
   if (steps.count == 0 || index.steps() == 0) return 0;
-  const std::uint64_t mean_step =
-      (index.end(index.steps() - 1) - index.start(0)) / index.steps();
+  const std::uint64_t mean_step = (index.end(index.steps() - 1) - index.start(0)) / index.steps();
   if (plan.takes_all() || lines_close_together(index, steps, plan)) return mean_step * steps.count;
   // A line fetched on its own costs about what reading the bytes between close lines does.
   return steps.count * plan.lines().size() * kCloseTogether;

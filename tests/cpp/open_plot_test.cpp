@@ -1,5 +1,7 @@
 // Reads of chosen steps and columns of an open plot file, held against the whole-file read of
 // the same file: the same values bit for bit, the same failure where they meet a fault.
+#include "vormant/open_plot.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -13,7 +15,6 @@
 #include "plot_lines.hpp"
 #include "test_support.hpp"
 #include "vormant/load_plot.hpp"
-#include "vormant/open_plot.hpp"
 
 namespace tarnex {
 namespace {
@@ -37,7 +38,9 @@ void PrintTo(const Failure& failure, std::ostream* out) {
 // What a read gives: the bit patterns of its values, row by row, or its failure.
 using Outcome = std::variant<std::vector<std::uint32_t>, Failure>;
 
-Failure failure_of(const PlotFileFailure& failure) { return {failure.kind(), failure.line()}; }
+Failure failure_of(const PlotFileFailure& failure) {
+  return {failure.kind(), failure.line()};
+}
 
 std::variant<vormant::LoadedPlot, Failure> full_read(const std::string& path,
                                                      std::optional<std::uint64_t> n_digits) {
@@ -110,18 +113,22 @@ std::vector<Columns> column_choices(std::uint64_t parameters) {
   for (std::uint64_t i = 0; i < std::min<std::uint64_t>(parameters - 1, 5); ++i) {
     scattered.push_back(1 + (i * 7 + 3) % (parameters - 1));
   }
-  choices.insert(choices.end(), {in_order, std::vector(in_order.rbegin(), in_order.rend()),
-                                 scattered});
+  choices.insert(choices.end(),
+                 {in_order, std::vector(in_order.rbegin(), in_order.rend()), scattered});
   return choices;
 }
 
 // Consecutive steps, strides both ways, the first and the last step alone; far apart too in
 // long files.
 std::vector<StepSelection> step_choices(std::size_t steps) {
-  std::vector<StepSelection> choices = {
-      {0, 1, steps},         {2, 1, 4},         {0, 2, (steps + 1) / 2},
-      {steps - 1, -1, steps}, {steps - 1, -3, (steps + 2) / 3},
-      {0, 1, 1},             {steps - 1, 1, 1}, {1, 3, 3}};
+  std::vector<StepSelection> choices = {{0, 1, steps},
+                                        {2, 1, 4},
+                                        {0, 2, (steps + 1) / 2},
+                                        {steps - 1, -1, steps},
+                                        {steps - 1, -3, (steps + 2) / 3},
+                                        {0, 1, 1},
+                                        {steps - 1, 1, 1},
+                                        {1, 3, 3}};
   if (steps > 400) {
     choices.insert(choices.end(), {{3, 97, (steps - 4) / 97 + 1},
                                    {steps - 1, -29, (steps - 1) / 29 + 1},
@@ -191,8 +198,8 @@ std::vector<ShapeCase> every_shape() {
   for (const std::uint64_t parameters : {1, 10, 11, 25}) {
     for (const int width : {12, 15}) {
       for (const char* eol : {"\n", "\r\n"}) {
-        for (const Shape shape : {Shape::Plain, Shape::SpareBytes, Shape::NoFinalLineFeed,
-                                  Shape::EndsInsideStep}) {
+        for (const Shape shape :
+             {Shape::Plain, Shape::SpareBytes, Shape::NoFinalLineFeed, Shape::EndsInsideStep}) {
           cases.push_back({parameters, width, eol, shape});
         }
       }
@@ -216,7 +223,17 @@ INSTANTIATE_TEST_SUITE_P(OpenPlotLong, Shapes,
                                            ShapeCase{1, 12, "\n", Shape::NoFinalLineFeed, 3000}),
                          shape_name);
 
-enum class Fault { BadField, BlankField, ShortLine, InvalidUtf8, InvalidUtf8LeadLine };
+// InvalidUtf8Unpicked lies in the last field of a line whose other fields a read may take;
+// CarriageReturn ends the step's last value line, cutting its last field short.
+enum class Fault {
+  BadField,
+  BlankField,
+  ShortLine,
+  InvalidUtf8,
+  InvalidUtf8LeadLine,
+  InvalidUtf8Unpicked,
+  CarriageReturn
+};
 
 struct FaultCase {
   Fault fault;
@@ -260,8 +277,18 @@ TEST_P(Faults, ReadsMeetTheEarliestFaultTheyTakeAsTheFullReadDoes) {
       case Fault::InvalidUtf8LeadLine:
         faulty.line(clean.lead_line(step)) += "\xC3(";
         break;
+      case Fault::InvalidUtf8Unpicked:
+        line[9 * 12 + 4] = '\xFF';
+        meeting = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+        break;
+      case Fault::CarriageReturn:
+        faulty.line(clean.value_line(step, 2)).back() = '\r';
+        kind = FailureKind::FieldCut;
+        meeting = {24};
+        break;
     }
     faults.push_back({kind, fault == Fault::InvalidUtf8LeadLine ? clean.lead_line(step)
+                            : fault == Fault::CarriageReturn    ? clean.value_line(step, 2)
                                                                 : clean.value_line(step, 1)});
   }
   TempDir dir;
@@ -271,14 +298,25 @@ TEST_P(Faults, ReadsMeetTheEarliestFaultTheyTakeAsTheFullReadDoes) {
   const PlotData& values = std::get<vormant::LoadedPlot>(reference).data;
 
   const OpenPlot open(path, 12, false);
-  const std::vector<Columns> column_list = {
-      std::nullopt, std::vector<std::uint64_t>{}, std::vector<std::uint64_t>{13},
-      std::vector<std::uint64_t>{14}, std::vector<std::uint64_t>{20, 13, 2},
-      std::vector<std::uint64_t>{2, 24}, std::vector<std::uint64_t>{24, 10, 11, 12},
-      column_choices(25)[2]};
-  for (const StepSelection& steps : {StepSelection{0, 1, 10}, {4, 1, 3}, {5, 1, 5}, {0, 1, 4},
-                                     {0, 2, 5}, {1, 2, 5}, {9, -1, 10}, {7, -3, 3},
-                                     {9, -2, 5}, {4, 1, 1}}) {
+  const std::vector<Columns> column_list = {std::nullopt,
+                                            std::vector<std::uint64_t>{},
+                                            std::vector<std::uint64_t>{13},
+                                            std::vector<std::uint64_t>{14},
+                                            std::vector<std::uint64_t>{20, 13, 2},
+                                            std::vector<std::uint64_t>{2, 24},
+                                            std::vector<std::uint64_t>{24, 10, 11, 12},
+                                            std::vector<std::uint64_t>{2, 3, 4, 5, 6, 7, 8, 11},
+                                            column_choices(25)[2]};
+  for (const StepSelection& steps : {StepSelection{0, 1, 10},
+                                     {4, 1, 3},
+                                     {5, 1, 5},
+                                     {0, 1, 4},
+                                     {0, 2, 5},
+                                     {1, 2, 5},
+                                     {9, -1, 10},
+                                     {7, -3, 3},
+                                     {9, -2, 5},
+                                     {4, 1, 1}}) {
     for (const Columns& columns : column_list) {
       // A read of every column of consecutive steps, either way, checks every line; any other
       // read the value lines and fields it takes.
@@ -302,7 +340,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FaultCase{Fault::BadField, "\n"}, FaultCase{Fault::BlankField, "\r\n"},
                       FaultCase{Fault::ShortLine, "\n"}, FaultCase{Fault::ShortLine, "\r\n"},
                       FaultCase{Fault::InvalidUtf8, "\n"}, FaultCase{Fault::InvalidUtf8, "\r\n"},
-                      FaultCase{Fault::InvalidUtf8LeadLine, "\n"}));
+                      FaultCase{Fault::InvalidUtf8LeadLine, "\n"},
+                      FaultCase{Fault::InvalidUtf8Unpicked, "\r\n"},
+                      FaultCase{Fault::CarriageReturn, "\n"}));
 
 // A growing file opened without a width takes it from its first complete block. A first block
 // that tells none fails the refresh that indexes it, and every read of its steps after.
@@ -345,7 +385,8 @@ TEST(OpenPlot, FileCutShortAfterOpeningFailsAsAPlotFileFailure) {
   const PlotLines plot = testing::make_plot(11, 500, 15, 3);
   const std::vector<std::uint64_t> offsets = plot.line_offsets("\n");
   TempDir dir;
-  const std::pair<std::uint64_t, std::size_t> cuts[] = {  // the size, the first step cut
+  const std::pair<std::uint64_t, std::size_t> cuts[] = {
+      // the size, the first step cut
       {offsets[plot.value_line(300, 0) - 1] + 2 * 15 + 7, 300},
       {offsets[plot.value_line(5, 0) - 1], 5},
       {offsets[plot.lead_line(0) - 1], 0},
