@@ -10,7 +10,8 @@ every figure is the minimum over the rounds.
     python3 bench/levels_bench.py --quick            # smaller files, 3 rounds
     python3 bench/levels_bench.py --levels avx2 sse41
 
-Modules come from build/py-simd-LEVEL, built there with tools/build-module.sh when missing.
+Modules come from build/bench-simd-LEVEL-VERSION, built there with tools/build-module.sh when
+missing.
 Nothing here is a test: no time is ever judged.
 """
 
@@ -35,7 +36,7 @@ FIGURES = ["read bytes", "vormant 1", "vormant 2", "tarnex", "floor"]
 
 
 def module_dir(level: str) -> Path:
-    built = ROOT / "build" / f"py-simd-{level}"
+    built = ROOT / "build" / f"bench-simd-{level}-{sys.version_info[0]}.{sys.version_info[1]}"
     if not any(built.glob("tarnex*.so")):
         subprocess.run([str(ROOT / "tools" / "build-module.sh"), sys.executable, str(built),
                         f"-DTARNEX_FORCE_SIMD_LEVEL={level}"], check=True,
