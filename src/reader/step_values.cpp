@@ -142,9 +142,12 @@ bool StepValues::settle(const char* start, const std::uint32_t* offsets, std::si
     const RefusedGroup group = refused[g];
     for (unsigned lanes = group.lanes; lanes != 0; lanes &= lanes - 1) {
       const std::size_t field = group.first + static_cast<std::size_t>(std::countr_zero(lanes));
-      // The line's length is known, so the field is its bytes: what the checked cut gives.
-      const Binary32Parse parsed =
-          parse_binary32_field(std::string_view(start + offsets[field], width));
+      // The lines' lengths are known and their fields cover them, so the field is its bytes,
+      // what the checked cut gives, unless a line feed inside it splits its line in two: the
+      // fields the kernel takes hold none.
+      const std::string_view text(start + offsets[field], width);
+      if (text.find('\n') != std::string_view::npos) return false;
+      const Binary32Parse parsed = parse_binary32_field(text);
       if (!parsed.ok) return false;
       out[field] = parsed.value;
     }

@@ -35,7 +35,6 @@ class ChunkMarks {
   std::size_t capacity() const noexcept { return capacity_; }
   // A word per block: its line feeds, and its bytes 0x80 to 0xFF.
   std::uint64_t* line_feeds() noexcept { return storage_.get(); }
-  const std::uint64_t* line_feeds_of() const noexcept { return storage_.get(); }
   std::uint64_t* non_ascii() noexcept { return storage_.get() + words_; }
 
   // The offset of the first line feed in [start, end), or `end` when there is none. `end` is
@@ -68,47 +67,6 @@ class ChunkMarks {
   std::size_t capacity_;
   std::size_t words_;
   std::unique_ptr<std::uint64_t[]> storage_;  // the line feed words, then the non-ASCII words
-};
-
-// Checks that the line feeds of a stretch of a chunk are exactly those a reader expects: the
-// stretch starts at `start`; expect() is told each line feed in order (each one known to be a
-// line feed); true_to_last() says whether no other line feed lies between `start` and the last.
-class LineFeedWalk {
- public:
-  LineFeedWalk(const ChunkMarks& marks, std::size_t start) noexcept
-      : words_(marks.line_feeds_of()),
-        word_(start / ChunkMarks::kBlockSize),
-        bits_(words_[word_] & (~std::uint64_t{0} << (start % ChunkMarks::kBlockSize))) {}
-
-  void expect(std::size_t feed) noexcept {
-    const std::size_t word = feed / ChunkMarks::kBlockSize;
-    while (word_ < word) {
-      stray_ |= bits_;
-      bits_ = words_[++word_];
-    }
-    bits_ ^= std::uint64_t{1} << (feed % ChunkMarks::kBlockSize);
-    last_ = feed % ChunkMarks::kBlockSize;
-  }
-  // The first line feed past the last one expected, or `end` (the chunk's size) when none is.
-  std::size_t next_feed(std::size_t end) noexcept {
-    const std::size_t last_word = (end + ChunkMarks::kBlockSize - 1) / ChunkMarks::kBlockSize;
-    while (bits_ == 0) {
-      if (word_ + 1 >= last_word) return end;
-      bits_ = words_[++word_];
-    }
-    return word_ * ChunkMarks::kBlockSize + static_cast<std::size_t>(__builtin_ctzll(bits_));
-  }
-  bool true_to_last() const noexcept {
-    const std::uint64_t up_to_last = ~std::uint64_t{0} >> (ChunkMarks::kBlockSize - 1 - last_);
-    return (stray_ | (bits_ & up_to_last)) == 0;
-  }
-
- private:
-  const std::uint64_t* words_;
-  std::size_t word_;
-  std::uint64_t bits_;
-  std::size_t last_ = 0;
-  std::uint64_t stray_ = 0;  // line feeds met that were not expected
 };
 
 // Marks the line feeds and non-ASCII bytes of `size` bytes (at most marks.capacity()).

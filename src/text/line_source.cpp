@@ -102,16 +102,13 @@ LineRun LineSource::regular_lines(std::size_t length, std::size_t last_length,
   LineRun run;
   run.terminator = terminator_after(position_, lines == 1 ? last_length : length);
   std::size_t at = position_;
-  LineFeedWalk feeds(marks_, position_);
   for (; run.lines < lines; ++run.lines) {
     const std::size_t content = run.lines + 1 == lines ? last_length : length;
     const std::size_t end = regular_line_end(at, content, run.terminator);
     if (end == 0) break;
-    feeds.expect(end - 1);
     at = end;
   }
-  // Each line ends where it should; no other line feed may lie between.
-  if (run.lines == 0 || !feeds.true_to_last() || !chunk_is_ascii(position_, at)) return {};
+  if (run.lines == 0 || !chunk_is_ascii(position_, at)) return {};
   run.start = buffer_.get() + position_;
   run.bytes = at - position_;
   return run;
@@ -124,12 +121,9 @@ std::size_t LineSource::regular_steps(std::size_t length, std::size_t last_lengt
   if (position_ >= filled_) return 0;
   std::size_t at = position_;
   std::size_t steps = 0;
-  LineFeedWalk feeds(marks_, position_);
   for (; steps < most; ++steps) {
-    // The walk has cleared every line feed before `at`: the next one ends the lead line.
-    const std::size_t lead_feed = feeds.next_feed(filled_);
+    const std::size_t lead_feed = marks_.next_line_feed(at, filled_);
     if (lead_feed == filled_) break;
-    feeds.expect(lead_feed);
     const std::size_t value_start = lead_feed + 1;
     if (run.terminator == 0) {
       run.terminator = terminator_after(value_start, lines == 1 ? last_length : length);
@@ -137,10 +131,8 @@ std::size_t LineSource::regular_steps(std::size_t length, std::size_t last_lengt
     std::size_t end = value_start;
     for (std::size_t line = 0; line < lines && end != 0; ++line) {
       end = regular_line_end(end, line + 1 == lines ? last_length : length, run.terminator);
-      if (end != 0) feeds.expect(end - 1);
     }
-    // A step that fails leaves the walk spoilt, but no step follows it.
-    if (end == 0 || !feeds.true_to_last()) break;
+    if (end == 0) break;
     value_starts[steps] = static_cast<std::uint32_t>(value_start - position_);
     at = end;
   }

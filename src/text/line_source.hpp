@@ -95,9 +95,11 @@ class LineSource {
   static constexpr std::size_t kRunPadding = 16;
 
   // The next lines, up to `lines` of them, for as long as each lies whole in the chunk at hand,
-  // is ASCII and has exactly `length` bytes (the last of the `lines`: `last_length`) before a
-  // line end of the same kind as the first's. Such lines are exactly what next() would give, so
-  // a reader may take them at once: nothing is taken until take_lines().
+  // is ASCII and has a line end of the same kind as the first's right after `length` bytes (the
+  // last of the `lines`: `last_length`). Nothing is taken until take_lines(). A line feed may
+  // still lie inside such a line, which would make it two lines for next(): a reader that takes
+  // the run whole must rule that out, as a reader of fixed-width fields does by finding no line
+  // feed in any field (its fields cover the line).
   LineRun regular_lines(std::size_t length, std::size_t last_length, std::size_t lines) noexcept;
   // The same for whole time steps: up to `most` steps, each a lead line of any length and
   // `lines` value lines as regular_lines takes them, all with one kind of line end. The offset
@@ -124,8 +126,7 @@ class LineSource {
   LineStatus next_with_checks(std::string_view& line);
   LineStatus next_across_chunks(std::string_view& line);
   // The offset just past the line that starts at `at` when the chunk at hand holds a line end
-  // of `terminator` bytes right after `content` bytes from `at`; 0 otherwise. Whether a line
-  // feed comes sooner is for the caller to rule out.
+  // of `terminator` bytes right after `content` bytes from `at`; 0 otherwise.
   std::size_t regular_line_end(std::size_t at, std::size_t content,
                                std::size_t terminator) const noexcept;
   // The kind of line end (1 or 2 bytes) that the line at `at` would have after `content` bytes.

@@ -149,13 +149,20 @@ class RunReads : public ::testing::TestWithParam<ReadCase> {};
 TEST_P(RunReads, AgreeWithTheLineByLinePath) {
   const ReadCase c = GetParam();
   const PlotLines plot = make_plot(c.parameters, 12, c.width, 5);
-  const std::vector<std::string> changes = {
-      "",          // none
-      "x",         // a field that is no number
-      "\r",        // a carriage return where a field ends
-      " ",         // one byte too many
-      "\xC3\xA9",  // a character of two bytes
-      "\t",        // whitespace no field shape has
+  struct Change {
+    std::string bytes;
+    bool at_field_end;  // in place of the last byte of the line's first field, else mid-line
+  };
+  const std::vector<Change> changes = {
+      {"", false},          // none
+      {"x", false},         // a field that is no number
+      {"\r", true},         // a carriage return where a field ends
+      {"\r", false},        // and inside a field
+      {"\n", true},         // a line feed where a field ends: the line is two
+      {"\n", false},        // and inside a field
+      {" ", false},         // one byte too many (appended)
+      {"\xC3\xA9", false},  // a character of two bytes
+      {"\t", false},        // whitespace no field shape has
   };
   TempDir dir;
   for (std::size_t change = 0; change < changes.size(); ++change) {
@@ -163,9 +170,13 @@ TEST_P(RunReads, AgreeWithTheLineByLinePath) {
          {plot.value_line(3, 0), plot.value_line(6, plot.value_lines() - 1)}) {
       PlotLines changed = plot;
       std::string& text = changed.line(line);
-      if (!changes[change].empty()) {
-        text.replace(text.size() / 2, changes[change].size(), changes[change]);
-        if (change == 3) text += ' ';
+      const Change& how = changes[change];
+      if (how.bytes == " ") {
+        text += ' ';
+      } else if (!how.bytes.empty()) {
+        const std::size_t at =
+            how.at_field_end ? static_cast<std::size_t>(c.width) - 1 : text.size() / 2;
+        text.replace(at, how.bytes.size(), how.bytes);
       }
       const std::string path = dir.write("plot.txt", changed.text(c.eol));
       const std::string expected =
