@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ patchelf       # build
   libfast-float-dev                    # the tests' second reference converter; the wheel build
   libgtest-dev libmpfr-dev libgmp-dev  # C++ tests and their rounding reference
+  qemu-user-static                     # the arm64 interpreter that tests the aarch64 wheel
 )
 packages+=("$@")
 
