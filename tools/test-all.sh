@@ -70,6 +70,9 @@ done
 stage "Wheels: manylinux builds for CPython 3.11 to 3.15, each installed and tested"
 tools/build-wheels.sh || status=1
 
+stage "macOS: both modules cross-built for arm64 and x86-64, linked, exports checked"
+tools/check-macos.sh || status=1
+
 stage "valgrind memcheck of the module"
 tools/check-valgrind.sh || status=1
 
