@@ -23,7 +23,13 @@ set(TARNEX_X86_64_SOURCES
 set(_tarnex_x86_64_flags _sse2 "" _sse41 -msse4.1 _avx2 -mavx2)
 
 # Asked of the compiler itself: it knows its target even where a cross build leaves the
-# processor name unset or names the build machine's.
+# processor name unset or names the build machine's. A macOS build for two processors at once
+# would need the x86-64 files in one half only: each processor is built on its own instead.
+list(LENGTH CMAKE_OSX_ARCHITECTURES _tarnex_osx_architectures)
+if(_tarnex_osx_architectures GREATER 1)
+  message(FATAL_ERROR "CMAKE_OSX_ARCHITECTURES is '${CMAKE_OSX_ARCHITECTURES}': build one "
+                      "processor at a time (and join the modules with lipo if need be)")
+endif()
 include(CheckCXXSourceCompiles)
 check_cxx_source_compiles("
   #if !defined(__x86_64__)

@@ -75,6 +75,14 @@ done
 # fast_float headers. Given the system's include folder itself, the compiler would take the
 # system's C headers too, so they are offered through a folder of their own.
 config=()
+# Every wheel of a processor compiles the same reader; only the binding differs between
+# interpreters. With ccache the reader is compiled once per processor (the cache knows Zig's
+# wrappers by their content, which names the target and Zig's version). Kept to this run.
+if command -v ccache >/dev/null; then
+  export CCACHE_DIR="$work/ccache" CCACHE_COMPILERCHECK=content CCACHE_BASEDIR="$work"
+  config+=(-Ccmake.define.CMAKE_C_COMPILER_LAUNCHER=ccache
+    -Ccmake.define.CMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 for headers in /usr/include/fast_float /usr/local/include/fast_float; do
   if [[ -f "$headers/fast_float.h" ]]; then
     mkdir -p "$work/fast-float-include"

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Proves the aarch64 wheel on 64-bit ARM Linux without an ARM machine: the cp311 wheel is
 # installed into Debian bookworm's arm64 CPython 3.11 (tools/provision-arm64-python.sh), which
-# runs under qemu-user emulation, and the port suite (tests/port) runs there. It compares every
-# record of tests/port/port_cases.py (values bit for bit, every fatal message and report,
-# vormant.read's values and errors) with those the x86-64 cp311 wheel gives on this machine.
+# runs under qemu-user emulation, and the core of the Python suite runs there:
+#   - tests/port compares every record of tests/port/port_cases.py (values bit for bit, every
+#     fatal message with its report, vormant.read's values and errors) with those the x86-64
+#     cp311 wheel gives on this machine (built by the same compiler, so that even the source
+#     columns the reports name agree);
+#   - the reading, panic, binding and module tests of tests/python, against their own exact
+#     expectations, their child interpreters emulated too (TARNEX_CHILD_PYTHON).
+# The rest of tests/python needs numpy or hypothesis, or proves what does not depend on the
+# processor (packaging, resources, scale), and runs natively only.
 #
 # Usage: tools/check-arm64.sh      after tools/build-wheels.sh, whose wheelhouse/ holds both
 # cp311 wheels. TARNEX_CACHE as for the other scripts: the arm64 root and pytest stay there.
@@ -52,8 +58,10 @@ python3 -m pip install -q --disable-pip-version-check --no-deps --target "$work/
 PYTHONPATH="$work/x86-64" python3 "$root/tests/port/port_cases.py" "$work/expected.json"
 echo "check-arm64: ${arm_wheel##*/} installed; reference made ($((SECONDS - started)) s)"
 
+core=(test_reading.py test_panic.py test_binding.py test_module.py)
 status=0
-(cd "$work" && TARNEX_PORT_EXPECTED="$work/expected.json" "${emulated[@]}" -m pytest -q \
-  -p no:cacheprovider --rootdir "$root/tests/port" "$root/tests/port") || status=1
+(cd "$work" && TARNEX_PORT_EXPECTED="$work/expected.json" TARNEX_CHILD_PYTHON="${emulated[*]}" \
+  "${emulated[@]}" -m pytest -q -p no:cacheprovider --rootdir "$root" "$root/tests/port" \
+  "${core[@]/#/$root/tests/python/}") || status=1
 echo "check-arm64: $((SECONDS - started)) s"
 exit "$status"

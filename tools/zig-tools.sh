@@ -24,13 +24,15 @@ zig_tools_ready() {
 }
 
 # zig_compilers TARGET DIR: writes DIR/cc and DIR/c++, Zig's compilers for TARGET, for CMake's
-# CMAKE_C_COMPILER and CMAKE_CXX_COMPILER.
+# CMAKE_C_COMPILER and CMAKE_CXX_COMPILER. Each names Zig's version, so that a compiler cache
+# that knows compilers by their content tells two versions apart.
 zig_compilers() {
-  local target="$1" dir="$2" language
+  local target="$1" dir="$2" language version
+  version="$("$zig_tools_python" -m ziglang version)"
   mkdir -p "$dir"
   for language in cc c++; do
-    printf '#!/bin/sh\nexec "%s" -m ziglang %s -target %s "$@"\n' \
-      "$zig_tools_python" "$language" "$target" >"$dir/$language"
+    printf '#!/bin/sh\n# zig %s\nexec "%s" -m ziglang %s -target %s "$@"\n' \
+      "$version" "$zig_tools_python" "$language" "$target" >"$dir/$language"
     chmod +x "$dir/$language"
   done
 }

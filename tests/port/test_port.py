@@ -9,10 +9,12 @@ tools/check-arm64.sh makes it on x86-64 and runs this suite on arm64 under emula
 import json
 import os
 import platform
+import sys
 
 import pytest
 
-import port_cases
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import port_cases  # noqa: E402  (beside this file)
 
 EXPECTED_PATH = os.environ.get("TARNEX_PORT_EXPECTED")
 if not EXPECTED_PATH:
