@@ -114,6 +114,9 @@ BROKEN_FILES = {
     "field-past-line": (b"1\nt\nlead\n12345678\n", 12),
     "field-past-second": (b"3\nt\nu\nv\nlead\n" + b"1".rjust(12) * 2 + b"\n", 12),
     "field-in-character": ("2\nt\nv\nlead\na\u00e9x\n".encode(), 2),
+    # The widest width and the narrowest: a field ending at the top of 64 bits, empty fields.
+    "width-largest": (b"2\nt\nv\nlead\n 1.0 2.0\n", 2**64 - 1),
+    "width-zero": (b"1\nt\nlead\n 1.0\n", 0),
 }
 
 # --- records ------------------------------------------------------------------------------
