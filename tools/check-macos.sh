@@ -8,7 +8,9 @@
 # limiting exports) are CMake's own. tarnex and vormant._reader are compiled against the machine's
 # CPython headers and linked leaving the interpreter's symbols to the loading process
 # (-undefined dynamic_lookup). tools/check-macho.py then checks each product's processor, kind
-# of file, and that it exports only its PyInit function.
+# of file, and that it exports nothing of its own but its PyInit function. (Zig links its libc++
+# into the module, whose replaceable operator new and delete stay visible whatever the list of
+# exports says; a build on a Mac uses the system's libc++ and exports PyInit alone.)
 #
 # The headers' pyconfig.h was generated for this Linux interpreter. The sizes it states are the
 # same on 64-bit macOS, and the modules use nothing it sets apart for Linux: good enough to
