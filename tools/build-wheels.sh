@@ -180,9 +180,11 @@ for arch in "${arches[@]}"; do
   done
 done
 stage "wheels for CPython ${versions[0]} (${arches[*]})"
-failed="$(two_at_a_time build_wheel "${builds[@]}")"
-[[ -z "$failed" ]] || die "no wheel for CPython" $failed
-stage "wheels for ${builds[*]}"
+if ((${#builds[@]})); then
+  failed="$(two_at_a_time build_wheel "${builds[@]}")"
+  [[ -z "$failed" ]] || die "no wheel for CPython" $failed
+  stage "wheels for ${builds[*]}"
+fi
 # The compiler's warnings, which a successful build would otherwise keep to its log.
 if grep -h "warning:" "$work"/build-*.log | sort -u | grep .; then
   echo "build-wheels: the compiler warned (above)"
