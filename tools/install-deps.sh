@@ -4,8 +4,10 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ patchelf       # build
+  ccache                               # the wheels: one reader compiled for all interpreters
   libfast-float-dev                    # the tests' second reference converter; the wheel build
   libgtest-dev libmpfr-dev libgmp-dev  # C++ tests and their rounding reference
+  qemu-user-static                     # the arm64 interpreter that tests the aarch64 wheel
 )
 packages+=("$@")
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds the reader tests and the module for every interpreter of
 # the matrix, and runs every test: the C++ reader suite once, the Python suite per interpreter
-# and per forced vector kernel level, the packaging tests, the wheels users install, then the
-# robustness checks (valgrind, sanitizers, coverage, fuzzing). Ends with the time each stage took.
+# and per forced vector kernel level, the packaging tests, the wheels users install (the aarch64
+# one under emulation), the macOS cross builds, then the robustness checks (valgrind,
+# sanitizers, coverage, fuzzing). Ends with the time each stage took.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -72,8 +73,14 @@ for level in portable sse41 avx2; do
     "$simd_python" -m pytest -q -p no:cacheprovider "${kernel_tests[@]}") || status=1
 done
 
-stage "Wheels: manylinux builds for CPython 3.11 to 3.15, each installed and tested"
+stage "Wheels: manylinux builds for CPython 3.11 to 3.15, x86-64 and aarch64, x86-64 ones tested"
 tools/build-wheels.sh || status=1
+
+stage "aarch64: the cp311 wheel in Debian's arm64 CPython under qemu, against x86-64's results"
+tools/check-arm64.sh || status=1
+
+stage "macOS: both modules cross-built for arm64 and x86-64, linked, exports checked"
+tools/check-macos.sh || status=1
 
 stage "valgrind memcheck of the module"
 tools/check-valgrind.sh || status=1

@@ -1,5 +1,6 @@
 #include "boundary/fatal_report.hpp"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,18 @@ std::mutex& report_lock() {
 }
 
 thread_local bool writing_report = false;
+
+// The number the system knows the calling thread by, as its own tools show it: the kernel's
+// thread id on Linux, the system-wide 64-bit one on macOS (not the pthread_t address).
+std::uint64_t current_thread_id() noexcept {
+#if defined(__APPLE__)
+  std::uint64_t id = 0;
+  ::pthread_threadid_np(nullptr, &id);
+  return id;
+#else
+  return static_cast<std::uint64_t>(::gettid());
+#endif
+}
 
 void write_all_to_stderr(std::string_view bytes) noexcept {
   while (!bytes.empty()) {
@@ -67,7 +80,7 @@ void add_header(ReportWriter& out, const std::source_location& where) noexcept {
   out.add("thread '");
   out.add(kThreadName);
   out.add("' (");
-  out.add(static_cast<std::uint64_t>(::gettid()));
+  out.add(current_thread_id());
   out.add(") panicked at ");
   out.add(where.file_name());
   out.add(":");

@@ -17,7 +17,7 @@ namespace tarnex {
 namespace {
 
 // The most stretches one call copies (the system's IOV_MAX on Linux).
-constexpr std::size_t kStretchesPerCall = 1024;
+[[maybe_unused]] constexpr std::size_t kStretchesPerCall = 1024;
 
 }  // namespace
 

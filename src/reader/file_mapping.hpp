@@ -33,7 +33,7 @@ class FileMapping {
   bool gather_read(std::span<const Stretch> stretches, char* out) const noexcept;
 
   int fd_;
-  std::uint64_t size_;
+  [[maybe_unused]] std::uint64_t size_;  // read by the mapped path, which Linux alone has
   void* base_ = nullptr;
   // Cleared when the system refuses to copy from the mapping; pread from then on.
   mutable std::atomic<bool> copy_allowed_{true};

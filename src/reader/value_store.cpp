@@ -24,7 +24,7 @@ constexpr std::size_t kMostValues = std::numeric_limits<std::size_t>::max() / (2
 // for 8 MiB of values). A huge page at the end of the values holds up to 2 MiB beyond them; the
 // block reaches this size only once it holds more than half of it, 4 MiB of values, so that
 // excess stays within a quarter of the values plus 1 MiB.
-constexpr std::size_t kHugePagesFromBytes = std::size_t{8} << 20;
+[[maybe_unused]] constexpr std::size_t kHugePagesFromBytes = std::size_t{8} << 20;
 // The pages ahead of the values are made present this many bytes at a time, in one call: a
 // first write to each page would fault on its own, which measured 0.74 µs a page on a virtual
 // machine against 0.54 µs for pages made present together. The stretch is short, so the block
@@ -127,7 +127,7 @@ void ValueStore::grow(std::size_t count) {
 
 void ValueStore::make_pages_present() noexcept {
   const std::size_t bytes = capacity_ * kValueBytes;
-  const std::size_t from = std::min(present_ * kValueBytes, bytes);
+  [[maybe_unused]] const std::size_t from = std::min(present_ * kValueBytes, bytes);
   const std::size_t to =
       std::min(bytes, round_up_to_pages(size_ * kValueBytes) + kPresentAheadBytes);
 #if TARNEX_STORE_MAPPED

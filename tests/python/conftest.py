@@ -6,6 +6,7 @@ Tests that need more than the installed module skip themselves and say why.
 """
 
 import os
+import shlex
 import subprocess
 import sys
 import textwrap
@@ -92,6 +93,11 @@ def child_environment():
     return env
 
 
+# How a child interpreter is started: this one's executable, or the command that
+# TARNEX_CHILD_PYTHON gives where the executable cannot start by itself (an emulated one).
+CHILD_PYTHON = shlex.split(os.environ.get("TARNEX_CHILD_PYTHON", "")) or [sys.executable]
+
+
 @pytest.fixture(scope="session")
 def run_python():
     """Runs `code` in a child interpreter that imports the same tarnex and vormant as this one."""
@@ -100,7 +106,7 @@ def run_python():
         env = child_environment()
         env["PYTHONIOENCODING"] = "utf-8"
         completed = subprocess.run(
-            [sys.executable, "-c", textwrap.dedent(code), *args],
+            [*CHILD_PYTHON, "-c", textwrap.dedent(code), *args],
             capture_output=True,
             env=env,
             stdin=subprocess.DEVNULL,
