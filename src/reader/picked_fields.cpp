@@ -1,11 +1,9 @@
 #include "reader/picked_fields.hpp"
 
-#include <bit>
 #include <cstring>
 #include <limits>
-#include <string_view>
 
-#include "text/numbers.hpp"
+#include "reader/step_values.hpp"
 
 namespace tarnex {
 namespace {
@@ -73,16 +71,9 @@ bool PickedFields::lines_can_be_taken(const char* bytes) const noexcept {
 bool PickedFields::convert(const char* bytes, float* row) {
   if (!lines_can_be_taken(bytes)) return false;
   const std::size_t count = offsets_.size();
-  const std::size_t groups =
-      convert_fast_.block(bytes, offsets_.data(), count, values_.data(), refused_.data());
-  for (std::size_t g = 0; g < groups; ++g) {
-    for (unsigned lanes = refused_[g].lanes; lanes != 0; lanes &= lanes - 1) {
-      const std::size_t k = refused_[g].first + static_cast<std::size_t>(std::countr_zero(lanes));
-      const Binary32Parse parsed =
-          parse_binary32_field(std::string_view(bytes + offsets_[k], width_));
-      if (!parsed.ok) return false;
-      values_[k] = parsed.value;
-    }
+  if (!convert_block_exactly(convert_fast_, bytes, offsets_.data(), count, width_, values_.data(),
+                             refused_.data())) {
+    return false;
   }
   for (std::size_t k = 0; k < count; ++k) row[columns_[k]] = values_[k];
   return true;

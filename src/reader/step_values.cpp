@@ -47,12 +47,13 @@ StepValues::StepValues(std::uint64_t parameters, std::uint64_t width,
   last_length_ = static_cast<std::size_t>((parameters - (lines_ - 1) * kFieldsPerLine) * width);
   offsets_[0] = field_offsets(parameters, width, 1);
   offsets_[1] = field_offsets(parameters, width, 2);
-  refused_.resize(refused_group_capacity(static_cast<std::size_t>(parameters)));
-  if (parameters > kMostGatheredParameters) return;
-  most_gathered_ = static_cast<std::size_t>(kGatheredFields / parameters);
-  value_starts_.resize(most_gathered_);
-  gathered_offsets_.resize(most_gathered_ * static_cast<std::size_t>(parameters));
-  gathered_refused_.resize(refused_group_capacity(gathered_offsets_.size()));
+  if (parameters <= kMostGatheredParameters) {
+    most_gathered_ = static_cast<std::size_t>(kGatheredFields / parameters);
+    value_starts_.resize(most_gathered_);
+    gathered_offsets_.resize(most_gathered_ * static_cast<std::size_t>(parameters));
+  }
+  refused_.resize(refused_group_capacity(
+      std::max(static_cast<std::size_t>(parameters), gathered_offsets_.size())));
 }
 
 std::size_t StepValues::whole_steps_ahead(LineSource& source, std::size_t most) {
@@ -68,7 +69,8 @@ void StepValues::read_whole_steps(LineSource& source, float* rows, FailurePolicy
   const auto parameters = static_cast<std::size_t>(parameters_);
   lay_out_gathered_fields();
   const std::size_t count = gathered_steps_ * parameters;
-  if (settle(gathered_.start, gathered_offsets_.data(), count, rows, gathered_refused_.data())) {
+  if (convert_block_exactly(convert_fast_, gathered_.start, gathered_offsets_.data(), count,
+                            static_cast<std::size_t>(width_), rows, refused_.data())) {
     source.take_lines(gathered_);
     return;
   }
@@ -131,13 +133,14 @@ void StepValues::lay_out_gathered_fields() {
 }
 
 bool StepValues::convert_run(const LineRun& run, std::size_t count, float* out) {
-  return settle(run.start, offsets_[run.terminator - 1].data(), count, out, refused_.data());
+  return convert_block_exactly(convert_fast_, run.start, offsets_[run.terminator - 1].data(), count,
+                               static_cast<std::size_t>(width_), out, refused_.data());
 }
 
-bool StepValues::settle(const char* start, const std::uint32_t* offsets, std::size_t count,
-                        float* out, RefusedGroup* refused) const {
-  const std::size_t groups = convert_fast_.block(start, offsets, count, out, refused);
-  const auto width = static_cast<std::size_t>(width_);
+bool convert_block_exactly(const FastFieldConverter& convert_fast, const char* start,
+                           const std::uint32_t* offsets, std::size_t count, std::size_t width,
+                           float* out, RefusedGroup* refused) {
+  const std::size_t groups = convert_fast.block(start, offsets, count, out, refused);
   for (std::size_t g = 0; g < groups; ++g) {
     const RefusedGroup group = refused[g];
     for (unsigned lanes = group.lanes; lanes != 0; lanes &= lanes - 1) {

@@ -11,6 +11,15 @@
 
 namespace tarnex {
 
+// The fields at start + offsets[0 .. count) (count at least kBlockMinimumFields, 16 bytes
+// readable from each) as binary32 into out: the block kernel, then the exact path for each
+// field it refused. False when one of them is no number or holds a line feed: where fields
+// cover their lines, a refused field is the one place a stray line feed can hide. `refused`
+// has room for refused_group_capacity(count).
+bool convert_block_exactly(const FastFieldConverter& convert_fast, const char* start,
+                           const std::uint32_t* offsets, std::size_t count, std::size_t width,
+                           float* out, RefusedGroup* refused);
+
 // Reads the value lines of the time steps of one file. Where the lines of a step lie whole in
 // the chunk at hand and have their regular lengths (ten fields of the width to a line, the
 // last line the rest), their fields are converted in one call over the run, at offsets computed
@@ -40,10 +49,6 @@ class StepValues {
   bool convert_run(const LineRun& run, std::size_t count, float* out);
   // Makes gathered_offsets_ hold the offsets of the gathered steps' fields.
   void lay_out_gathered_fields();
-  // The fields at start + offsets[0 .. count) into out: the block kernel, then the exact path
-  // for each field it refused; false when one of them is no number.
-  bool settle(const char* start, const std::uint32_t* offsets, std::size_t count, float* out,
-              RefusedGroup* refused) const;
   // Value line `line` (0-based) of the step, the next line of `source`, through the exact path.
   void read_line(LineSource& source, std::uint64_t step_line, std::uint64_t line, float* row,
                  FailurePolicy& policy) const;
@@ -58,7 +63,7 @@ class StepValues {
   // The offset of each field from the start of the run's first line, for runs whose lines end
   // in LF ([0]) or CR LF ([1]); a run always starts at a line's start.
   std::vector<std::uint32_t> offsets_[2];
-  std::vector<RefusedGroup> refused_;
+  std::vector<RefusedGroup> refused_;  // room for a run or for the gathered steps
   // The steps whole_steps_ahead() found: their lines, where each step's values start, and the
   // offsets of all their fields from the run's start.
   std::size_t most_gathered_ = 0;
@@ -76,7 +81,6 @@ class StepValues {
   };
   LaidOut laid_out_;
   std::size_t laid_out_steps_ = 0;
-  std::vector<RefusedGroup> gathered_refused_;
 };
 
 }  // namespace tarnex
