@@ -19,6 +19,7 @@ from __future__ import annotations
 
 import argparse
 import json
+from array import array
 import subprocess
 import sys
 from pathlib import Path
@@ -57,12 +58,14 @@ def measure(directory: str, shapes: list, files_dir: str) -> dict:
         path = str(plotfiles.ensure_plot_file(Path(files_dir), parameters, steps, width))
         reference = plotfiles.reference_values(Path(path), width, parameters)
         rows_f32 = np.ascontiguousarray(reference)
+        rows_arrays = [array("f", row.tobytes()) for row in reference]
         values = parameters * steps
         best = dict.fromkeys(FIGURES + ["build lists"], float("inf"))
         for _ in range(3):
             for name, call in (
                     ("read bytes", lambda: tarnex_bench.read_bytes(path)),
                     ("build lists", lambda: tarnex_bench.build_lists(rows_f32)),
+                    ("build lists", lambda: tarnex_bench.build_lists_from_arrays(rows_arrays)),
                     ("vormant 1", lambda: vormant.read(path, width, threads=1)),
                     ("vormant 2", lambda: vormant.read(path, width, threads=2)),
                     ("tarnex", lambda: tarnex.rust_read_vormant(path, width))):
