@@ -50,6 +50,36 @@ def _column(names: Sequence[str], wanted: object, path: str) -> int:
     return index
 
 
+def check_columns(wanted: Iterable[ColumnArgument] | None) -> list[ColumnArgument] | None:
+    """The items of `wanted`, each checked to be a name or an index, before any file is read.
+
+    TypeError for a lone string or bytes (a list of names belongs there, not one taken apart
+    into its characters) and for an item that is neither a name nor an index.
+    """
+    if wanted is None:
+        return None
+    if isinstance(wanted, (str, bytes)):
+        raise TypeError("columns must be a list of names or indices, not a single "
+                        f"{type(wanted).__name__}")
+    try:
+        items = list(wanted)
+    except TypeError:
+        raise TypeError("columns must be a list of names or indices, not "
+                        f"{type(wanted).__name__}") from None
+    for item in items:
+        if isinstance(item, str):
+            continue
+        if isinstance(item, bool):
+            raise TypeError("a column is a name (str) or an index (int), not a bool")
+        try:
+            operator.index(item)  # type: ignore[arg-type]
+        except TypeError:
+            raise TypeError(
+                f"a column is a name (str) or an index (int), not {type(item).__name__}"
+            ) from None
+    return items
+
+
 def resolve_columns(names: Sequence[str], wanted: Iterable[ColumnArgument] | None,
                     path: str) -> tuple[int, ...] | None:
     """The parameter indices of `wanted` in its order (None: every parameter).
@@ -57,12 +87,9 @@ def resolve_columns(names: Sequence[str], wanted: Iterable[ColumnArgument] | Non
     KeyError for an unknown name, IndexError for an index out of range, ValueError for an
     ambiguous or repeated one, TypeError for anything that is neither a name nor an index.
     """
-    if wanted is None:
+    items = check_columns(wanted)
+    if items is None:
         return None
-    if isinstance(wanted, (str, bytes)):
-        raise TypeError("columns must be a list of names or indices, not a single "
-                        f"{type(wanted).__name__}")
-    items = list(wanted)
     columns = tuple(_column(names, item, path) for item in items)
     seen: set[int] = set()
     for item, column in zip(items, columns):
@@ -72,16 +99,53 @@ def resolve_columns(names: Sequence[str], wanted: Iterable[ColumnArgument] | Non
     return columns
 
 
-def step_range(steps: slice | range | None, count: int) -> range:
-    """The time steps of `steps` among `count`, with Python's meaning of a slice."""
-    every = range(count)
-    if steps is None:
-        return every
-    if isinstance(steps, range):
-        steps = slice(steps.start, steps.stop, steps.step)
+def check_steps(steps: object) -> slice | range | None:
+    """`steps` checked to be None, a range, or a slice of ints or None, before any file is
+    read."""
+    if steps is None or isinstance(steps, range):
+        return steps
     if not isinstance(steps, slice):
         raise TypeError(f"steps must be a slice or a range, not {type(steps).__name__}")
-    return every[steps]
+    for bound in (steps.start, steps.stop, steps.step):
+        if bound is not None and (isinstance(bound, bool) or not hasattr(bound, "__index__")):
+            raise TypeError("the bounds of a slice of steps must be ints or None, not "
+                            f"{type(bound).__name__}")
+    if steps.step is not None and operator.index(steps.step) == 0:
+        raise ValueError("slice step cannot be zero")
+    return steps
+
+
+def step_range(steps: slice | range | None, count: int) -> range:
+    """The time steps of `steps` among `count`.
+
+    A slice has Python's meaning of a slice of a list. A range is its elements: the indices it
+    yields, a negative one counted from the end as a list counts it; IndexError for one beyond
+    the steps, ValueError when the indices so counted are not evenly spaced (a range crossing
+    from negative to non-negative indices).
+    """
+    every = range(count)
+    steps = check_steps(steps)
+    if steps is None:
+        return every
+    if isinstance(steps, slice):
+        return every[steps]
+    return _range_of_indices(steps, count)
+
+
+def _range_of_indices(steps: range, count: int) -> range:
+    if not steps:
+        return range(0)
+    for index in (steps[0], steps[-1]):
+        if not -count <= index < count:
+            raise IndexError(f"time step {index} out of range: the file has {count} steps")
+    # A range is monotonic: when its ends have one sign, so have all its indices, and counted
+    # from the end they stay evenly spaced; across zero they cannot.
+    if (steps[0] < 0) != (steps[-1] < 0):
+        raise ValueError(f"steps {steps!r} mix indices counted from the end with ones counted "
+                         "from the start; use a slice, or a range of one sign")
+    first = steps[0] % count
+    last = steps[-1] % count
+    return range(first, last + (1 if steps.step > 0 else -1), steps.step)
 
 
 def check_threads(threads: object) -> int | None:

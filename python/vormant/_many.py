@@ -8,7 +8,7 @@ from concurrent.futures import Future, ThreadPoolExecutor, as_completed
 from typing import Literal, overload
 
 from ._arguments import PathArgument, check_n_digits, refuse_single_path
-from ._columns import ColumnArgument, check_threads
+from ._columns import ColumnArgument, check_columns, check_steps, check_threads
 from ._open import Steps, read
 from ._plot import Plot
 from ._progress import progress_bar
@@ -61,7 +61,10 @@ def read_many(paths: Iterable[PathArgument], n_digits: int | None = None, *,
     pool_size = _check_workers(workers)
     per_file = check_threads(threads)
     refuse_single_path(paths, "read_many")
-    chosen = None if columns is None else list(columns)
+    # Unusable arguments are the caller's error, raised once before any file is read rather
+    # than put in every file's place.
+    chosen = check_columns(columns)
+    steps = check_steps(steps)
     items = list(paths)
     # A path of the wrong type is the caller's error, not the file's: refused before reading.
     for path in items:

@@ -9,7 +9,8 @@ from typing import Any
 
 from . import _reader
 from ._arguments import PathArgument, check_n_digits
-from ._columns import ColumnArgument, check_threads, find_parameter, resolve_columns, step_range
+from ._columns import (ColumnArgument, check_columns, check_steps, check_threads, find_parameter,
+                       resolve_columns, step_range)
 from ._plot import Plot, named_as_given
 
 Steps = slice | range | None
@@ -100,9 +101,10 @@ class PlotFile:
         for an unknown name, ValueError for an ambiguous or repeated one, before any value is
         read; PlotFileError for a fault in what is read, the earliest in the file.
         """
+        count = check_threads(threads)
         chosen = resolve_columns(self._names, columns, self._path)
         rows = step_range(steps, self.steps)
-        return self._read(chosen, rows, check_threads(threads) or 0)
+        return self._read(chosen, rows, count or 0)
 
     def chunks(self, size: int, *, columns: Iterable[ColumnArgument] | None = None
                ) -> Iterator[Plot]:
@@ -176,6 +178,8 @@ def read(path: PathArgument, n_digits: int | None = None, *,
     """
     width = check_n_digits(n_digits)
     count = check_threads(threads)
+    columns = check_columns(columns)
+    steps = check_steps(steps)
     encoded = os.fsencode(path)
     if steps is None and columns is not None:
         with named_as_given(path, encoded):

@@ -20,7 +20,7 @@ from typing import TYPE_CHECKING, Any
 
 from . import _reader
 from ._arguments import PathArgument, check_n_digits, path_list
-from ._columns import ColumnArgument, resolve_columns
+from ._columns import ColumnArgument, check_columns, resolve_columns
 from ._errors import PlotFileError
 from ._header import read_names
 from ._open import read
@@ -70,6 +70,7 @@ def read_frame(paths: Iterable[PathArgument], n_digits: int | None = None, *,
     width = check_n_digits(n_digits)
     size = _blocksize(blocksize)
     files = path_list(paths, _FEATURE)
+    columns = check_columns(columns)
     if not files:
         raise ValueError("read_frame needs at least one plot file")
     names = _common_names(files, width)

@@ -117,10 +117,12 @@ def same_float(a, b):
 
 @pytest.fixture(scope="session")
 def wheel(tmp_path_factory):
-    """The wheel of the working tree, built in a build folder of its own."""
+    """The wheel of the working tree, built as pip builds it: in a temporary folder, so that
+    two builds from one checkout at once cannot break each other."""
     work = tmp_path_factory.mktemp("wheel")
-    run_ok(pip("wheel", ROOT, "--wheel-dir", work / "dist",
-               "--config-settings=build-dir=" + str(work / "build")))
+    before = set(ROOT.glob("build/*"))
+    run_ok(pip("wheel", ROOT, "--wheel-dir", work / "dist"))
+    assert set(ROOT.glob("build/*")) <= before, "the build wrote into the checkout"
     wheels = list((work / "dist").glob("tarnex-*.whl"))
     assert len(wheels) == 1, wheels
     return wheels[0]

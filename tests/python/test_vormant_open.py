@@ -29,11 +29,13 @@ def same_bits(plot, expected):
 
 
 def rows(count, steps):
+    """The step indices `steps` stands for, as a list of `count` steps takes them."""
+    every = list(range(count))
     if steps is None:
-        return list(range(count))
-    if isinstance(steps, range):
-        steps = slice(steps.start, steps.stop, steps.step)
-    return list(range(count))[steps]
+        return every
+    if isinstance(steps, range):  # a range is its elements
+        return [every[index] for index in steps]
+    return every[steps]
 
 
 @pytest.fixture(scope="module")
@@ -122,10 +124,33 @@ def test_ambiguous_first_word_lists_the_candidates(plot_file):
     assert vormant.read(path, columns=["W", "VA b"]).names == ("TIME S", "W", "VA b")
 
 
-@pytest.mark.parametrize("steps", ["1:3", 2, [1, 2]])
-def test_steps_must_be_a_slice_or_a_range(steps):
+@pytest.mark.parametrize("steps", [range(4, -1, -1), range(4, -1, -2), range(-1, 0, -1),
+                                   range(-3, 0), range(-1, -6, -2), range(0, 5, 7)], ids=repr)
+def test_a_range_of_steps_is_its_elements(tmp_path, steps):
+    path = write_plot(tmp_path, 3, 5, 12)
+    expected = vormant.read(path).to_numpy()[rows(5, steps)]
+    for plot in (vormant.read(path, steps=steps), vormant.read_many([path], steps=steps)[0]):
+        assert plot.to_numpy().tobytes() == expected.tobytes()
+    picked = vormant.read(path, columns=[2, 1], steps=steps).to_numpy()
+    assert picked.tobytes() == expected[:, [0, 2, 1]].tobytes()
+
+
+@pytest.mark.parametrize("steps, kind", [(range(5, 6), IndexError), (range(-6, -4), IndexError),
+                                         (range(-1, 2), ValueError)], ids=repr)
+def test_a_range_beyond_the_steps_is_refused(tmp_path, steps, kind):
+    with vormant.open(write_plot(tmp_path, 3, 5, 12)) as plot_file, pytest.raises(kind):
+        plot_file.read(steps=steps)
+
+
+@pytest.mark.parametrize("selection", [{"steps": "1:3"}, {"steps": 2}, {"steps": [1, 2]},
+                                       {"steps": slice(0, 2.5)}, {"columns": "X"},
+                                       {"columns": [1.5]}, {"columns": 3}], ids=repr)
+def test_unusable_selections_are_refused_before_the_file_is_touched(tmp_path, selection):
+    missing = tmp_path / "missing.plt"
     with pytest.raises(TypeError):
-        vormant.read(SAMPLE_6, steps=steps)
+        vormant.read(missing, **selection)
+    with pytest.raises(TypeError):
+        vormant.read_many([SAMPLE_6, missing], errors="return", **selection)
 
 
 def faulty_file(folder, faults):
