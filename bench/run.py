@@ -12,6 +12,7 @@ tarnex's ratio to the floor and to the reference peer.
     python3 bench/run.py              # the four shapes, 5 rounds
     python3 bench/run.py --quick      # smaller files, 3 rounds
     python3 bench/run.py --output bench/results.md
+    python3 bench/run.py --performance   # also docs/performance.md: dated, with the machine
 
 The tarnex module is taken from --module-dir, else $TARNEX_MODULE_DIR, else built with
 tools/build-module.sh into build/bench-module. Files are written once into --files-dir
@@ -21,9 +22,12 @@ tools/build-module.sh into build/bench-module. Files are written once into --fil
 from __future__ import annotations
 
 import argparse
+import datetime
 import gc
 import json
 import os
+import platform
+import shlex
 import subprocess
 import sys
 import time
@@ -44,6 +48,10 @@ QUICK_SHAPES = [(12, 4000, 12), (200, 1000, 15), (2000, 100, 12), (100, 20000, 1
 MEMORY_BOUND_FACTOR = 1.15
 REFERENCE_PEER = next(iter(peers.PEERS))  # the strongest peer: tarnex's ratio to it is reported
 READ_CHUNK = 1 << 20
+PERFORMANCE_PAGE = ROOT / "docs" / "performance.md"
+# The reader's vector kernel levels, narrowest first, and the /proc/cpuinfo flag each needs.
+KERNEL_LEVELS = ("portable", "sse41", "avx2")
+LEVEL_FLAGS = {"sse41": "sse4_1", "avx2": "avx2"}
 
 
 def load_tarnex(module_dir: str | None):
@@ -282,6 +290,65 @@ def format_table(rows: list[dict], peer_names: list[str]) -> str:
     return "\n".join(lines) + "\n"
 
 
+# ------------------------------------------------------------------------------------------------
+# The dated page of figures
+
+
+def processor(cpuinfo: str) -> tuple[str, set[str]]:
+    """The model name and the flags of the first processor listed in /proc/cpuinfo's text."""
+    model, flags = "", set()
+    for line in cpuinfo.splitlines():
+        key, _, value = line.partition(":")
+        key = key.strip()
+        if key == "model name" and not model:
+            model = value.strip()
+        elif key in ("flags", "Features") and not flags:
+            flags = set(value.split())
+    return model or platform.processor() or platform.machine() or "unknown", flags
+
+
+def kernel_level(flags: set[str], forced: str | None) -> str:
+    """The level the reader's dispatcher takes: the widest the processor has (only x86-64 lists
+    these flags), at most the one a test build was held to."""
+    level = "portable"
+    for candidate, flag in LEVEL_FLAGS.items():
+        if flag in flags:
+            level = candidate
+    if forced in KERNEL_LEVELS:
+        level = KERNEL_LEVELS[min(KERNEL_LEVELS.index(level), KERNEL_LEVELS.index(forced))]
+    return level
+
+
+def forced_level(module_dir: Path) -> str | None:
+    """The level a module built by CMake in `module_dir` was held to, if any."""
+    try:
+        cache = (module_dir / "CMakeCache.txt").read_text(errors="replace")
+    except OSError:
+        return None
+    for line in cache.splitlines():
+        if line.startswith("TARNEX_FORCE_SIMD_LEVEL:"):
+            return line.partition("=")[2].strip() or None
+    return None
+
+
+def performance_page(table: str, module_dir: Path, rounds: int) -> str:
+    try:
+        cpuinfo = Path("/proc/cpuinfo").read_text(errors="replace")
+    except OSError:
+        cpuinfo = ""
+    model, flags = processor(cpuinfo)
+    level = kernel_level(flags, forced_level(module_dir))
+    when = datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z")
+    command = shlex.join(["python3", "bench/run.py", *sys.argv[1:]])
+    return (f"# Performance\n\n"
+            f"Written by `{command}` on {when}. Do not edit it by hand: run the command again "
+            f"(see [bench/README.md](../bench/README.md) for what it measures).\n\n"
+            f"- Processor: {model}, {os.cpu_count()} logical processors\n"
+            f"- Kernel level: {level}\n"
+            f"- Interpreter: {platform.python_implementation()} {platform.python_version()}\n"
+            f"- Rounds: {rounds}\n\n{table}")
+
+
 def common_parser(description: str) -> argparse.ArgumentParser:
     """The options of every benchmark on these files: their size, rounds, folders, output."""
     parser = argparse.ArgumentParser(description=description,
@@ -301,6 +368,9 @@ def main() -> None:
                         choices=list(peers.PEERS), help="peer readers to run")
     parser.add_argument("--shapes", type=int, nargs="*",
                         help="indexes (0 to 3) of the shapes to run")
+    parser.add_argument("--performance", nargs="?", const=str(PERFORMANCE_PAGE), metavar="PAGE",
+                        help="also write the tables, dated, with the processor and kernel level, "
+                             f"to PAGE (default {PERFORMANCE_PAGE.relative_to(ROOT)})")
     parser.add_argument("--probe", nargs=3, metavar=("READER", "PATH", "N_DIGITS"),
                         help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -318,6 +388,10 @@ def main() -> None:
     print(table)
     if args.output:
         Path(args.output).write_text(table)
+    if args.performance:
+        module_dir = Path(tarnex.__file__).resolve().parent
+        Path(args.performance).parent.mkdir(parents=True, exist_ok=True)
+        Path(args.performance).write_text(performance_page(table, module_dir, args.rounds))
 
 
 if __name__ == "__main__":
