@@ -28,6 +28,8 @@ run_python_suite() {
   TARNEX_MODULE_DIR="$module_dir" "$python" -m pytest -q -p no:cacheprovider tests/python "$@"
 }
 
-# The exhaustive sweeps of the fast field kernels prove values, not memory safety or coverage,
-# and take minutes when instrumented: they run in the optimised C++ suite only.
-value_sweeps='*FastFieldSweep*:*FastFieldNearMidpoints*'
+# The exhaustive sweeps of the conversions (the fast field kernels, and the short path against
+# the general converter) prove values, not memory safety or coverage, and take many minutes when
+# instrumented: they run in the optimised C++ suite only.
+value_sweeps='*FastFieldSweep*:*FastFieldNearMidpoints*:*NineDigitNearMidpoints*'
+value_sweeps+=':*ShortPathAgainstGeneralConverter*'
