@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/thread_split.hpp"
 #include "vormant/guarded.hpp"
 #include "vormant/open_plot.hpp"
 #include "vormant/values_type.hpp"
@@ -142,7 +143,8 @@ PyObject* read(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexce
     if (plot == nullptr) return nullptr;  // closed meanwhile
     // The index only grows, so the steps checked above are still there.
     const ColumnPlan plan = all ? ColumnPlan::all(parameters) : ColumnPlan::chosen(parameters, chosen);
-    return std::make_unique<PlotData>(plot->read(steps, plan, static_cast<std::size_t>(threads)));
+    return std::make_unique<PlotData>(
+        plot->read(steps, plan, at_most_usable(static_cast<std::uint64_t>(threads))));
   });
   if (auto* data = std::get_if<std::unique_ptr<PlotData>>(&outcome)) {
     if (*data == nullptr) return raise_closed();
