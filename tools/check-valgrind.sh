@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs tests/valgrind/paths.py (every way through the module) under valgrind's memcheck, with
+# Runs tests/valgrind/paths.py (every way through the module, and vormant's native calls with
+# hostile arguments, tests/valgrind/hostile_calls.py) under valgrind's memcheck, with
 # the interpreter allocating through malloc, and fails on a leak (definite or indirect) or a
 # memory error whose stack passes through the module. The interpreter's own leaks are not ours
 # and are let through.

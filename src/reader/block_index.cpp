@@ -48,10 +48,19 @@ void BlockIndex::end_line(std::uint64_t end, bool by_line_feed) {
   if (++lines_ended_ <= value_lines_) return;
   starts_.push_back(block_start_ | (block_regular_ ? 0 : kIrregular));
   complete_end_ = by_line_feed ? end + 1 : end;
+  ended_by_file_end_ = !by_line_feed;
   block_start_ = complete_end_;
   lines_ended_ = 0;
   block_regular_ = true;
   lengths_known_ = true;
+}
+
+void BlockIndex::reopen_last_block() noexcept {
+  complete_end_ = start(starts_.size() - 1);
+  starts_.pop_back();
+  ended_by_file_end_ = false;
+  // The first block sets the line lengths: indexed again, it sets them again.
+  if (starts_.empty()) lengths_known_ = false;
 }
 
 std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level,
@@ -59,6 +68,9 @@ std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, Scan
   const std::size_t before = starts_.size();
   if (most == 0) return 0;
   const std::size_t limit = most > SIZE_MAX - before ? SIZE_MAX : before + most;
+  // A block the end of the file ended is indexed again, as one that has grown since would be
+  // indexed afresh; a file that has not grown gives it back as it was.
+  if (ended_by_file_end_) reopen_last_block();
   // A block left incomplete by the last scan is scanned again from its start.
   block_start_ = line_start_ = complete_end_;
   lines_ended_ = 0;
@@ -110,7 +122,8 @@ std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, Scan
     end_line(scanned_end_, false);
   }
   if (!growing) starts_.shrink_to_fit();
-  return starts_.size() - before;
+  // A block taken out and not completed again (the file now growing) was not added.
+  return starts_.size() > before ? starts_.size() - before : 0;
 }
 
 }  // namespace tarnex

@@ -80,6 +80,9 @@ class BlockIndex {
 
   // A line of the block being indexed ends at `end` (its line feed, or the end of the file).
   void end_line(std::uint64_t end, bool by_line_feed);
+  // Takes the last block, which the end of the file ended, out of the index, for the scan to
+  // index it again from its start as the file now is.
+  void reopen_last_block() noexcept;
   bool has_common_length(std::uint64_t value_line, std::uint64_t length) noexcept;
 
   std::uint64_t value_lines_;
@@ -87,6 +90,9 @@ class BlockIndex {
   std::vector<std::uint64_t> starts_;  // a block's start; the top bit marks an irregular one
   std::uint64_t complete_end_;
   std::uint64_t scanned_end_;
+  // Whether the end of the file ended the last block's last line rather than a line feed: a
+  // file that has grown since has that line feed, or more of the line, at complete_end_.
+  bool ended_by_file_end_ = false;
   // The block being indexed: its start, the start of its line at hand, the lines it has ended.
   std::uint64_t block_start_;
   std::uint64_t line_start_;

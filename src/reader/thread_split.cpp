@@ -42,6 +42,10 @@ std::size_t usable_processors() noexcept {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
+std::size_t at_most_usable(std::uint64_t threads) noexcept {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(threads, usable_processors()));
+}
+
 void run_split(std::size_t count, std::size_t parts,
                const std::function<void(std::size_t, std::size_t, const std::atomic<bool>&)>& part) {
   parts = std::clamp<std::size_t>(parts, 1, std::max<std::size_t>(count, 1));

@@ -4,12 +4,17 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace tarnex {
 
 // The processors this process may run on (at least 1).
 std::size_t usable_processors() noexcept;
+
+// `threads`, but no more than the processors this process may use: a thread beyond them only
+// costs its setting up and its share of the bookkeeping. 0 stays 0.
+std::size_t at_most_usable(std::uint64_t threads) noexcept;
 
 // Calls part(begin, end, stop) for `parts` consecutive parts of [0, count) at once, the first
 // on the calling thread, and returns when all have ended. When parts fail, the exception of the

@@ -32,6 +32,7 @@ PyObject* raise_outcome(const Outcome<Result>& outcome, std::string_view path) n
   if (auto* unexpected = std::get_if<UnexpectedFailure>(&outcome)) {
     return raise_unexpected(*unexpected);
   }
+  if (auto* fault = std::get_if<ArgumentFault>(&outcome)) return raise_argument_fault(*fault);
   return PyErr_NoMemory();
 }
 

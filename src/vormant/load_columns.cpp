@@ -1,6 +1,5 @@
 #include <limits>
 #include <new>
-#include <stdexcept>
 #include <variant>
 
 #include "reader/read_plot_file.hpp"
@@ -38,9 +37,7 @@ LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_di
   const StepsStart start = read_names(fd, names, policy);
   const std::uint64_t parameters = names.size();
   const std::uint64_t width = n_digits ? *n_digits : width_of_first_step(fd, start, parameters, policy);
-  for (const std::uint64_t column : columns) {
-    if (column == 0 || column >= parameters) throw std::out_of_range("column out of range");
-  }
+  check_columns(columns, parameters);
   BlockIndex index(parameters, start.offset, start.line);
   const FastFieldConverter convert_fast(static_cast<std::size_t>(width));
   const IndexedFile file{fd, index, parameters, width, convert_fast};

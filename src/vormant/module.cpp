@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "reader/thread_split.hpp"
 #include "vormant/arrow_export.hpp"
 #include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
@@ -39,7 +40,7 @@ PyObject* read_split(PyObject* module, PyObject* const* args, Py_ssize_t nargs) 
   if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
   if (threads < 1) return PyErr_Format(PyExc_ValueError, "threads must be at least 1");
   return plot_result(module, path, [&] {
-    return load_plot_split(path, width, static_cast<std::size_t>(threads));
+    return load_plot_split(path, width, at_most_usable(static_cast<std::uint64_t>(threads)));
   });
 }
 

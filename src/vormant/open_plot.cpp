@@ -80,9 +80,11 @@ void OpenPlot::learn_width() {
 
 std::size_t OpenPlot::refresh() {
   ThrowingFailurePolicy policy(names_);
+  const std::uint64_t indexed_end = index_.complete_end();
   const std::size_t added = index_.extend(file_.get(), growing_, policy);
   learn_width();
-  if (added != 0) map_indexed_bytes();
+  // A last block indexed again after its line feed arrived ends a byte later, with no step added.
+  if (index_.complete_end() != indexed_end) map_indexed_bytes();
   return added;
 }
 

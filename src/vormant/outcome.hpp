@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "vormant/argument_fault.hpp"
 #include "vormant/plot_file_failure.hpp"
 
 namespace tarnex::vormant {
@@ -20,7 +21,8 @@ struct UnexpectedFailure {
 };
 
 template <class Result>
-using Outcome = std::variant<Result, PlotFileFailure, OutOfMemory, UnexpectedFailure>;
+using Outcome =
+    std::variant<Result, PlotFileFailure, OutOfMemory, UnexpectedFailure, ArgumentFault>;
 
 struct Done {};  // the result of work that returns nothing
 
@@ -38,6 +40,8 @@ auto guarded(Work&& work) noexcept {
     }
   } catch (PlotFileFailure& failure) {
     return Outcome<Result>(std::move(failure));
+  } catch (ArgumentFault& fault) {
+    return Outcome<Result>(std::move(fault));
   } catch (const std::bad_alloc&) {
     return Outcome<Result>(OutOfMemory{});
   } catch (const std::exception& error) {

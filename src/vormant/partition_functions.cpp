@@ -1,5 +1,7 @@
 #include "vormant/partition_functions.hpp"
 
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "vormant/guarded.hpp"
@@ -10,11 +12,19 @@
 namespace tarnex::vormant {
 namespace {
 
-// Counts and offsets: ints from 0 up. False with an exception set otherwise.
+// The largest count or offset: a file's size and offsets fit an off_t.
+constexpr std::uint64_t kLargestOffset = std::numeric_limits<std::int64_t>::max();
+
+// Counts and offsets: ints from 0 to kLargestOffset. False with an exception set otherwise.
 bool unsigned_arguments(PyObject* const* args, Py_ssize_t count, std::uint64_t* values) noexcept {
   for (Py_ssize_t i = 0; i < count; ++i) {
     values[i] = PyLong_AsUnsignedLongLong(args[i]);
     if (values[i] == static_cast<std::uint64_t>(-1) && PyErr_Occurred() != nullptr) return false;
+    if (values[i] > kLargestOffset) {
+      PyErr_Format(PyExc_OverflowError, "%R is too large for a count or an offset in a file",
+                   args[i]);
+      return false;
+    }
   }
   return true;
 }
@@ -38,6 +48,11 @@ PyObject* count_line_feeds(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
   if (!arity("count_feeds", nargs, 3) || !path_argument(args[0], path) ||
       !unsigned_arguments(args + 1, 2, range)) {
     return nullptr;
+  }
+  if (range[0] > range[1]) {
+    return PyErr_Format(PyExc_ValueError, "begin (%llu) is after end (%llu)",
+                        static_cast<unsigned long long>(range[0]),
+                        static_cast<unsigned long long>(range[1]));
   }
   auto outcome = without_interpreter_lock(
       [&] { return guarded([&] { return count_feeds(path, range[0], range[1]); }); });

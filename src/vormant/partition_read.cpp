@@ -1,8 +1,13 @@
 #include "vormant/partition_read.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <limits>
+#include <new>
+#include <string>
 #include <variant>
 
 #include "reader/block_index.hpp"
@@ -48,17 +53,74 @@ void learn_width(OpenedFile& opened, std::optional<std::uint64_t> n_digits,
                                                    opened.names.size(), policy);
 }
 
+std::uint64_t lines_per_step(const OpenedFile& opened) noexcept {
+  return value_lines_per_step(opened.names.size()) + 1;
+}
+
+// The most steps the bytes of the file from `offset` on can hold: every line of a step takes at
+// least a byte, its line feed or, at the end of a file without one, its last byte.
+std::uint64_t room_for_steps(const OpenedFile& opened, std::uint64_t offset, std::uint64_t line,
+                             FailurePolicy& policy) {
+  struct stat status;
+  if (::fstat(opened.file.get(), &status) != 0) {
+    report_failure(
+        policy, {.kind = FailureKind::ReadError, .line = line, .io_error = IoError::system(errno)});
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  return size > offset ? (size - offset) / lines_per_step(opened) : 0;
+}
+
 // Where step `step` starts: after line feed step * (lines a step) - 1, counted from the steps'
 // start, of which `feeds_before` lie before `begin`.
 StepsStart start_of_step(const OpenedFile& opened, std::uint64_t begin,
                          std::uint64_t feeds_before, std::uint64_t step, FailurePolicy& policy) {
-  const std::uint64_t first_line = step * (value_lines_per_step(opened.names.size()) + 1);
-  StepsStart at{.offset = opened.start.offset, .line = opened.start.line + first_line};
-  if (first_line > 0) {
-    at.offset = after_line_feeds(opened.file.get(), begin, first_line - feeds_before, policy,
-                                 at.line);
+  const std::uint64_t room = room_for_steps(opened, opened.start.offset, opened.start.line, policy);
+  if (step > room) {
+    throw ArgumentFault{.kind = ArgumentFault::Kind::Index,
+                        .message = "time step " + std::to_string(step) +
+                                   " lies past the end of a file that holds at most " +
+                                   std::to_string(room)};
   }
+  const std::uint64_t first_line = step * lines_per_step(opened);  // at most the file's size
+  StepsStart at{.offset = opened.start.offset, .line = opened.start.line + first_line};
+  if (first_line == 0) return at;
+  if (feeds_before >= first_line) {
+    throw ArgumentFault{.kind = ArgumentFault::Kind::Value,
+                        .message = "feeds_before must be fewer than the " +
+                                   std::to_string(first_line) + " line feeds before time step " +
+                                   std::to_string(step)};
+  }
+  at.offset =
+      after_line_feeds(opened.file.get(), begin, first_line - feeds_before, policy, at.line);
   return at;
+}
+
+// Reads the part's steps, every column, into `plot` from `at` on; returns where they end. Only
+// the steps the rest of the file can hold are made room for: a file shorter than the part ends
+// inside the first step it lacks.
+std::uint64_t read_every_column(const OpenedFile& opened, StepsStart at, std::uint64_t steps,
+                                LoadedPlot& plot, FailurePolicy& policy) {
+  const std::uint64_t parameters = opened.names.size();
+  const auto width = static_cast<std::size_t>(parameters);
+  const std::uint64_t readable =
+      std::min(steps, room_for_steps(opened, at.offset, at.line, policy));
+  if (readable > std::numeric_limits<std::size_t>::max() / sizeof(float) / width) {
+    throw std::bad_alloc();
+  }
+  plot.data.parameters = parameters;
+  float* rows = plot.data.values.append(static_cast<std::size_t>(readable) * width);
+  LineSource source = LineSource::over_range(opened.file.get(), at.offset, kToTheEnd, at.line,
+                                             best_scan_level(), kReadSize);
+  const std::atomic<bool> never{false};
+  const FastFieldConverter convert_fast(static_cast<std::size_t>(opened.n_digits));
+  read_steps(source, parameters, opened.n_digits, convert_fast, static_cast<std::size_t>(readable),
+             rows, policy, never);
+  if (readable < steps) {
+    const std::uint64_t missing = at.line + readable * lines_per_step(opened);
+    report_failure(
+        policy, {.kind = FailureKind::EndsInsideTimeStep, .line = missing, .step_line = missing});
+  }
+  return source.offset();
 }
 
 }  // namespace
@@ -89,23 +151,16 @@ LoadedPlot read_partition(std::string_view path, std::optional<std::uint64_t> n_
   OpenedFile opened;
   ThrowingFailurePolicy policy(opened.names);
   read_header_of(opened, path, policy);
-  learn_width(opened, n_digits, policy);
   const std::uint64_t parameters = opened.names.size();
+  if (columns) check_columns(*columns, parameters);
+  learn_width(opened, n_digits, policy);
   const int fd = opened.file.get();
   const StepsStart at = start_of_step(opened, part.begin, part.feeds_before, part.first_step, policy);
   LoadedPlot plot{.names = {}, .n_digits = opened.n_digits, .data = {}};
   const FastFieldConverter convert_fast(static_cast<std::size_t>(opened.n_digits));
   std::uint64_t end = at.offset;  // where the part's steps end
   if (!columns) {
-    plot.data.parameters = parameters;
-    const auto width = static_cast<std::size_t>(parameters);
-    float* rows = plot.data.values.append(static_cast<std::size_t>(part.steps) * width);
-    LineSource source =
-        LineSource::over_range(fd, at.offset, kToTheEnd, at.line, best_scan_level(), kReadSize);
-    const std::atomic<bool> never{false};
-    read_steps(source, parameters, opened.n_digits, convert_fast,
-               static_cast<std::size_t>(part.steps), rows, policy, never);
-    end = source.offset();
+    end = read_every_column(opened, at, part.steps, plot, policy);
   } else {
     BlockIndex index(parameters, at.offset, at.line);
     const IndexedFile file{fd, index, parameters, opened.n_digits, convert_fast};
@@ -123,8 +178,7 @@ LoadedPlot read_partition(std::string_view path, std::optional<std::uint64_t> n_
     selection.finish();
   }
   if (part.checks_end) {
-    check_steps_to_end(fd, {.offset = end, .line = at.line + part.steps *
-                                                   (value_lines_per_step(parameters) + 1)},
+    check_steps_to_end(fd, {.offset = end, .line = at.line + part.steps * lines_per_step(opened)},
                        parameters, opened.n_digits, policy);
   }
   plot.names = std::move(opened.names);

@@ -2,13 +2,14 @@
 
 #include <climits>
 #include <cstring>
-#include <utility>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "reader/thread_split.hpp"
 #include "vormant/guarded.hpp"
 #include "vormant/open_plot.hpp"
 #include "vormant/values_type.hpp"
@@ -69,14 +70,12 @@ bool columns_argument(PyObject* object, std::size_t parameters, bool& all,
   for (Py_ssize_t i = 0; i < size; ++i) {
     long long column = 0;
     if (!integer_argument(PyTuple_GET_ITEM(object, i), "a column", 1, column)) return false;
-    if (static_cast<unsigned long long>(column) >= parameters) {
-      PyErr_Format(PyExc_IndexError, "column %lld out of range: the file has %zu parameters",
-                   column, parameters);
-      return false;
-    }
     chosen.push_back(static_cast<std::uint64_t>(column));
   }
-  return true;
+  const auto checked = guarded([&] { check_columns(chosen, parameters); });
+  if (std::holds_alternative<Done>(checked)) return true;
+  raise_outcome(checked, {});
+  return false;
 }
 
 // first, stride, count: steps first, first + stride, ..., all within [0, steps).
@@ -90,8 +89,10 @@ bool steps_argument(PyObject* const* args, std::size_t steps, StepSelection& sel
     return false;
   }
   if (count > 0) {
-    const long long last = first + (count - 1) * stride;  // the caller's range bounds these
-    if (stride == 0 || static_cast<unsigned long long>(first) >= steps || last < 0 ||
+    long long last = 0;  // first + (count - 1) * stride, the last step, when it is a long long
+    if (stride == 0 || static_cast<unsigned long long>(first) >= steps ||
+        __builtin_mul_overflow(count - 1, stride, &last) ||
+        __builtin_add_overflow(first, last, &last) || last < 0 ||
         static_cast<unsigned long long>(last) >= steps) {
       PyErr_SetString(PyExc_IndexError, "time steps out of range");
       return false;
@@ -142,7 +143,8 @@ PyObject* read(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexce
     if (plot == nullptr) return nullptr;  // closed meanwhile
     // The index only grows, so the steps checked above are still there.
     const ColumnPlan plan = all ? ColumnPlan::all(parameters) : ColumnPlan::chosen(parameters, chosen);
-    return std::make_unique<PlotData>(plot->read(steps, plan, static_cast<std::size_t>(threads)));
+    return std::make_unique<PlotData>(
+        plot->read(steps, plan, at_most_usable(static_cast<std::uint64_t>(threads))));
   });
   if (auto* data = std::get_if<std::unique_ptr<PlotData>>(&outcome)) {
     if (*data == nullptr) return raise_closed();

@@ -69,6 +69,14 @@ PyObject* raise_plot_file_failure(const PlotFileFailure& failure, std::string_vi
   return nullptr;
 }
 
+PyObject* raise_argument_fault(const ArgumentFault& fault) noexcept {
+  PyObject* type = PyExc_ValueError;
+  if (fault.kind == ArgumentFault::Kind::Index) type = PyExc_IndexError;
+  if (fault.kind == ArgumentFault::Kind::Overflow) type = PyExc_OverflowError;
+  PyErr_SetString(type, fault.message.c_str());
+  return nullptr;
+}
+
 PyObject* raise_unexpected(const UnexpectedFailure& failure) noexcept {
   PyErr_Format(PyExc_SystemError, "vormant._reader: %s", failure.what.c_str());
   return nullptr;

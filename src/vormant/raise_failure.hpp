@@ -15,4 +15,7 @@ PyObject* raise_plot_file_failure(const PlotFileFailure& failure, std::string_vi
 
 PyObject* raise_unexpected(const UnexpectedFailure& failure) noexcept;
 
+// Sets the ValueError, IndexError or OverflowError of `fault`; returns null.
+PyObject* raise_argument_fault(const ArgumentFault& fault) noexcept;
+
 }  // namespace tarnex::vormant

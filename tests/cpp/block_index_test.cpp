@@ -138,6 +138,22 @@ TEST_P(Layout, IndexesAGrowingFileBlockByBlock) {
   expect_blocks(steps_);
 }
 
+// A finished file whose last line lacks its line feed, and which then grows by that line feed
+// and more steps: indexed again, its blocks are those of the whole file, the first one too.
+TEST_P(Layout, IndexesAgainALastBlockTheEndOfTheFileEnded) {
+  const std::string text = plot_.text(eol_);
+  for (const std::size_t kept : {std::size_t{1}, steps_ - 1}) {
+    const std::uint64_t cut = block_end(kept - 1) - 1;  // its last line feed
+    ASSERT_EQ(index(text.substr(0, cut), false), kept);
+    EXPECT_EQ(extend(false), 0u);
+    EXPECT_EQ(index_.complete_end(), cut);
+    std::ofstream(path_, std::ios::binary | std::ios::app) << text.substr(cut);
+    EXPECT_EQ(extend(false), steps_ - kept) << kept;
+    expect_blocks(steps_);
+    EXPECT_EQ(index_.complete_end(), offsets_.back());
+  }
+}
+
 // 6000 steps of 11 parameters pass the megabyte the index reads at a time.
 INSTANTIATE_TEST_SUITE_P(BlockIndex, Layout,
                          ::testing::Values(LayoutCase{1, 9, "\n"}, LayoutCase{10, 9, "\r\n"},

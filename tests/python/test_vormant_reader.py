@@ -176,7 +176,7 @@ MODULE_CALLS = {
     "columns arity": (lambda: _reader.read_columns(SAMPLE, None), TypeError),
     "columns a list": (lambda: _reader.read_columns(SAMPLE, None, [1]), TypeError),
     "column negative": (lambda: _reader.read_columns(SAMPLE, None, (-1,)), OverflowError),
-    "column out of range": (lambda: _reader.read_columns(SAMPLE, None, (99,)), SystemError),
+    "column out of range": (lambda: _reader.read_columns(SAMPLE, None, (99,)), IndexError),
     "names of text": (lambda: _reader.names("plot"), TypeError),
     "part arity": (lambda: _reader.read_part(SAMPLE, None, None, 0, 0, 0, 1), TypeError),
     "part columns": (lambda: _reader.read_part(SAMPLE, None, [1], 0, 0, 0, 1, True), TypeError),
@@ -184,6 +184,15 @@ MODULE_CALLS = {
                          TypeError),
     "part negative": (lambda: _reader.read_part(SAMPLE, None, None, -1, 0, 0, 1, True),
                       OverflowError),
+    "part column past P": (lambda: _reader.read_part(SAMPLE, None, (12,), 0, 0, 0, 1, True),
+                           IndexError),
+    "part step past the file": (lambda: _reader.read_part(SAMPLE, None, None, 0, 0, 2**62, 1,
+                                                          True), IndexError),
+    "part feeds past the step": (lambda: _reader.read_part(SAMPLE, None, None, 0, 3, 1, 1, True),
+                                 ValueError),
+    "part offset past off_t": (lambda: _reader.read_part(SAMPLE, None, None, 2**63, 0, 0, 1,
+                                                         True), OverflowError),
+    "feeds backwards": (lambda: _reader.count_feeds(SAMPLE, 9, 1), ValueError),
     "feeds arity": (lambda: _reader.count_feeds(SAMPLE, 0), TypeError),
     "time arity": (lambda: _reader.time_of_step(SAMPLE, None, 0, 0), TypeError),
     "layout of text": (lambda: _reader.layout("plot"), TypeError),
@@ -205,6 +214,13 @@ def test_the_module_functions_check_their_arguments(case):
     call, error = MODULE_CALLS[case]
     with pytest.raises(error):
         call()
+
+
+@pytest.mark.parametrize("columns", [None, (1,)])
+def test_a_part_past_the_end_of_the_file_ends_inside_its_first_missing_step(columns):
+    with pytest.raises(PlotFileError) as caught:
+        _reader.read_part(SAMPLE, None, columns, 0, 0, 0, 2**62, True)
+    assert caught.value.line == 14 + 40 * 3  # 40 steps of 3 lines after 13 header lines
 
 
 def test_a_closed_file_refuses_everything_but_closing():

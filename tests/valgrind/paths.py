@@ -224,9 +224,21 @@ def arrow_paths(folder):
         assert type(outcome(lambda: _reader.arrow_stream(b"", names, {}, None))) is TypeError
 
 
+def hostile_paths(folder):
+    """vormant's native calls with hostile arguments, once: some hundreds of calls."""
+    try:
+        from vormant import _reader
+    except ImportError:  # a build without vormant
+        return
+    import hostile_calls
+
+    assert hostile_calls.replay(_reader, folder) > 400
+
+
 if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as folder:
         main(folder)
         vormant_paths(folder)
         arrow_paths(folder)
+        hostile_paths(folder)
     sys.stdout.flush()
