@@ -22,7 +22,6 @@ from . import _reader
 from ._arguments import PathArgument, check_n_digits, path_list
 from ._columns import ColumnArgument, check_columns, resolve_columns
 from ._errors import PlotFileError
-from ._header import read_names
 from ._open import read
 from ._optional import require
 from ._plot import Plot
@@ -73,7 +72,7 @@ def read_frame(paths: Iterable[PathArgument], n_digits: int | None = None, *,
     columns = check_columns(columns)
     if not files:
         raise ValueError("read_frame needs at least one plot file")
-    names = _common_names(files, width)
+    names = _common_names(files)
     chosen = resolve_columns(names, columns, files[0])
     frame_names = names if chosen is None else (names[0], *(names[c] for c in chosen))
     # Ordered as the paths are given, so that the frame has a maximum and a minimum like any
@@ -230,8 +229,8 @@ def _divisions(parts: list[Part], times: list[float]) -> tuple[float, ...] | Non
     return (*bounds, lasts[-1])
 
 
-def _common_names(files: list[str], n_digits: int | None) -> tuple[str, ...]:
-    names = _names_of(files[0], n_digits)
+def _common_names(files: list[str]) -> tuple[str, ...]:
+    names = _names_of(files[0])
     for column in names[1:]:
         if column == FILE_COLUMN:
             raise PlotFileError(
@@ -243,16 +242,16 @@ def _common_names(files: list[str], n_digits: int | None) -> tuple[str, ...]:
             f"{files[0]}: parameter names must differ to name columns; repeated: "
             + ", ".join(map(repr, duplicates)), files[0], 2 + names.index(duplicates[0], 1))
     for path in files[1:]:
-        other = _names_of(path, n_digits)
+        other = _names_of(path)
         if other != names:
             raise _names_differ(path, other, names)
     return names
 
 
-def _names_of(path: str, n_digits: int | None) -> tuple[str, ...]:
-    names = read_names(path)
-    # A header that is not whole or well formed: the full read raises what is wrong.
-    return names if names is not None else read(path, n_digits).names
+def _names_of(path: str) -> tuple[str, ...]:
+    """The name lines, the header alone read; a fault in it raised as a full read raises it."""
+    names: tuple[str, ...] = _reader.names(os.fsencode(path))
+    return names
 
 
 def _names_differ(path: str, names: tuple[str, ...], expected: tuple[str, ...]) -> PlotFileError:

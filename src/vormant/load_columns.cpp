@@ -6,37 +6,20 @@
 #include "reader/split_read.hpp"
 #include "reader/streaming_read.hpp"
 #include "vormant/load_plot.hpp"
+#include "vormant/plot_preamble.hpp"
 
 namespace tarnex::vormant {
 namespace {
-
-constexpr std::size_t kReadSize = 64 * 1024;
-constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
-
-FileDescriptor open_file(std::string_view path, FailurePolicy& policy) {
-  auto opened = open_read_only(path);
-  if (const IoError* error = std::get_if<IoError>(&opened)) {
-    report_failure(policy, {.kind = FailureKind::CannotOpen, .io_error = *error});
-  }
-  return std::move(std::get<FileDescriptor>(opened));
-}
-
-// The header of the open file `fd`, its names into `names`; where its steps start.
-StepsStart read_names(int fd, std::vector<std::string>& names, FailurePolicy& policy) {
-  LineSource header = LineSource::over_range(fd, 0, kToTheEnd, 1, best_scan_level(), kReadSize);
-  const std::uint64_t parameters = read_header(header, policy, &names);
-  return {.offset = header.offset(), .line = parameters + 2};
-}
 
 LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
                         std::span<const std::uint64_t> columns) {
   std::vector<std::string> names;
   ThrowingFailurePolicy policy(names);
-  const FileDescriptor opened = open_file(path, policy);
-  const int fd = opened.get();
-  const StepsStart start = read_names(fd, names, policy);
-  const std::uint64_t parameters = names.size();
-  const std::uint64_t width = n_digits ? *n_digits : width_of_first_step(fd, start, parameters, policy);
+  const OpenedPlot opened = open_plot(path, names, policy);
+  const int fd = opened.file.get();
+  const StepsStart start = opened.start;
+  const std::uint64_t parameters = opened.parameters;
+  const std::uint64_t width = field_width(opened, n_digits, policy);
   check_columns(columns, parameters);
   BlockIndex index(parameters, start.offset, start.line);
   const FastFieldConverter convert_fast(static_cast<std::size_t>(width));
@@ -61,8 +44,7 @@ LoadOutcome load_names(std::string_view path) noexcept {
   return guarded([&] {
     LoadedPlot plot{.names = {}, .n_digits = 0, .data = {}};
     ThrowingFailurePolicy policy(plot.names);
-    const FileDescriptor file = open_file(path, policy);
-    read_names(file.get(), plot.names, policy);
+    open_plot(path, plot.names, policy);
     return plot;
   });
 }

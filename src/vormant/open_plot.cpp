@@ -10,22 +10,10 @@
 #include "reader/thread_split.hpp"
 #include "reader/timestep_blocks.hpp"
 #include "vormant/plot_file_failure.hpp"
+#include "vormant/plot_preamble.hpp"
 
 namespace tarnex::vormant {
 namespace {
-
-// vormant is free of tarnex's 8192-byte reads: 64 KiB pieces take an eighth of the read calls.
-constexpr std::size_t kReadSize = 64 * 1024;
-constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
-
-FileDescriptor open_file(std::string_view path, const std::vector<std::string>& names) {
-  ThrowingFailurePolicy policy(names);
-  auto opened = open_read_only(path);
-  if (const IoError* error = std::get_if<IoError>(&opened)) {
-    report_failure(policy, {.kind = FailureKind::CannotOpen, .io_error = *error});
-  }
-  return std::move(std::get<FileDescriptor>(opened));
-}
 
 std::size_t threads_for(std::uint64_t bytes, std::size_t asked) noexcept {
   if (asked != 0) return asked;
@@ -52,12 +40,12 @@ std::uint64_t width_of_first_block(int fd, const BlockIndex& index, std::uint64_
 }  // namespace
 
 OpenPlot::OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits, bool growing)
-    : file_(open_file(path, names_)), growing_(growing), n_digits_(n_digits) {
+    : growing_(growing), n_digits_(n_digits) {
   ThrowingFailurePolicy policy(names_);
-  LineSource header =
-      LineSource::over_range(file_.get(), 0, kToTheEnd, 1, best_scan_level(), kReadSize);
-  parameters_ = read_header(header, policy, &names_);
-  index_ = BlockIndex(parameters_, header.offset(), parameters_ + 2);
+  OpenedPlot opened = open_plot(path, names_, policy);
+  file_ = std::move(opened.file);
+  parameters_ = opened.parameters;
+  index_ = BlockIndex(parameters_, opened.start.offset, opened.start.line);
   index_.extend(file_.get(), growing_, policy);
   if (!n_digits_ && index_.steps() == 0 && !growing_) {
     // No step to tell the width: the steps after the header fail the way a whole read fails,
@@ -111,8 +99,7 @@ PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
       n_digits_ ? *n_digits_ : width_of_first_block(file_.get(), index_, parameters_, names_);
   float* const rows = data.values.append_unfilled(steps.count * width);
   const FastFieldConverter convert_fast(static_cast<std::size_t>(n_digits));
-  const IndexedFile file{file_.get(), index_, parameters_, n_digits, convert_fast,
-                         mapping_.get()};
+  const IndexedFile file{file_.get(), index_, parameters_, n_digits, convert_fast, mapping_.get()};
   ThrowingFailurePolicy policy(names_);
   // The steps are read forwards through the file whatever the stride, so that a read meets
   // the earliest fault in the file first, as a read of the whole file does: a selection going

@@ -47,11 +47,11 @@ class OpenPlot {
   void map_indexed_bytes();
 
   std::vector<std::string> names_;  // first: the failures of opening name what is read
-  FileDescriptor file_;
+  FileDescriptor file_{-1};
   bool growing_;
   std::uint64_t parameters_ = 0;
   std::optional<std::uint64_t> n_digits_;
-  BlockIndex index_{1, 0, 1};  // replaced once the header is read
+  BlockIndex index_{1, 0, 1};             // replaced once the header is read
   std::unique_ptr<FileMapping> mapping_;  // of the bytes indexed
 };
 

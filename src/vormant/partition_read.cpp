@@ -15,43 +15,19 @@
 #include "reader/split_read.hpp"
 #include "reader/streaming_read.hpp"
 #include "reader/timestep_blocks.hpp"
+#include "vormant/plot_preamble.hpp"
 
 namespace tarnex::vormant {
 namespace {
 
-constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
 
 // A file opened and its header read: what every part needs.
 struct OpenedFile {
-  FileDescriptor file{-1};
+  OpenedPlot plot;
   std::vector<std::string> names;
-  StepsStart start{};
   std::uint64_t n_digits = 0;
 };
-
-FileDescriptor open_file(std::string_view path, FailurePolicy& policy) {
-  auto opened = open_read_only(path);
-  if (const IoError* error = std::get_if<IoError>(&opened)) {
-    report_failure(policy, {.kind = FailureKind::CannotOpen, .io_error = *error});
-  }
-  return std::move(std::get<FileDescriptor>(opened));
-}
-
-void read_header_of(OpenedFile& opened, std::string_view path, FailurePolicy& policy) {
-  opened.file = open_file(path, policy);
-  LineSource header =
-      LineSource::over_range(opened.file.get(), 0, kToTheEnd, 1, best_scan_level(), kReadSize);
-  const std::uint64_t parameters = read_header(header, policy, &opened.names);
-  opened.start = {.offset = header.offset(), .line = parameters + 2};
-}
-
-void learn_width(OpenedFile& opened, std::optional<std::uint64_t> n_digits,
-                 FailurePolicy& policy) {
-  opened.n_digits = n_digits ? *n_digits
-                             : width_of_first_step(opened.file.get(), opened.start,
-                                                   opened.names.size(), policy);
-}
 
 std::uint64_t lines_per_step(const OpenedFile& opened) noexcept {
   return value_lines_per_step(opened.names.size()) + 1;
@@ -62,7 +38,7 @@ std::uint64_t lines_per_step(const OpenedFile& opened) noexcept {
 std::uint64_t room_for_steps(const OpenedFile& opened, std::uint64_t offset, std::uint64_t line,
                              FailurePolicy& policy) {
   struct stat status;
-  if (::fstat(opened.file.get(), &status) != 0) {
+  if (::fstat(opened.plot.file.get(), &status) != 0) {
     report_failure(
         policy, {.kind = FailureKind::ReadError, .line = line, .io_error = IoError::system(errno)});
   }
@@ -72,9 +48,10 @@ std::uint64_t room_for_steps(const OpenedFile& opened, std::uint64_t offset, std
 
 // Where step `step` starts: after line feed step * (lines a step) - 1, counted from the steps'
 // start, of which `feeds_before` lie before `begin`.
-StepsStart start_of_step(const OpenedFile& opened, std::uint64_t begin,
-                         std::uint64_t feeds_before, std::uint64_t step, FailurePolicy& policy) {
-  const std::uint64_t room = room_for_steps(opened, opened.start.offset, opened.start.line, policy);
+StepsStart start_of_step(const OpenedFile& opened, std::uint64_t begin, std::uint64_t feeds_before,
+                         std::uint64_t step, FailurePolicy& policy) {
+  const std::uint64_t room =
+      room_for_steps(opened, opened.plot.start.offset, opened.plot.start.line, policy);
   if (step > room) {
     throw ArgumentFault{.kind = ArgumentFault::Kind::Index,
                         .message = "time step " + std::to_string(step) +
@@ -82,7 +59,7 @@ StepsStart start_of_step(const OpenedFile& opened, std::uint64_t begin,
                                    std::to_string(room)};
   }
   const std::uint64_t first_line = step * lines_per_step(opened);  // at most the file's size
-  StepsStart at{.offset = opened.start.offset, .line = opened.start.line + first_line};
+  StepsStart at{.offset = opened.plot.start.offset, .line = opened.plot.start.line + first_line};
   if (first_line == 0) return at;
   if (feeds_before >= first_line) {
     throw ArgumentFault{.kind = ArgumentFault::Kind::Value,
@@ -91,7 +68,7 @@ StepsStart start_of_step(const OpenedFile& opened, std::uint64_t begin,
                                    std::to_string(step)};
   }
   at.offset =
-      after_line_feeds(opened.file.get(), begin, first_line - feeds_before, policy, at.line);
+      after_line_feeds(opened.plot.file.get(), begin, first_line - feeds_before, policy, at.line);
   return at;
 }
 
@@ -109,7 +86,7 @@ std::uint64_t read_every_column(const OpenedFile& opened, StepsStart at, std::ui
   }
   plot.data.parameters = parameters;
   float* rows = plot.data.values.append(static_cast<std::size_t>(readable) * width);
-  LineSource source = LineSource::over_range(opened.file.get(), at.offset, kToTheEnd, at.line,
+  LineSource source = LineSource::over_range(opened.plot.file.get(), at.offset, kToTheEnd, at.line,
                                              best_scan_level(), kReadSize);
   const std::atomic<bool> never{false};
   const FastFieldConverter convert_fast(static_cast<std::size_t>(opened.n_digits));
@@ -128,14 +105,14 @@ std::uint64_t read_every_column(const OpenedFile& opened, StepsStart at, std::ui
 FileLayout read_layout(std::string_view path) {
   OpenedFile opened;
   ThrowingFailurePolicy policy(opened.names);
-  read_header_of(opened, path, policy);
-  return {std::move(opened.names), opened.start.offset};
+  opened.plot = open_plot(path, opened.names, policy);
+  return {std::move(opened.names), opened.plot.start.offset};
 }
 
 LineFeeds count_feeds(std::string_view path, std::uint64_t begin, std::uint64_t end) {
   std::vector<std::string> none;
   ThrowingFailurePolicy policy(none);
-  const FileDescriptor file = open_file(path, policy);
+  const FileDescriptor file = open_plot_file(path, policy);
   LineFeeds feeds{.count = count_line_feeds(file.get(), begin, end, policy, 0),
                   .ends_with_feed = false};
   char last = 0;
@@ -150,12 +127,13 @@ LoadedPlot read_partition(std::string_view path, std::optional<std::uint64_t> n_
                           const Partition& part) {
   OpenedFile opened;
   ThrowingFailurePolicy policy(opened.names);
-  read_header_of(opened, path, policy);
+  opened.plot = open_plot(path, opened.names, policy);
   const std::uint64_t parameters = opened.names.size();
   if (columns) check_columns(*columns, parameters);
-  learn_width(opened, n_digits, policy);
-  const int fd = opened.file.get();
-  const StepsStart at = start_of_step(opened, part.begin, part.feeds_before, part.first_step, policy);
+  opened.n_digits = field_width(opened.plot, n_digits, policy);
+  const int fd = opened.plot.file.get();
+  const StepsStart at =
+      start_of_step(opened, part.begin, part.feeds_before, part.first_step, policy);
   LoadedPlot plot{.names = {}, .n_digits = opened.n_digits, .data = {}};
   const FastFieldConverter convert_fast(static_cast<std::size_t>(opened.n_digits));
   std::uint64_t end = at.offset;  // where the part's steps end
@@ -189,17 +167,17 @@ float time_of_step(std::string_view path, std::optional<std::uint64_t> n_digits,
                    std::uint64_t begin, std::uint64_t feeds_before, std::uint64_t step) {
   OpenedFile opened;
   ThrowingFailurePolicy policy(opened.names);
-  read_header_of(opened, path, policy);
-  learn_width(opened, n_digits, policy);
+  opened.plot = open_plot(path, opened.names, policy);
+  opened.n_digits = field_width(opened.plot, n_digits, policy);
   const StepsStart at = start_of_step(opened, begin, feeds_before, step, policy);
-  LineSource source = LineSource::over_range(opened.file.get(), at.offset, kToTheEnd, at.line,
+  LineSource source = LineSource::over_range(opened.plot.file.get(), at.offset, kToTheEnd, at.line,
                                              best_scan_level(), kReadSize);
   std::string_view lead_line;
   std::string_view value_line;
   if (!next_line_or_end(source, lead_line, policy) ||
       !next_line_or_end(source, value_line, policy)) {
-    report_failure(policy,
-                   {.kind = FailureKind::EndsInsideTimeStep, .line = at.line, .step_line = at.line});
+    report_failure(
+        policy, {.kind = FailureKind::EndsInsideTimeStep, .line = at.line, .step_line = at.line});
   }
   return field_value({policy, at.line + 1, 0}, value_line, 0, opened.n_digits);
 }
