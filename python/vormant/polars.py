@@ -51,7 +51,7 @@ def scan(paths: Iterable[PathArgument], n_digits: int | None = None) -> _polars.
     plugins: Any = require("polars.io.plugins", _FEATURE, "polars")
     width = check_n_digits(n_digits)
     files = _file_list(paths)
-    names = _common_names(files, width)
+    names = _common_names(files)
     _check_time_name(names, files[0])
     source = _Files(files, width, names, polars.Enum(list(dict.fromkeys(files))))
     frame: _polars.LazyFrame = plugins.register_io_source(source.batches,
