@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "text/positioned_read.hpp"
+
 namespace tarnex {
 namespace {
 
@@ -14,8 +16,7 @@ constexpr std::size_t kScanPiece = std::size_t{1} << 20;
 
 }  // namespace
 
-BlockIndex::BlockIndex(std::uint64_t parameters, std::uint64_t data_start,
-                       std::uint64_t first_line)
+BlockIndex::BlockIndex(std::uint64_t parameters, std::uint64_t data_start, std::uint64_t first_line)
     : value_lines_(value_lines_per_step(parameters)),
       first_line_(first_line),
       complete_end_(data_start),
@@ -41,7 +42,8 @@ bool BlockIndex::has_common_length(std::uint64_t value_line, std::uint64_t lengt
 }
 
 void BlockIndex::end_line(std::uint64_t end, bool by_line_feed) {
-  if (lines_ended_ > 0 && !(by_line_feed && has_common_length(lines_ended_ - 1, end - line_start_))) {
+  if (lines_ended_ > 0 &&
+      !(by_line_feed && has_common_length(lines_ended_ - 1, end - line_start_))) {
     block_regular_ = false;
   }
   line_start_ = end + 1;
@@ -64,7 +66,7 @@ void BlockIndex::reopen_last_block() noexcept {
 }
 
 std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level,
-                              LineVisitor* visitor, std::size_t most) {
+                               LineVisitor* visitor, std::size_t most) {
   const std::size_t before = starts_.size();
   if (most == 0) return 0;
   const std::size_t limit = most > SIZE_MAX - before ? SIZE_MAX : before + most;
@@ -80,10 +82,7 @@ std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, Scan
   const ChunkScanner scan = chunk_scanner(level);
   std::uint64_t offset = complete_end_;
   for (;;) {
-    ssize_t count;
-    do {
-      count = ::pread(fd, buffer.get(), kScanPiece, static_cast<off_t>(offset));
-    } while (count < 0 && errno == EINTR);
+    const ssize_t count = read_at(fd, buffer.get(), kScanPiece, offset);
     if (count < 0) {
       report_failure(policy, {.kind = FailureKind::ReadError,
                               .line = lead_line(starts_.size()) + lines_ended_,

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "text/positioned_read.hpp"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <sys/uio.h>
@@ -74,14 +76,8 @@ bool FileMapping::gather_mapped(std::span<const Stretch> stretches, char* out) c
 
 bool FileMapping::gather_read(std::span<const Stretch> stretches, char* out) const noexcept {
   for (const Stretch& stretch : stretches) {
-    std::size_t filled = 0;
-    while (filled < stretch.length) {
-      const ssize_t count = ::pread(fd_, out + filled, stretch.length - filled,
-                                    static_cast<off_t>(stretch.offset + filled));
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) return false;
-      filled += static_cast<std::size_t>(count);
-    }
+    const ssize_t count = read_at(fd_, out, stretch.length, stretch.offset, stretch.length);
+    if (count != static_cast<ssize_t>(stretch.length)) return false;
     out += stretch.length;
   }
   return true;

@@ -12,6 +12,7 @@
 #include "reader/picked_fields.hpp"
 #include "reader/timestep_blocks.hpp"
 #include "text/line_source.hpp"
+#include "text/positioned_read.hpp"
 #include "text/utf8.hpp"
 
 namespace tarnex {
@@ -76,18 +77,13 @@ class ByteWindow {
     start_ = offset < start_ && offset + length > wanted ? offset + length - wanted : offset;
     const std::size_t needed = static_cast<std::size_t>(offset - start_) + length;
     filled_ = 0;
-    while (filled_ < needed) {
-      const ssize_t count = ::pread(fd_, bytes_.data() + filled_, wanted - filled_,
-                                    static_cast<off_t>(start_ + filled_));
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) {
-        report_failure(policy, {.kind = FailureKind::ReadError,
-                                .line = step_line,
-                                .io_error = IoError::system(errno)});
-      }
-      if (count == 0) return;
-      filled_ += static_cast<std::size_t>(count);
+    const ssize_t count = read_at(fd_, bytes_.data(), wanted, start_, needed);
+    if (count < 0) {
+      report_failure(
+          policy,
+          {.kind = FailureKind::ReadError, .line = step_line, .io_error = IoError::system(errno)});
     }
+    filled_ = static_cast<std::size_t>(count);
   }
 
   int fd_;

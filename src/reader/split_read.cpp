@@ -17,6 +17,7 @@
 #include "reader/timestep_blocks.hpp"
 #include "text/chunk_scan.hpp"
 #include "text/line_source.hpp"
+#include "text/positioned_read.hpp"
 #include "text/simd/fast_fields.hpp"
 
 namespace tarnex {
@@ -31,13 +32,10 @@ constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
                  {.kind = FailureKind::ReadError, .line = line, .io_error = IoError::system(code)});
 }
 
-// pread, EINTR retried; a failure goes to `policy`, naming `line`.
+// A positioned read whose failure goes to `policy`, naming `line`.
 std::size_t read_at(int fd, char* buffer, std::size_t size, std::uint64_t offset,
                     FailurePolicy& policy, std::uint64_t line) {
-  ssize_t count;
-  do {
-    count = ::pread(fd, buffer, size, static_cast<off_t>(offset));
-  } while (count < 0 && errno == EINTR);
+  const ssize_t count = tarnex::read_at(fd, buffer, size, offset);
   if (count < 0) fail_to_read(policy, line, errno);
   return static_cast<std::size_t>(count);
 }
@@ -78,16 +76,16 @@ Shares count_shares(int fd, StepsStart start, std::uint64_t lines_per_step, std:
                     FailurePolicy& policy) {
   struct stat status;
   if (::fstat(fd, &status) != 0) fail_to_read(policy, start.line, errno);
-  const std::uint64_t end = std::max<std::uint64_t>(static_cast<std::uint64_t>(status.st_size),
-                                                    start.offset);
+  const std::uint64_t end =
+      std::max<std::uint64_t>(static_cast<std::uint64_t>(status.st_size), start.offset);
   Shares shares;
   for (std::size_t part = 0; part <= parts; ++part) {
     shares.bounds.push_back(start.offset + (end - start.offset) * part / parts);
   }
   shares.feeds.assign(parts, 0);
   run_split(parts, parts, [&](std::size_t begin, std::size_t, const std::atomic<bool>&) {
-    shares.feeds[begin] = count_line_feeds(fd, shares.bounds[begin], shares.bounds[begin + 1],
-                                           policy, start.line);
+    shares.feeds[begin] =
+        count_line_feeds(fd, shares.bounds[begin], shares.bounds[begin + 1], policy, start.line);
   });
   std::uint64_t lines = ends_without_line_feed(fd, shares, policy, start.line) ? 1 : 0;
   for (const std::uint64_t feeds : shares.feeds) lines += feeds;
@@ -105,7 +103,8 @@ std::uint64_t count_line_feeds(int fd, std::uint64_t begin, std::uint64_t end,
   const ChunkScanner scan = chunk_scanner(best_scan_level());
   std::uint64_t feeds = 0;
   for (std::uint64_t offset = begin; offset < end;) {
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kCountPiece, end - offset));
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kCountPiece, end - offset));
     const std::size_t size = read_at(fd, buffer.get(), wanted, offset, policy, line);
     if (size == 0) break;  // the file has become shorter: its end is found again when read
     scan(buffer.get(), size, marks);
@@ -183,7 +182,8 @@ void read_steps_split(int fd, StepsStart start, std::uint64_t parameters, std::u
     if (first_line > 0) {
       // The part's first lead line begins after its (first_line - lines before it)-th feed.
       std::uint64_t lines_before = 1;
-      for (std::size_t earlier = 0; earlier < part; ++earlier) lines_before += shares.feeds[earlier];
+      for (std::size_t earlier = 0; earlier < part; ++earlier)
+        lines_before += shares.feeds[earlier];
       offset = after_line_feeds(fd, shares.bounds[part], first_line - lines_before + 1, policy,
                                 start.line + first_line);
     }

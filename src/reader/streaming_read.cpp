@@ -7,6 +7,8 @@
 #include <new>
 #include <string>
 
+#include "text/positioned_read.hpp"
+
 namespace tarnex {
 
 StreamingSelection::StreamingSelection(const IndexedFile& file, const ColumnPlan& plan,
@@ -29,8 +31,8 @@ float* StreamingSelection::row(std::size_t step) {
   return data_.values.data() + step * width;
 }
 
-void StreamingSelection::take(std::size_t step, const ColumnPlan::Line& line,
-                              std::string_view text, bool by_line_feed) {
+void StreamingSelection::take(std::size_t step, const ColumnPlan::Line& line, std::string_view text,
+                              bool by_line_feed) {
   const std::uint64_t number = file_.index.lead_line(step) + 1 + line.index;
   take_fields(file_, line, checked_line(text, by_line_feed, number, policy_), number, row(step),
               policy_);
@@ -57,23 +59,17 @@ void StreamingSelection::finish() {
   std::string text;
   for (const Deferred& line : deferred_) {
     text.resize(static_cast<std::size_t>(line.end - line.start));
-    std::size_t filled = 0;
-    while (filled < text.size()) {
-      const ssize_t count = ::pread(file_.fd, text.data() + filled, text.size() - filled,
-                                    static_cast<off_t>(line.start + filled));
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) {
-        report_failure(policy_, {.kind = FailureKind::ReadError,
-                                 .line = file_.index.lead_line(line.step) + 1 + line.line->index,
-                                 .io_error = IoError::system(errno)});
-      }
-      if (count == 0) {
-        const std::uint64_t step_line = file_.index.lead_line(line.step);
-        report_failure(policy_, {.kind = FailureKind::EndsInsideTimeStep,
-                                 .line = step_line + 1 + line.line->index,
-                                 .step_line = step_line});
-      }
-      filled += static_cast<std::size_t>(count);
+    const ssize_t count = read_at(file_.fd, text.data(), text.size(), line.start, text.size());
+    if (count < 0) {
+      report_failure(policy_, {.kind = FailureKind::ReadError,
+                               .line = file_.index.lead_line(line.step) + 1 + line.line->index,
+                               .io_error = IoError::system(errno)});
+    }
+    if (static_cast<std::size_t>(count) < text.size()) {
+      const std::uint64_t step_line = file_.index.lead_line(line.step);
+      report_failure(policy_, {.kind = FailureKind::EndsInsideTimeStep,
+                               .line = step_line + 1 + line.line->index,
+                               .step_line = step_line});
     }
     take(line.step, *line.line, text, line.by_line_feed);
   }

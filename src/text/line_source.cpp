@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cerrno>
 
+#include "text/positioned_read.hpp"
 #include "text/utf8.hpp"
 
 namespace tarnex {
@@ -69,9 +70,7 @@ bool LineSource::refill() {
     const std::uint64_t left = end_ - next_read_;
     const std::size_t wanted =
         left < marks_.capacity() ? static_cast<std::size_t>(left) : marks_.capacity();
-    do {
-      count = ::pread(fd_, buffer_.get(), wanted, static_cast<off_t>(next_read_));
-    } while (count < 0 && errno == EINTR);
+    count = read_at(fd_, buffer_.get(), wanted, next_read_);
   }
   if (count < 0) {
     error_ = IoError::system(errno);
