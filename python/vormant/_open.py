@@ -14,11 +14,6 @@ from ._columns import (ColumnArgument, check_columns, check_steps, check_threads
 from ._plot import Plot, named_as_given
 
 Steps = slice | range | None
-# A read of fewer than one column in this many goes through the file once, on one thread.
-_NARROW = 4
-# A whole read shared by threads first counts the line feeds of every share, a second pass over
-# the bytes: measured to pay off from files of some tens of megabytes on.
-_SPLIT_FROM = 64 << 20
 
 
 class PlotFile:
@@ -181,40 +176,15 @@ def read(path: PathArgument, n_digits: int | None = None, *,
     columns = check_columns(columns)
     steps = check_steps(steps)
     encoded = os.fsencode(path)
-    if steps is None and columns is not None:
-        with named_as_given(path, encoded):
-            names = _reader.names(encoded)
-        chosen = resolve_columns(names, columns, os.fsdecode(encoded)) or ()
-        if count == 1 or (count is None and len(chosen) * _NARROW < len(names)):
-            # A few columns of every step: converted as the file is indexed, in one pass.
-            with named_as_given(path, encoded):
-                names, used, values = _reader.read_columns(encoded, width, chosen)
-            return Plot(names, memoryview(values), used, os.fsdecode(encoded))
-    if columns is not None or steps is not None:
+    if steps is not None:
         with PlotFile(path, width) as plot_file:
             return plot_file.read(columns, steps, threads=count)
+    # The reader chooses the threads (0) and, for some columns, whether to convert them as the
+    # file is indexed or through the index.
     with named_as_given(path, encoded):
-        if _one_thread(encoded, count):
-            names, used, values = _reader.read(encoded, width)
+        if columns is None:
+            names, used, values = _reader.read_split(encoded, width, count or 0)
         else:
-            names, used, values = _reader.read_split(encoded, width,
-                                                     count or _usable_processors())
+            chosen = resolve_columns(_reader.names(encoded), columns, os.fsdecode(encoded))
+            names, used, values = _reader.read_columns(encoded, width, chosen or (), count or 0)
     return Plot(names, memoryview(values), used, os.fsdecode(encoded))
-
-
-def _one_thread(encoded: bytes, threads: int | None) -> bool:
-    """Whether a whole read goes through the file once, start to end, on this thread: when
-    asked to, and for a file too small to be worth more."""
-    if threads is not None:
-        return threads == 1
-    try:
-        size = os.stat(encoded).st_size
-    except OSError:
-        return True  # the read itself says what is wrong
-    return size < _SPLIT_FROM or _usable_processors() == 1
-
-
-def _usable_processors() -> int:
-    if hasattr(os, "sched_getaffinity"):
-        return len(os.sched_getaffinity(0))
-    return os.cpu_count() or 1

@@ -6,19 +6,44 @@
 #include "reader/split_read.hpp"
 #include "reader/streaming_read.hpp"
 #include "vormant/load_plot.hpp"
+#include "vormant/open_plot.hpp"
 #include "vormant/plot_preamble.hpp"
 
 namespace tarnex::vormant {
 namespace {
 
+// A read of fewer than one column in this many goes through the file once, on one thread,
+// converting as the file is indexed; a wider one indexes the file first and converts on every
+// thread that pays.
+constexpr std::uint64_t kNarrow = 4;
+
+// The chosen columns of every step, the file indexed first: it fails as opening it does, then
+// as the read of those columns does.
+LoadedPlot read_columns_indexed(std::string_view path, std::optional<std::uint64_t> n_digits,
+                                std::span<const std::uint64_t> columns, std::size_t threads) {
+  const OpenPlot plot(path, n_digits, false);
+  plot.check_complete();
+  const std::vector<std::string>& names = plot.names();
+  check_columns(columns, names.size());
+  LoadedPlot loaded{.names = {names[0]},
+                    .n_digits = plot.n_digits().value_or(0),
+                    .data = plot.read({.first = 0, .stride = 1, .count = plot.steps()},
+                                      ColumnPlan::chosen(names.size(), columns), threads)};
+  for (const std::uint64_t column : columns) loaded.names.push_back(names[column]);
+  return loaded;
+}
+
 LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
-                        std::span<const std::uint64_t> columns) {
+                        std::span<const std::uint64_t> columns, std::size_t threads) {
   std::vector<std::string> names;
   ThrowingFailurePolicy policy(names);
   const OpenedPlot opened = open_plot(path, names, policy);
+  const std::uint64_t parameters = opened.parameters;
+  if (threads != 1 && columns.size() * kNarrow >= parameters) {
+    return read_columns_indexed(path, n_digits, columns, threads);
+  }
   const int fd = opened.file.get();
   const StepsStart start = opened.start;
-  const std::uint64_t parameters = opened.parameters;
   const std::uint64_t width = field_width(opened, n_digits, policy);
   check_columns(columns, parameters);
   BlockIndex index(parameters, start.offset, start.line);
@@ -50,8 +75,9 @@ LoadOutcome load_names(std::string_view path) noexcept {
 }
 
 LoadOutcome load_plot_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
-                              std::span<const std::uint64_t> columns) noexcept {
-  return guarded([&] { return read_columns(path, n_digits, columns); });
+                              std::span<const std::uint64_t> columns,
+                              std::size_t threads) noexcept {
+  return guarded([&] { return read_columns(path, n_digits, columns, threads); });
 }
 
 }  // namespace tarnex::vormant

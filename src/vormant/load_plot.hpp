@@ -31,14 +31,20 @@ LoadOutcome load_plot(std::string_view path, std::optional<std::uint64_t> n_digi
 LoadOutcome load_names(std::string_view path) noexcept;
 
 // The time and `columns` (parameter indices 1 to P - 1, in the order wanted) of every step,
-// converted as the file is indexed: one pass over it, only the value lines that hold them
-// looked at, only their fields converted.
+// only the value lines that hold them looked at, only their fields converted. A few columns,
+// or one thread asked for, are converted as the file is indexed, in one pass over it; more are
+// read through the index by `threads` threads (0 chooses).
 LoadOutcome load_plot_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
-                              std::span<const std::uint64_t> columns) noexcept;
+                              std::span<const std::uint64_t> columns, std::size_t threads) noexcept;
 
-// load_plot with the time steps read by `threads` threads at once (at least 1): the same values
-// and the same first failure.
+// load_plot with the time steps read by `threads` threads at once (at least 2): the same
+// values and the same first failure.
 LoadOutcome load_plot_split(std::string_view path, std::optional<std::uint64_t> n_digits,
                             std::size_t threads) noexcept;
+
+// The threads a whole read of the file at `path` takes when asked for `threads`: no more than
+// the processors this process may use; 0 chooses one for a file too small to be worth more,
+// else every processor.
+std::size_t whole_read_threads(std::string_view path, std::size_t threads) noexcept;
 
 }  // namespace tarnex::vormant

@@ -1,14 +1,22 @@
+#include <sys/stat.h>
+
 #include <new>
+#include <string>
 #include <variant>
 
 #include "reader/read_plot_file.hpp"
 #include "reader/split_read.hpp"
+#include "reader/thread_split.hpp"
 #include "reader/timestep_blocks.hpp"
 #include "vormant/load_plot.hpp"
 #include "vormant/plot_preamble.hpp"
 
 namespace tarnex::vormant {
 namespace {
+
+// A whole read shared by threads first counts the line feeds of every share, a second pass
+// over the bytes: measured to pay off from files of some tens of megabytes on.
+constexpr std::uint64_t kSplitFrom = std::uint64_t{64} << 20;
 
 LoadedPlot read_split(std::string_view path, std::optional<std::uint64_t> n_digits,
                       std::size_t threads) {
@@ -23,6 +31,18 @@ LoadedPlot read_split(std::string_view path, std::optional<std::uint64_t> n_digi
 }
 
 }  // namespace
+
+std::size_t whole_read_threads(std::string_view path, std::size_t threads) noexcept {
+  if (threads != 0) return at_most_usable(threads);
+  struct stat status;
+  try {
+    if (::stat(std::string(path).c_str(), &status) != 0) return 1;
+  } catch (const std::bad_alloc&) {
+    return 1;  // the read itself meets what is wrong
+  }
+  if (static_cast<std::uint64_t>(status.st_size) < kSplitFrom) return 1;
+  return usable_processors();
+}
 
 LoadOutcome load_plot_split(std::string_view path, std::optional<std::uint64_t> n_digits,
                             std::size_t threads) noexcept {

@@ -28,7 +28,7 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
   return plot_result(module, path, [&] { return load_plot(path, width); });
 }
 
-// read_split(path, n_digits, threads, /): read() by `threads` threads at once.
+// read_split(path, n_digits, threads, /): read() by `threads` threads at once (0 chooses).
 PyObject* read_split(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   std::string_view path;
   std::optional<std::uint64_t> width;
@@ -38,9 +38,10 @@ PyObject* read_split(PyObject* module, PyObject* const* args, Py_ssize_t nargs) 
   }
   const Py_ssize_t threads = PyLong_AsSsize_t(args[2]);
   if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
-  if (threads < 1) return PyErr_Format(PyExc_ValueError, "threads must be at least 1");
+  if (threads < 0) return PyErr_Format(PyExc_ValueError, "threads must be at least 0");
   return plot_result(module, path, [&] {
-    return load_plot_split(path, width, at_most_usable(static_cast<std::uint64_t>(threads)));
+    const std::size_t parts = whole_read_threads(path, static_cast<std::size_t>(threads));
+    return parts == 1 ? load_plot(path, width) : load_plot_split(path, width, parts);
   });
 }
 
@@ -53,18 +54,24 @@ PyObject* names(PyObject*, PyObject* arg) noexcept {
   return raise_outcome(outcome, path);
 }
 
-// read_columns(path, n_digits, columns, /): the time and `columns` (a tuple of parameter
-// indices) of every step, in one pass.
+// read_columns(path, n_digits, columns, threads, /): the time and `columns` (a tuple of
+// parameter indices) of every step, by `threads` threads (0 chooses).
 PyObject* read_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   std::string_view path;
   std::optional<std::uint64_t> width;
   std::optional<std::vector<std::uint64_t>> columns;
-  if (!arity("read_columns", nargs, 3) || !path_argument(args[0], path) ||
+  if (!arity("read_columns", nargs, 4) || !path_argument(args[0], path) ||
       !width_argument(args[1], width) || !columns_argument(args[2], columns)) {
     return nullptr;
   }
   if (!columns) return PyErr_Format(PyExc_TypeError, "columns must be a tuple");
-  return plot_result(module, path, [&] { return load_plot_columns(path, width, *columns); });
+  const Py_ssize_t threads = PyLong_AsSsize_t(args[3]);
+  if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
+  if (threads < 0) return PyErr_Format(PyExc_ValueError, "threads must be at least 0");
+  return plot_result(module, path, [&] {
+    return load_plot_columns(path, width, *columns,
+                             at_most_usable(static_cast<std::uint64_t>(threads)));
+  });
 }
 
 // open(path, n_digits, growing, /) -> PlotFile
@@ -101,7 +108,8 @@ PyMethodDef methods[] = {
     {"names", &names, METH_O, "names(path, /)\n--\n\nThe name lines, the header alone read."},
     {"read_columns", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_columns)),
      METH_FASTCALL,
-     "read_columns(path, n_digits, columns, /)\n--\n\nThe time and `columns` of every step."},
+     "read_columns(path, n_digits, columns, threads, /)\n--\n\nThe time and `columns` of every "
+     "step."},
     {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&open)), METH_FASTCALL,
      kOpenDoc},
     {"arrow_schema", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_schema)),
@@ -136,7 +144,9 @@ int clear(PyObject* module) noexcept {
   return 0;
 }
 
-void free_module(void* module) noexcept { clear(static_cast<PyObject*>(module)); }
+void free_module(void* module) noexcept {
+  clear(static_cast<PyObject*>(module));
+}
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
@@ -161,4 +171,6 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace tarnex::vormant
 
-PyMODINIT_FUNC PyInit__reader(void) { return PyModuleDef_Init(&tarnex::vormant::module_def); }
+PyMODINIT_FUNC PyInit__reader(void) {
+  return PyModuleDef_Init(&tarnex::vormant::module_def);
+}

@@ -64,7 +64,7 @@ def native_calls(_reader, folder):
          [(SAMPLE, "path"), (12, "n_digits"), (2, "integer")]),
         ("names", _reader.names, [(SAMPLE, "path")]),
         ("read_columns", _reader.read_columns,
-         [(SAMPLE, "path"), (None, "n_digits"), ((3, 1), "columns")]),
+         [(SAMPLE, "path"), (None, "n_digits"), ((3, 1), "columns"), (0, "integer")]),
         ("open", _reader.open, [(SAMPLE, "path"), (None, "n_digits"), (True, "flag")]),
         ("layout", _reader.layout, [(SAMPLE, "path")]),
         ("count_feeds", _reader.count_feeds,

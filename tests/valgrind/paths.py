@@ -170,14 +170,16 @@ def indexed_paths(_reader, good, bad, times):
     """The reads that go by the block index, on threads, in one pass, and their failures."""
     plot_file = _reader.open(os.fsencode(good), None, False)
     assert plot_file.steps == len(times)
-    for threads in (1, 2):
+    for threads in (0, 1, 2):
         view = memoryview(plot_file.read((2, 1), len(times) - 1, -2, 3, threads))
         assert view.shape == (3, 3) and view.tolist()[0][0] == times[-1]
         view.release()
         assert memoryview(plot_file.read(None, 0, 1, len(times), threads)).shape[0] == len(times)
         split = _reader.read_split(os.fsencode(good), None, threads)
         assert memoryview(split[2]).shape[0] == len(times)
-    assert memoryview(_reader.read_columns(os.fsencode(good), None, (3,))[2]).shape[1] == 2
+    for threads in (1, 2):  # in one pass, and through the index
+        columns = _reader.read_columns(os.fsencode(good), None, (3, 2, 1), threads)
+        assert memoryview(columns[2]).shape[1] == 4
     assert plot_file.refresh() == 0
     plot_file.close()
     assert type(outcome(lambda: plot_file.read(None, 0, 1, 1, 1))) is ValueError
@@ -185,7 +187,7 @@ def indexed_paths(_reader, good, bad, times):
     assert isinstance(outcome(lambda: faulty.read((2,), 0, 1, 1, 2)), (ValueError, ImportError))
     faulty.close()
     for call in (lambda: _reader.read_split(bad.encode(), 12, 2),
-                 lambda: _reader.read_columns(bad.encode(), 12, (1,)),
+                 lambda: _reader.read_columns(bad.encode(), 12, (1,), 1),
                  lambda: _reader.open(NOT_FOUND.encode(), 12, True)):
         assert isinstance(outcome(call), (ValueError, ImportError, OSError))
 
