@@ -6,6 +6,7 @@
 
 #include "reader/thread_split.hpp"
 #include "vormant/arrow_export.hpp"
+#include "vormant/compare_function.hpp"
 #include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
 #include "vormant/module_support.hpp"
@@ -121,6 +122,7 @@ int exec_module(PyObject* module) noexcept {
   state_of(module)->plot_file_type = plot_file;
   if (PyModule_AddObjectRef(module, "PlotFile", plot_file) < 0) return -1;
   if (PyModule_AddFunctions(module, partition_methods) < 0) return -1;
+  if (PyModule_AddFunctions(module, compare_methods) < 0) return -1;
   return PyModule_AddIntConstant(module, "BYTES_PER_THREAD", static_cast<long>(kBytesPerThread));
 }
 
@@ -136,7 +138,9 @@ int clear(PyObject* module) noexcept {
   return 0;
 }
 
-void free_module(void* module) noexcept { clear(static_cast<PyObject*>(module)); }
+void free_module(void* module) noexcept {
+  clear(static_cast<PyObject*>(module));
+}
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
@@ -161,4 +165,6 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace tarnex::vormant
 
-PyMODINIT_FUNC PyInit__reader(void) { return PyModuleDef_Init(&tarnex::vormant::module_def); }
+PyMODINIT_FUNC PyInit__reader(void) {
+  return PyModuleDef_Init(&tarnex::vormant::module_def);
+}
