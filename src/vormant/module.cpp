@@ -138,9 +138,7 @@ int clear(PyObject* module) noexcept {
   return 0;
 }
 
-void free_module(void* module) noexcept {
-  clear(static_cast<PyObject*>(module));
-}
+void free_module(void* module) noexcept { clear(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
@@ -165,6 +163,4 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace tarnex::vormant
 
-PyMODINIT_FUNC PyInit__reader(void) {
-  return PyModuleDef_Init(&tarnex::vormant::module_def);
-}
+PyMODINIT_FUNC PyInit__reader(void) { return PyModuleDef_Init(&tarnex::vormant::module_def); }
