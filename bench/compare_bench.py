@@ -87,9 +87,11 @@ def timed_command(command: list[str]) -> tuple[float, subprocess.CompletedProces
 
 def peak_memory(package: str, reference: Path, candidate: Path) -> tuple[int, int]:
     """(peak resident bytes of an interpreter that imported vormant, of one that also compared)."""
-    code = ("import resource, sys; sys.path.insert(0, sys.argv[1]); import vormant; "
+    # VmHWM starts again at exec; ru_maxrss would keep the forking process's peak.
+    code = ("import re, sys; sys.path.insert(0, sys.argv[1]); import vormant; "
             "sys.argv[2:] and vormant.compare(sys.argv[2], sys.argv[3], rtol=1e-5); "
-            "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024)")
+            "status = open('/proc/self/status').read(); "
+            "print(int(re.search(r'VmHWM:\\s+(\\d+) kB', status).group(1)) * 1024)")
     peaks = []
     for files in ([], [str(reference), str(candidate)]):
         done = subprocess.run([sys.executable, "-c", code, package, *files], capture_output=True,
