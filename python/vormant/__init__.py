@@ -7,6 +7,7 @@
     polars.DataFrame(plot)                  # any reader of Arrow PyCapsules takes a Plot
     vormant.read_many(paths, workers=4)     # a list of Plot, read by threads
     vormant.read("run.plt", columns=["PRESSURE"], steps=slice(-1000, None))
+    vormant.compare("reference.plt", "run.plt", rtol=1e-5).passed   # parameter by parameter
     with vormant.open("run.plt") as plot_file:   # indexed once, read in any part
         for piece in plot_file.chunks(100_000): ...
 
@@ -18,11 +19,12 @@ from __future__ import annotations
 
 from . import dask  # imports Dask itself only when a frame is made
 from . import polars  # imports polars itself only when a scan is made
+from ._compare import ColumnComparison, Comparison, compare
 from ._errors import PlotFileError
 from ._many import read_many
 from ._open import PlotFile, open, read
 from ._plot import Plot
 from ._version import __version__
 
-__all__ = ["Plot", "PlotFile", "PlotFileError", "__version__", "dask", "open", "polars", "read",
-           "read_many"]
+__all__ = ["ColumnComparison", "Comparison", "Plot", "PlotFile", "PlotFileError", "__version__",
+           "compare", "dask", "open", "polars", "read", "read_many"]

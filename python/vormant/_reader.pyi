@@ -52,3 +52,11 @@ def time_of_step(path: bytes, n_digits: int | None, begin: int, feeds_before: in
 def arrow_schema(names: tuple[str, ...], metadata: dict[bytes, bytes], /) -> object: ...
 def arrow_stream(values: Buffer, names: tuple[str, ...], metadata: dict[bytes, bytes],
                  requested_schema: object | None, /) -> object: ...
+
+# One piece of two runs compared: step by step (final None) or at the reference's times.
+def compare_piece(reference: Buffer, candidate: Buffer,
+                  rules: tuple[tuple[int, int, float, float], ...], first: int,
+                  final: bool | None, out: Buffer | None, /
+                  ) -> tuple[int, int, int | None, int | None,
+                             tuple[tuple[float, float, int, int | None, int | None, float, float,
+                                         float], ...]]: ...

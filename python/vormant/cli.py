@@ -1,7 +1,8 @@
-"""The command line: `vormant info`, `vormant plot` and `vormant convert`.
+"""The command line: `vormant info`, `vormant plot`, `vormant convert` and `vormant diff`.
 
 Exit status: 0 on success, 1 when a file cannot be read or written, 2 for unusable arguments
-(argparse's own errors, and parameter names a file does not have or that fit several).
+(argparse's own errors, and parameter names a file does not have or that fit several). `diff`
+has the statuses of diff and cmp: 0 same, 1 different, 2 trouble.
 """
 
 from __future__ import annotations
@@ -10,7 +11,7 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from . import _convert, _info, _plotting
+from . import _convert, _diff, _info, _plotting
 from ._version import __version__
 
 PROG = "vormant"
@@ -68,6 +69,35 @@ def _parser() -> argparse.ArgumentParser:
                          help="a progress bar on standard error (default: for several files "
                               "when standard error is a terminal)")
     convert.set_defaults(run=_convert.run)
+
+    diff = commands.add_parser(
+        "diff", parents=[width], help="compare a run with a reference, parameter by parameter",
+        description="Compares CANDIDATE with REFERENCE parameter by parameter: a value c is "
+                    "within tolerance of r when |c - r| <= atol + rtol * |r|. Prints the "
+                    "parameters beyond tolerance and a verdict. Two folders: each file of "
+                    "REFERENCE against the file of the same name in CANDIDATE. Exit status 0 "
+                    "when all agree, 1 when something differs or is missing, 2 when a file "
+                    "cannot be read or the arguments cannot be used.")
+    diff.add_argument("reference", metavar="REFERENCE")
+    diff.add_argument("candidate", metavar="CANDIDATE")
+    diff.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
+                      help=f"{PARAMETER_HELP} (default: every parameter of both)")
+    diff.add_argument("--rtol", type=_diff.tolerance, default=0.0, metavar="X",
+                      help="relative tolerance (default 0)")
+    diff.add_argument("--atol", type=_diff.tolerance, default=0.0, metavar="X",
+                      help="absolute tolerance (default 0)")
+    diff.add_argument("--tolerance", action="append", dest="tolerances",
+                      type=_diff.tolerance_pair, metavar="NAME=RTOL,ATOL",
+                      help="the tolerances of one parameter; repeatable")
+    diff.add_argument("--align", choices=("steps", "time"), default="steps",
+                      help="step by step (default), or at the reference's times with the "
+                           "candidate interpolated")
+    diff.add_argument("--json", action="store_true", help="one JSON object instead of a table")
+    diff.add_argument("--plot", metavar="OUT.png",
+                      help="draw the differences of the failing parameters (or of -p) over time")
+    diff.add_argument("-v", "--verbose", action="store_true",
+                      help="list every parameter, not only those beyond tolerance")
+    diff.set_defaults(run=_diff.run)
     return parser
 
 

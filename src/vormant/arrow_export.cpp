@@ -10,13 +10,13 @@
 
 #include "vormant/arrow_schema.hpp"
 #include "vormant/arrow_stream.hpp"
+#include "vormant/float_block.hpp"
 
 namespace tarnex::vormant {
 namespace {
 
 constexpr char kSchemaCapsule[] = "arrow_schema";
 constexpr char kStreamCapsule[] = "arrow_array_stream";
-constexpr char kFloatFormat[] = "f";
 
 constexpr const char* kArgumentCount = "%s() takes exactly %zd arguments (%zd given)";
 constexpr const char* kNamesType = "names must be a tuple of at least one str";
@@ -160,11 +160,6 @@ bool schema_met(PyObject* requested, const ColumnLayout& layout) noexcept {
   if (same_columns(*schema, layout)) return true;
   PyErr_Format(PyExc_ValueError, kSchemaUnmet, layout.names.size());
   return false;
-}
-
-bool is_float_block(const Py_buffer& view) noexcept {
-  return view.ndim == 2 && view.itemsize == sizeof(float) && view.format != nullptr &&
-         std::string_view(view.format) == kFloatFormat;
 }
 
 // The rows of `object`'s buffer, which the stream holds until it is released.

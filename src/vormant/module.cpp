@@ -6,6 +6,7 @@
 
 #include "reader/thread_split.hpp"
 #include "vormant/arrow_export.hpp"
+#include "vormant/compare_function.hpp"
 #include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
 #include "vormant/module_support.hpp"
@@ -129,6 +130,7 @@ int exec_module(PyObject* module) noexcept {
   state_of(module)->plot_file_type = plot_file;
   if (PyModule_AddObjectRef(module, "PlotFile", plot_file) < 0) return -1;
   if (PyModule_AddFunctions(module, partition_methods) < 0) return -1;
+  if (PyModule_AddFunctions(module, compare_methods) < 0) return -1;
   return PyModule_AddIntConstant(module, "BYTES_PER_THREAD", static_cast<long>(kBytesPerThread));
 }
 

@@ -10,7 +10,7 @@ import sys
 
 import pytest
 from conftest import child_environment
-from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
+from vormant_files import SAMPLE_6, SAMPLE_9, hiding, plot_text, write_plot
 
 import vormant
 
@@ -80,14 +80,6 @@ def test_info_of_the_samples(cli, hide):
     rest = check_table(result.stdout.splitlines(), vormant.read(SAMPLE_6))
     assert rest[0] == ""
     assert check_table(rest[1:], vormant.read(SAMPLE_9)) == []
-
-
-def plot_text(names, rows):
-    """A 12-digit plot file: `names` (the time's first), and a value line of `rows` per step."""
-    lines = [f" VORMANT PLOT FILE   {len(names)}", *names]
-    for step, fields in enumerate(rows, start=1):
-        lines += [f" TIME STEP {step}", "".join(field.rjust(12) for field in fields)]
-    return "\n".join(lines) + "\n"
 
 
 def nan_plot():

@@ -20,6 +20,14 @@ def write_plot(folder, parameters, steps, width, seed=1, name=None):
     return str(path)
 
 
+def plot_text(names, rows):
+    """A 12-digit plot file: `names` (the time's first), and a value line of `rows` per step."""
+    lines = [f" VORMANT PLOT FILE   {len(names)}", *names]
+    for step, fields in enumerate(rows, start=1):
+        lines += [f" TIME STEP {step}", "".join(field.rjust(12) for field in fields)]
+    return "\n".join(lines) + "\n"
+
+
 def hiding(env, folder, names):
     """`env` with a module path on which importing any of `names` fails."""
     folder = pathlib.Path(folder) / "-".join(names)

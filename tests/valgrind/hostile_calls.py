@@ -38,6 +38,9 @@ def hostile_values(kind, folder):
         "metadata": [{"k": b"v"}, {b"k": 1}, [], None],
         "values": [b"", memoryview(b"\0" * 8).cast("f", (1, 2)), memoryview(b"\0" * 8), None],
         "schema": [b"", 1, None],
+        "rules": [(), ((0,),), ((10**6, 0, 0.0, 0.0),), ((-1, 0, 0.0, 0.0),),
+                  ((0, 0, "x", 0.0),), ((0, 0, float("nan"), -1.0),), [(0, 0, 0.0, 0.0)], None],
+        "out": [bytearray(8), memoryview(bytearray(8)).cast("f", (1, 2)), b"\0" * 8, 1],
     }[kind]
 
 
@@ -58,6 +61,8 @@ def native_calls(_reader, folder):
     opened = _reader.open(SAMPLE, 12, False)
     closed = _reader.open(SAMPLE, 12, False)
     closed.close()
+    rules = ((0, 0, 0.0, 0.0), (2, 1, 1e-5, 0.0))
+    out = memoryview(bytearray(4 * len(view) * 3)).cast("f", (len(view), 3))
     calls = [
         ("read", _reader.read, [(SAMPLE, "path"), (None, "n_digits")]),
         ("read_split", _reader.read_split,
@@ -76,6 +81,9 @@ def native_calls(_reader, folder):
          [(SAMPLE, "path"), (12, "n_digits"), (start, "integer"), (0, "integer"),
           (5, "integer")]),
         ("arrow_schema", _reader.arrow_schema, [(names, "names"), (metadata, "metadata")]),
+        *[(f"compare_piece ({final})", _reader.compare_piece,
+           [(view, "values"), (view, "values"), (rules, "rules"), (1, "integer"),
+            (final, "flag"), (out, "out")]) for final in (None, True)],
         ("arrow_stream", _reader.arrow_stream,
          [(view, "values"), (names, "names"), (metadata, "metadata"), (schema, "schema")]),
     ]
