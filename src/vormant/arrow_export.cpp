@@ -56,8 +56,7 @@ using OwnedNode = std::unique_ptr<Node, NodeDeleter<Node>>;
 
 template <class Node>
 void destroy_capsule(PyObject* capsule) noexcept {
-  const OwnedNode<Node> node(
-      static_cast<Node*>(PyCapsule_GetPointer(capsule, capsule_name<Node>)));
+  const OwnedNode<Node> node(static_cast<Node*>(PyCapsule_GetPointer(capsule, capsule_name<Node>)));
 }
 
 // A capsule that takes over `node`; null with an exception set, the node dropped.
@@ -162,11 +161,6 @@ bool schema_met(PyObject* requested, const ColumnLayout& layout) noexcept {
   return false;
 }
 
-bool is_float_block(const Py_buffer& view) noexcept {
-  return view.ndim == 2 && view.itemsize == sizeof(float) && view.format != nullptr &&
-         std::string_view(view.format) == kFloatFormat;
-}
-
 // The rows of `object`'s buffer, which the stream holds until it is released.
 bool rows_argument(PyObject* object, std::size_t parameters, RowBlock& rows) {
   auto taken = std::make_unique<Py_buffer>();
@@ -219,6 +213,11 @@ PyObject* guarded(Body&& body) noexcept {
 }
 
 }  // namespace
+
+bool is_float_block(const Py_buffer& view) noexcept {
+  return view.ndim == 2 && view.itemsize == sizeof(float) && view.format != nullptr &&
+         std::string_view(view.format) == kFloatFormat;
+}
 
 PyObject* arrow_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   if (!argument_count("arrow_schema", 2, nargs)) return nullptr;

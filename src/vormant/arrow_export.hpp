@@ -9,6 +9,9 @@
 
 namespace tarnex::vormant {
 
+// Whether a buffer is a (steps, parameters) block of float32, the values of a plot.
+bool is_float_block(const Py_buffer& view) noexcept;
+
 PyObject* arrow_schema(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept;
 PyObject* arrow_stream(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept;
 

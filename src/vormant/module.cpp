@@ -13,6 +13,7 @@
 #include "vormant/partition_functions.hpp"
 #include "vormant/plot_file_type.hpp"
 #include "vormant/values_type.hpp"
+#include "vormant/write_function.hpp"
 
 namespace tarnex::vormant {
 namespace {
@@ -108,6 +109,8 @@ PyMethodDef methods[] = {
      METH_FASTCALL, kArrowSchemaDoc},
     {"arrow_stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_stream)),
      METH_FASTCALL, kArrowStreamDoc},
+    {"write_steps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_steps)),
+     METH_FASTCALL, kWriteStepsDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -136,7 +139,9 @@ int clear(PyObject* module) noexcept {
   return 0;
 }
 
-void free_module(void* module) noexcept { clear(static_cast<PyObject*>(module)); }
+void free_module(void* module) noexcept {
+  clear(static_cast<PyObject*>(module));
+}
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
@@ -161,4 +166,6 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace tarnex::vormant
 
-PyMODINIT_FUNC PyInit__reader(void) { return PyModuleDef_Init(&tarnex::vormant::module_def); }
+PyMODINIT_FUNC PyInit__reader(void) {
+  return PyModuleDef_Init(&tarnex::vormant::module_def);
+}

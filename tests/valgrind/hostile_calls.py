@@ -55,6 +55,7 @@ def native_calls(_reader, folder):
     _, start = _reader.layout(SAMPLE)
     begin = start + 100  # inside the first step
     feeds_before, _ = _reader.count_feeds(SAMPLE, start, begin)
+    sink = os.open(os.devnull, os.O_WRONLY)  # kept open for the replay
     opened = _reader.open(SAMPLE, 12, False)
     closed = _reader.open(SAMPLE, 12, False)
     closed.close()
@@ -78,6 +79,9 @@ def native_calls(_reader, folder):
         ("arrow_schema", _reader.arrow_schema, [(names, "names"), (metadata, "metadata")]),
         ("arrow_stream", _reader.arrow_stream,
          [(view, "values"), (names, "names"), (metadata, "metadata"), (schema, "schema")]),
+        ("write_steps", _reader.write_steps,
+         [(sink, "integer"), (view, "values"), (1, "integer"), (15, "n_digits"),
+          (2, "integer")]),
     ]
     for state, plot_file in (("open", opened), ("closed", closed)):
         calls += [
