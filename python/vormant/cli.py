@@ -22,7 +22,8 @@ PARAMETER_HELP = ("a parameter by its name line, or by the first word of it when
 
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog=PROG, description="Look at VORMANT plot files, plot them, convert them to Parquet, CSV, "
+        prog=PROG,
+        description="Look at VORMANT plot files, plot them, convert them to Parquet, CSV, "
                     "HDF5, MATLAB or NetCDF, cut them and merge restarted runs.")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
@@ -62,14 +63,14 @@ def _parser() -> argparse.ArgumentParser:
         "convert", parents=[width, part],
         help="write files as Parquet, CSV, HDF5, MATLAB or NetCDF",
         description="Writes each file as Parquet (or as --to says), a piece of the file at a "
-                    "time: a float32 column per parameter (the time first), named by its name line (a "
-                    "repeated name line as 'NAME (2)', 'NAME (3)', ...); the width, the source "
+                    "time: a float32 column per parameter (the time first), named by its name "
+                    "line (a repeated name line as 'NAME (2)', 'NAME (3)', ...); the width, the source "
                     "path and the name lines in the file's metadata. With one FILE, OUT is the "
                     "Parquet file (or a folder that exists); with several, OUT is a folder that "
                     "gets NAME.parquet for each FILE. Needs pyarrow: the parquet extra. "
                     "--to csv: a header of the name lines, the shortest text of each value "
-                    "(the arrow extra); hdf5: a float32 dataset 'values' (steps, parameters) with the "
-                    "names, n_digits and source as attributes (the hdf5 extra); mat: a "
+                    "(the arrow extra); hdf5: a float32 dataset 'values' (steps, parameters) "
+                    "with the names, n_digits and source as attributes (the hdf5 extra); mat: a "
                     "MATLAB level-5 file of 'values' (single) and 'names' (a cell array), "
                     "held in memory whole (the mat extra); netcdf: the Dataset of "
                     "Plot.to_xarray, held in memory whole (the netcdf extra).")
