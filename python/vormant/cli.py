@@ -64,8 +64,8 @@ def _parser() -> argparse.ArgumentParser:
         help="write files as Parquet, CSV, HDF5, MATLAB or NetCDF",
         description="Writes each file as Parquet (or as --to says), a piece of the file at a "
                     "time: a float32 column per parameter (the time first), named by its name "
-                    "line (a repeated name line as 'NAME (2)', 'NAME (3)', ...); the width, the source "
-                    "path and the name lines in the file's metadata. With one FILE, OUT is the "
+                    "line (a repeated name line as 'NAME (2)', 'NAME (3)', ...); the width, the "
+                    "source path and the name lines in the file's metadata. With one FILE, OUT is the "
                     "Parquet file (or a folder that exists); with several, OUT is a folder that "
                     "gets NAME.parquet for each FILE. Needs pyarrow: the parquet extra. "
                     "--to csv: a header of the name lines, the shortest text of each value "
