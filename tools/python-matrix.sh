@@ -13,7 +13,7 @@ test_packages=(pytest hypothesis numpy pandas pyarrow "dask[dataframe,distribute
 test_modules="pytest, hypothesis, numpy, pandas, pyarrow, dask.dataframe, distributed, tqdm, \
 matplotlib, build"
 # Where they have wheels for the interpreter; their tests skip where they are missing.
-optional_packages=(polars duckdb xarray)
+optional_packages=(polars duckdb xarray h5py scipy h5netcdf)
 
 # install_optional VENV: each optional package that has a wheel, tried once (a stamp in VENV).
 install_optional() {

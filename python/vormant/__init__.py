@@ -6,6 +6,7 @@
     plot.to_arrow(), plot.to_polars()       # with the arrow / polars extras; to_xarray too
     polars.DataFrame(plot)                  # any reader of Arrow PyCapsules takes a Plot
     vormant.read_many(paths, workers=4)     # a list of Plot, read by threads
+    vormant.write("cut.plt", plot, 12)      # a plot file again, 15 keeps every bit
     vormant.read("run.plt", columns=["PRESSURE"], steps=slice(-1000, None))
     vormant.compare("reference.plt", "run.plt", rtol=1e-5).passed   # parameter by parameter
     with vormant.open("run.plt") as plot_file:   # indexed once, read in any part
@@ -24,7 +25,8 @@ from ._errors import PlotFileError
 from ._many import read_many
 from ._open import PlotFile, open, read
 from ._plot import Plot
+from ._write import write
 from ._version import __version__
 
 __all__ = ["ColumnComparison", "Comparison", "Plot", "PlotFile", "PlotFileError", "__version__",
-           "compare", "dask", "open", "polars", "read", "read_many"]
+           "compare", "dask", "open", "polars", "read", "read_many", "write"]

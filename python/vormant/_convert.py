@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import functools
 import json
 import os
 import pathlib
@@ -14,19 +15,23 @@ from collections.abc import Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, NamedTuple
 
+from . import _export
 from ._columns import step_range
 from ._open import PlotFile
 from ._arrow import N_DIGITS_KEY, SOURCE_KEY
 from ._optional import require
 from ._plot import Plot
 from ._progress import progress_bar
-from ._report import (UnusableParameter, chosen_columns, file_error, missing_library, pieces,
-                      usage_error, write_error)
+from ._report import (UnusableParameter, WriteFailure, chosen_columns, chosen_names,
+                      file_error, missing_library, pieces, usage_error, write_error, writing)
 
 # The name lines of the columns as a JSON list, repeats kept; beside the keys every
 # Arrow schema of a plot has.
 NAMES_KEY = b"vormant.names"
-SUFFIX = ".parquet"
+# Each format's suffix, by which OUT may also name it.
+SUFFIXES = {"parquet": ".parquet", "csv": ".csv", "hdf5": ".h5", "mat": ".mat", "netcdf": ".nc"}
+FORMAT_OF_SUFFIX = {**{suffix: form for form, suffix in SUFFIXES.items()},
+                    ".pq": "parquet", ".hdf5": "hdf5", ".hdf": "hdf5", ".cdf": "netcdf"}
 
 STEPS_FORM = re.compile(r"(-?\d*):(-?\d*)")
 
@@ -83,24 +88,24 @@ def _same_file(path: str, target: str) -> bool:
 
 
 def overwritten_source(files: list[str], outputs: list[str]) -> str | None:
-    """A usage error's text when a Parquet file would be written over its own plot file."""
+    """A usage error's text when an output would be written over its own plot file."""
     for path, target in zip(files, outputs):
         if _same_file(path, target):
-            return f"{path} would be written over by its own Parquet file"
+            return f"{path} would be written over by its own output"
     return None
 
 
-def targets(files: list[str], output: str) -> list[str] | str:
+def targets(files: list[str], output: str, suffix: str) -> list[str] | str:
     """The Parquet file for each input, or a usage error's text.
 
     One input goes to `output` itself unless that is a folder; several go into the folder
-    `output`, each named after its input with the suffix .parquet. None may be written over
+    `output`, each named after its input with the format's suffix. None may be written over
     its input, which is read while it is written.
     """
     folder = pathlib.Path(output)
     if len(files) == 1 and not folder.is_dir():
         return overwritten_source(files, [output]) or [output]
-    names = [pathlib.Path(path).stem + SUFFIX for path in files]
+    names = [pathlib.Path(path).stem + suffix for path in files]
     seen: dict[str, str] = {}
     for path, name in zip(files, names):
         if name in seen:
@@ -121,23 +126,6 @@ def libraries() -> Libraries:
     modules = (require(name, "vormant convert", "parquet")
                for name in ("pyarrow", "pyarrow.parquet", "numpy"))
     return Libraries(*modules)
-
-
-class WriteFailure(Exception):
-    """The Parquet file could not be written (as opposed to the plot file read)."""
-
-    def __init__(self, target: str, error: OSError) -> None:
-        super().__init__(target, error)
-        self.target = target
-        self.error = error
-
-
-@contextlib.contextmanager
-def writing(target: str) -> Iterator[None]:
-    try:
-        yield
-    except OSError as error:
-        raise WriteFailure(target, error) from error
 
 
 def write(parquet: Any, target: str, layout: Any, tables: Iterator[Any]) -> None:
@@ -164,8 +152,7 @@ def convert_one(modules: Libraries, path: str, target: str, args: argparse.Names
     with PlotFile(path, args.n_digits) as plot_file:
         columns = chosen_columns(plot_file, args.parameters) if args.parameters else None
         rows = step_range(args.steps, plot_file.steps)
-        names = plot_file.names if columns is None else (
-            plot_file.names[0], *(plot_file.names[column] for column in columns))
+        names = chosen_names(plot_file, columns)
         layout = schema(modules.pyarrow, names, plot_file.n_digits, plot_file.path)
         write(modules.parquet, target, layout,
               piece_tables(modules, pieces(plot_file, columns, rows), layout))
@@ -179,12 +166,12 @@ def piece_tables(modules: Libraries, plots: Iterator[Plot], layout: Any) -> Iter
         yield content
 
 
-def report(path: str, failure: BaseException | None) -> int:
-    """The exit status of one file's conversion, its failure reported."""
+def report(path: str, failure: BaseException | None, command: str = "convert") -> int:
+    """The exit status of one file's command, its failure reported."""
     if failure is None:
         return 0
     if isinstance(failure, UnusableParameter):
-        return usage_error("convert", str(failure))
+        return usage_error(command, str(failure))
     if isinstance(failure, WriteFailure):
         write_error(failure.target, failure.error)
         return 1
@@ -194,12 +181,20 @@ def report(path: str, failure: BaseException | None) -> int:
     raise failure
 
 
+def output_format(args: argparse.Namespace) -> str:
+    """--to, or else the one OUT's suffix names, or else Parquet."""
+    suffix = pathlib.Path(args.output).suffix.lower()
+    return args.to or FORMAT_OF_SUFFIX.get(suffix, "parquet")
+
+
 def run(args: argparse.Namespace) -> int:
+    form = output_format(args)
     try:
-        modules = libraries()
+        modules: Any = libraries() if form == "parquet" else _export.libraries(form)
     except ImportError as error:
         return missing_library(error)
-    outputs = targets(args.files, args.output)
+    convert = convert_one if form == "parquet" else functools.partial(_export.export_one, form)
+    outputs = targets(args.files, args.output, SUFFIXES[form])
     if isinstance(outputs, str):
         return usage_error("convert", outputs)
     if len(args.files) > 1:
@@ -215,7 +210,7 @@ def run(args: argparse.Namespace) -> int:
     status = 0
     with progress_bar(len(args.files), show, "converting") as bar, \
             ThreadPoolExecutor(workers, thread_name_prefix="vormant-convert") as pool:
-        jobs = [pool.submit(convert_one, modules, path, target, args)
+        jobs = [pool.submit(convert, modules, path, target, args)
                 for path, target in zip(args.files, outputs)]
         for path, job in zip(args.files, jobs):
             failure = job.exception()

@@ -60,3 +60,8 @@ def compare_piece(reference: Buffer, candidate: Buffer,
                   ) -> tuple[int, int, int | None, int | None,
                              tuple[tuple[float, float, int, int | None, int | None, float, float,
                                          float], ...]]: ...
+
+# The rows of `values` as time steps of a plot file, numbered from `first_number`, written to
+# the file descriptor `fd`; `threads` 0 chooses.
+def write_steps(fd: int, values: Buffer, first_number: int, n_digits: int, threads: int, /
+                ) -> None: ...

@@ -3,6 +3,7 @@ parameters named on the command line, and how they go through a file in pieces."
 
 from __future__ import annotations
 
+import contextlib
 import sys
 from collections.abc import Iterator, Sequence
 
@@ -24,6 +25,23 @@ class UnusableParameter(Exception):
     names, or that is named twice; the text says which."""
 
 
+class WriteFailure(Exception):
+    """The output file could not be written (as opposed to the plot file read)."""
+
+    def __init__(self, target: str, error: OSError) -> None:
+        super().__init__(target, error)
+        self.target = target
+        self.error = error
+
+
+@contextlib.contextmanager
+def writing(target: str) -> Iterator[None]:
+    try:
+        yield
+    except OSError as error:
+        raise WriteFailure(target, error) from error
+
+
 def chosen_columns(plot_file: PlotFile, wanted: Sequence[str]) -> tuple[int, ...]:
     """The columns of the parameters named `wanted`, in that order."""
     try:
@@ -31,6 +49,13 @@ def chosen_columns(plot_file: PlotFile, wanted: Sequence[str]) -> tuple[int, ...
     except (KeyError, ValueError) as error:
         raise UnusableParameter(error.args[0]) from None
     return columns or ()
+
+
+def chosen_names(plot_file: PlotFile, columns: tuple[int, ...] | None) -> tuple[str, ...]:
+    """The name lines of the time and `columns` (None: all)."""
+    if columns is None:
+        return plot_file.names
+    return (plot_file.names[0], *(plot_file.names[column] for column in columns))
 
 
 def pieces(plot_file: PlotFile, columns: tuple[int, ...] | None, rows: range) -> Iterator[Plot]:

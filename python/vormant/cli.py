@@ -1,4 +1,4 @@
-"""The command line: `vormant info`, `vormant plot`, `vormant convert` and `vormant diff`.
+"""The command line: `vormant info`, `plot`, `convert`, `cut`, `merge` and `diff`.
 
 Exit status: 0 on success, 1 when a file cannot be read or written, 2 for unusable arguments
 (argparse's own errors, and parameter names a file does not have or that fit several). `diff`
@@ -11,7 +11,7 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from . import _convert, _diff, _info, _plotting
+from . import _convert, _cut, _diff, _info, _merge, _plotting
 from ._version import __version__
 
 PROG = "vormant"
@@ -22,9 +22,19 @@ PARAMETER_HELP = ("a parameter by its name line, or by the first word of it when
 
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog=PROG, description="Look at VORMANT plot files, plot them, convert them to Parquet.")
+        prog=PROG,
+        description="Look at VORMANT plot files, plot them, convert them to Parquet, CSV, "
+                    "HDF5, MATLAB or NetCDF, cut them and merge restarted runs.")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    part = argparse.ArgumentParser(add_help=False)
+    part.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
+                      help=f"{PARAMETER_HELP} (default: all); the time is always written")
+    part.add_argument(STEPS_OPTION, type=_convert.step_slice, metavar="START:STOP",
+                      help="only these time steps, as Python slices a list: either side may be "
+                           "left out, a negative one counts from the end (-1000: is the last "
+                           "thousand)")
 
     width = argparse.ArgumentParser(add_help=False)
     width.add_argument("-n", "--n-digits", type=int, choices=(12, 15), metavar="{12,15}",
@@ -50,25 +60,54 @@ def _parser() -> argparse.ArgumentParser:
     plot.set_defaults(run=_plotting.run)
 
     convert = commands.add_parser(
-        "convert", parents=[width], help="write files as Parquet",
-        description="Writes each file as Parquet, a piece of the file at a time: a "
-                    "float32 column per parameter (the time first), named by its name line (a "
-                    "repeated name line as 'NAME (2)', 'NAME (3)', ...); the width, the source "
-                    "path and the name lines in the file's metadata. With one FILE, OUT is the "
+        "convert", parents=[width, part],
+        help="write files as Parquet, CSV, HDF5, MATLAB or NetCDF",
+        description="Writes each file as Parquet (or as --to says), a piece of the file at a "
+                    "time: a float32 column per parameter (the time first), named by its name "
+                    "line (a repeated name line as 'NAME (2)', 'NAME (3)', ...); the width, the "
+                    "source path and the name lines in the file's metadata. With one FILE, OUT is "
+                    "the "
                     "Parquet file (or a folder that exists); with several, OUT is a folder that "
-                    "gets NAME.parquet for each FILE. Needs pyarrow: the parquet extra.")
+                    "gets NAME.parquet for each FILE. Needs pyarrow: the parquet extra. "
+                    "--to csv: a header of the name lines, the shortest text of each value "
+                    "(the arrow extra); hdf5: a float32 dataset 'values' (steps, parameters) "
+                    "with the names, n_digits and source as attributes (the hdf5 extra); mat: a "
+                    "MATLAB level-5 file of 'values' (single) and 'names' (a cell array), "
+                    "held in memory whole (the mat extra); netcdf: the Dataset of "
+                    "Plot.to_xarray, held in memory whole (the netcdf extra).")
     convert.add_argument("files", nargs="+", metavar="FILE")
     convert.add_argument("-o", "--output", required=True, metavar="OUT")
-    convert.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
-                         help=f"{PARAMETER_HELP} (default: all); the time is always written")
-    convert.add_argument(STEPS_OPTION, type=_convert.step_slice, metavar="START:STOP",
-                         help="only these time steps, as Python slices a list: either side may "
-                              "be left out, a negative one counts from the end (-1000: is the "
-                              "last thousand)")
     convert.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                          help="a progress bar on standard error (default: for several files "
                               "when standard error is a terminal)")
+    convert.add_argument("--to", choices=tuple(_convert.SUFFIXES), default=None,
+                         help="the format (default: the one OUT's suffix names, else parquet)")
     convert.set_defaults(run=_convert.run)
+
+    output_width = argparse.ArgumentParser(add_help=False)
+    output_width.add_argument("--width", type=int, choices=(12, 15), metavar="{12,15}",
+                              help="field width of OUT: 15 keeps every value exactly, 12 rounds "
+                                   "to 6 digits")
+    cut = commands.add_parser(
+        "cut", parents=[width, part, output_width],
+        help="the chosen parameters and steps as a plot file",
+        description="Writes the chosen parameters and time steps of FILE as a plot file, a "
+                    "piece at a time, at the width of FILE unless --width says; OUT appears "
+                    "only when it is whole.")
+    cut.add_argument("file", metavar="FILE")
+    cut.add_argument("-o", "--output", required=True, metavar="OUT")
+    cut.set_defaults(run=_cut.run)
+
+    merge = commands.add_parser(
+        "merge", parents=[width], help="the files of a restarted run as one plot file",
+        description="Writes the files of one run that was restarted, in order, as one plot "
+                    "file: where a file's first time is not after the time reached so far, the "
+                    "earlier files' steps from that time on are dropped (the later run "
+                    "supersedes them). The files must have the same name lines. Written at the "
+                    "widest of the files' widths, a piece at a time.")
+    merge.add_argument("files", nargs="+", metavar="FILE")
+    merge.add_argument("-o", "--output", required=True, metavar="OUT")
+    merge.set_defaults(run=_merge.run)
 
     diff = commands.add_parser(
         "diff", parents=[width], help="compare a run with a reference, parameter by parameter",

@@ -56,8 +56,7 @@ using OwnedNode = std::unique_ptr<Node, NodeDeleter<Node>>;
 
 template <class Node>
 void destroy_capsule(PyObject* capsule) noexcept {
-  const OwnedNode<Node> node(
-      static_cast<Node*>(PyCapsule_GetPointer(capsule, capsule_name<Node>)));
+  const OwnedNode<Node> node(static_cast<Node*>(PyCapsule_GetPointer(capsule, capsule_name<Node>)));
 }
 
 // A capsule that takes over `node`; null with an exception set, the node dropped.

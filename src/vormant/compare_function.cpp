@@ -13,37 +13,10 @@ namespace {
 constexpr const char* kRuleShape =
     "rules must be a tuple of (reference column, candidate column, rtol, atol) tuples";
 
-// A buffer view held for the call and let go at its end.
-class HeldBuffer {
- public:
-  HeldBuffer() = default;
-  HeldBuffer(const HeldBuffer&) = delete;
-  HeldBuffer& operator=(const HeldBuffer&) = delete;
-  ~HeldBuffer() {
-    if (held_) PyBuffer_Release(&view_);
-  }
-
-  // A 2-dimensional C-contiguous float32 buffer; false with an exception set otherwise.
-  bool take(PyObject* object, const char* what, bool writable) noexcept {
-    const int flags = PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
-    if (PyObject_GetBuffer(object, &view_, flags) != 0) return false;
-    held_ = true;
-    if (is_float_block(view_)) return true;
-    PyErr_Format(PyExc_TypeError, "%s must be a C-contiguous 2-dimensional buffer of format 'f'",
-                 what);
-    return false;
-  }
-
-  FloatRows rows() const noexcept {
-    return FloatRows{static_cast<const float*>(view_.buf), static_cast<std::size_t>(view_.shape[0]),
-                     static_cast<std::size_t>(view_.shape[1])};
-  }
-  float* data() const noexcept { return static_cast<float*>(view_.buf); }
-
- private:
-  Py_buffer view_{};
-  bool held_ = false;
-};
+// The rows of a held block, as the comparison reads them.
+FloatRows rows_of(const HeldFloatBlock& block) noexcept {
+  return FloatRows{block.data(), block.rows(), block.columns()};
+}
 
 bool column_of(PyObject* item, std::size_t width, std::size_t& column) noexcept {
   const Py_ssize_t value = PyLong_AsSsize_t(item);
@@ -120,11 +93,11 @@ PyObject* progress_result(const PieceProgress& progress,
 }
 
 // The rows the difference block must have room for: every reference row from `first` on.
-bool out_argument(PyObject* object, HeldBuffer& out, std::size_t needed_rows, std::size_t width,
+bool out_argument(PyObject* object, HeldFloatBlock& out, std::size_t needed_rows, std::size_t width,
                   DifferenceRows& rows) noexcept {
   if (object == Py_None) return true;
   if (!out.take(object, "out", true)) return false;
-  const FloatRows shape = out.rows();
+  const FloatRows shape = rows_of(out);
   if (shape.width != width || shape.rows < needed_rows) {
     PyErr_Format(PyExc_ValueError, "out must have %zu columns and at least %zu rows", width,
                  needed_rows);
@@ -138,25 +111,25 @@ bool out_argument(PyObject* object, HeldBuffer& out, std::size_t needed_rows, st
 //   -> (consumed, uncovered, reference goes back, candidate goes back, tallies)
 PyObject* compare_piece(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   if (!arity("compare_piece", nargs, 6)) return nullptr;
-  HeldBuffer reference;
-  HeldBuffer candidate;
-  HeldBuffer out;
+  HeldFloatBlock reference;
+  HeldFloatBlock candidate;
+  HeldFloatBlock out;
   std::vector<ColumnRule> rules;
   if (!reference.take(args[0], "reference", false) ||
       !candidate.take(args[1], "candidate", false) ||
-      !rules_argument(args[2], reference.rows(), candidate.rows(), rules)) {
+      !rules_argument(args[2], rows_of(reference), rows_of(candidate), rules)) {
     return nullptr;
   }
   const Py_ssize_t first = PyLong_AsSsize_t(args[3]);
   if (first == -1 && PyErr_Occurred() != nullptr) return nullptr;
-  if (first < 0 || static_cast<std::size_t>(first) > reference.rows().rows) {
+  if (first < 0 || static_cast<std::size_t>(first) > rows_of(reference).rows) {
     return PyErr_Format(PyExc_ValueError, "first must be a row of the reference piece");
   }
   const int final = args[4] == Py_None ? -1 : PyObject_IsTrue(args[4]);
   if (final == -1 && PyErr_Occurred() != nullptr) return nullptr;
   DifferenceRows written{nullptr, 0};
   const std::size_t start = static_cast<std::size_t>(first);
-  if (!out_argument(args[5], out, reference.rows().rows - start, rules.size() + 1, written)) {
+  if (!out_argument(args[5], out, rows_of(reference).rows - start, rules.size() + 1, written)) {
     return nullptr;
   }
   std::vector<ColumnTally> tallies;
@@ -167,9 +140,10 @@ PyObject* compare_piece(PyObject*, PyObject* const* args, Py_ssize_t nargs) noex
   }
   PyThreadState* saved = PyEval_SaveThread();
   const PieceProgress progress =
-      final < 0 ? compare_steps(reference.rows(), candidate.rows(), start, rules, tallies, written)
-                : compare_times(reference.rows(), candidate.rows(), start, final != 0, rules,
-                                tallies, written);
+      final < 0
+          ? compare_steps(rows_of(reference), rows_of(candidate), start, rules, tallies, written)
+          : compare_times(rows_of(reference), rows_of(candidate), start, final != 0, rules, tallies,
+                          written);
   PyEval_RestoreThread(saved);
   return progress_result(progress, tallies);
 }

@@ -14,6 +14,7 @@
 #include "vormant/partition_functions.hpp"
 #include "vormant/plot_file_type.hpp"
 #include "vormant/values_type.hpp"
+#include "vormant/write_function.hpp"
 
 namespace tarnex::vormant {
 namespace {
@@ -117,6 +118,8 @@ PyMethodDef methods[] = {
      METH_FASTCALL, kArrowSchemaDoc},
     {"arrow_stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_stream)),
      METH_FASTCALL, kArrowStreamDoc},
+    {"write_steps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_steps)),
+     METH_FASTCALL, kWriteStepsDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -58,6 +58,7 @@ def native_calls(_reader, folder):
     _, start = _reader.layout(SAMPLE)
     begin = start + 100  # inside the first step
     feeds_before, _ = _reader.count_feeds(SAMPLE, start, begin)
+    sink = os.open(os.devnull, os.O_WRONLY)  # kept open for the replay
     opened = _reader.open(SAMPLE, 12, False)
     closed = _reader.open(SAMPLE, 12, False)
     closed.close()
@@ -86,6 +87,9 @@ def native_calls(_reader, folder):
             (final, "flag"), (out, "out")]) for final in (None, True)],
         ("arrow_stream", _reader.arrow_stream,
          [(view, "values"), (names, "names"), (metadata, "metadata"), (schema, "schema")]),
+        ("write_steps", _reader.write_steps,
+         [(sink, "integer"), (view, "values"), (1, "integer"), (15, "n_digits"),
+          (2, "integer")]),
     ]
     for state, plot_file in (("open", opened), ("closed", closed)):
         calls += [

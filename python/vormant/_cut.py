@@ -1,0 +1,32 @@
+"""`vormant cut`: the chosen parameters and time steps of a plot file as a plot file, a piece
+at a time."""
+
+from __future__ import annotations
+
+import argparse
+
+from ._columns import step_range
+from ._convert import overwritten_source, report
+from ._open import PlotFile
+from ._report import chosen_columns, chosen_names, pieces, usage_error
+from ._write import source_title, write_pieces
+
+
+def cut(args: argparse.Namespace) -> None:
+    with PlotFile(args.file, args.n_digits) as plot_file:
+        columns = chosen_columns(plot_file, args.parameters) if args.parameters else None
+        rows = step_range(args.steps, plot_file.steps)
+        width = args.width or plot_file.n_digits or 15
+        write_pieces(args.output, chosen_names(plot_file, columns), width,
+                     source_title(args.file), pieces(plot_file, columns, rows))
+
+
+def run(args: argparse.Namespace) -> int:
+    overwritten = overwritten_source([args.file], [args.output])
+    if overwritten:
+        return usage_error("cut", overwritten)
+    try:
+        cut(args)
+    except Exception as failure:  # noqa: BLE001 - each failure is reported with its status
+        return report(args.file, failure, "cut")
+    return 0

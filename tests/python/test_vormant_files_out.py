@@ -1,0 +1,128 @@
+"""Plot files written (vormant.write), cut, merged and converted: each output read back by its
+own library to the values it came from. The formatting of single values is held in the C++
+tests; here the files around it."""
+
+import os
+
+import pytest
+from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
+from test_vormant_cli import cli  # noqa: F401 - the fixture
+
+import vormant
+
+np = pytest.importorskip("numpy")
+SPECIALS = [float("nan"), float("inf"), float("-inf"), -0.0, 1e-45, 3.4028235e38]
+
+
+def same_bits(a, b):
+    return np.array_equal(np.asarray(a).view(np.uint32), np.asarray(b).view(np.uint32))
+
+
+def plot_of(values, names):
+    return vormant.Plot(tuple(names), memoryview(np.ascontiguousarray(values, "f4")), 15, "x")
+
+
+@pytest.mark.parametrize("width", [12, 15])
+@pytest.mark.parametrize("parameters", [1, 10, 23])
+def test_write_reads_back(tmp_path, width, parameters):
+    source = vormant.read(write_plot(tmp_path, parameters, 7, width))
+    values = np.asarray(source.values).copy()
+    values[0, :len(SPECIALS[:parameters])] = SPECIALS[:parameters]
+    target = tmp_path / "out.plt"
+    vormant.write(target, plot_of(values, source.names), width, title="RUN 7")
+    back = vormant.read(target)
+    assert back.names == source.names and back.n_digits == width
+    assert same_bits(back.values, values) or width == 12 and np.allclose(
+        back.values, values, rtol=5e-6, equal_nan=True)
+    lines = target.read_text().split("\n")
+    assert lines[0] == f"RUN 7 {parameters}" and lines[parameters + 1] == " TIME STEP        1"
+
+
+@pytest.mark.parametrize("names, width, error", [
+    (("TIME", "A\nB"), 15, ValueError), (("TIME", "A\rB"), 15, ValueError),
+    ((), 15, ValueError), (("TIME",), 13, ValueError), (("TIME",), None, ValueError),
+    (("TIME",), "15", TypeError)])
+def test_write_refuses_before_writing(tmp_path, names, width, error):
+    with pytest.raises(error):
+        vormant.write(tmp_path / "out.plt", plot_of(np.zeros((2, len(names))), names), width)
+    assert os.listdir(tmp_path) == []
+
+
+def test_a_failed_write_leaves_no_file(tmp_path):
+    folder = tmp_path / "ro"
+    folder.mkdir(mode=0o500)
+    if os.access(folder, os.W_OK):
+        pytest.skip("running as a user who may write anywhere")
+    with pytest.raises(PermissionError):
+        vormant.write(folder / "out.plt", vormant.read(SAMPLE_6))
+
+
+def test_cut_is_the_read_of_the_same_part(cli, tmp_path):  # noqa: F811
+    target = tmp_path / "cut.plt"
+    result = cli("cut", SAMPLE_9, "-o", target, "-p", "PARAM0003", "-p", "PARAM0001",
+                 "--steps", "-5:", piece_values=7)
+    assert result.returncode == 0, result.stderr
+    wanted = vormant.read(SAMPLE_9, columns=["PARAM0003", "PARAM0001"], steps=slice(-5, None))
+    back = vormant.read(target)
+    assert back.names == wanted.names and same_bits(back.values, wanted.values)
+
+
+def restarts(tmp_path, bounds):
+    whole = vormant.read(SAMPLE_9)
+    paths = []
+    for number, (begin, end) in enumerate(bounds):
+        path = tmp_path / f"r{number}.plt"
+        vormant.write(path, vormant.open(SAMPLE_9).read(steps=slice(begin, end)))
+        paths.append(path)
+    return whole, paths
+
+
+@pytest.mark.parametrize("bounds, kept", [
+    ([(0, 15), (10, 30)], list(range(30))),                # overlapping
+    ([(0, 8), (15, 30)], [*range(8), *range(15, 30)]),      # a gap
+    ([(0, 30), (0, 30)], list(range(30))),                 # identical
+    ([(0, 20), (18, 25), (8, 30)], list(range(30)))])      # the last reaches further back
+def test_merge_keeps_the_later_run(cli, tmp_path, bounds, kept):  # noqa: F811
+    whole, paths = restarts(tmp_path, bounds)
+    result = cli("merge", *paths, "-o", tmp_path / "m.plt", piece_values=50)
+    assert result.returncode == 0, result.stderr
+    assert same_bits(vormant.read(tmp_path / "m.plt").values, np.asarray(whole.values)[kept])
+
+
+def test_merge_refuses_different_names(cli, tmp_path):  # noqa: F811
+    result = cli("merge", SAMPLE_9, write_plot(tmp_path, 5, 3, 15), "-o", tmp_path / "m.plt")
+    assert result.returncode == 2 and "parameters" in result.stderr
+    assert not (tmp_path / "m.plt").exists()
+
+
+def read_back(form, path):
+    if form == "csv":
+        pandas = pytest.importorskip("pandas")
+        return pandas.read_csv(path, dtype="float32").to_numpy()
+    if form == "hdf5":
+        h5py = pytest.importorskip("h5py")
+        with h5py.File(path) as data:
+            return data["values"][...]
+    if form == "mat":
+        return pytest.importorskip("scipy.io").loadmat(path)["values"]
+    xarray = pytest.importorskip("xarray")
+    with xarray.open_dataset(path, engine="h5netcdf") as data:
+        return np.stack([data[name].values for name in data.data_vars], axis=1)
+
+
+@pytest.mark.parametrize("form, option", [
+    ("csv", "--to=csv"), ("hdf5", None), ("mat", None), ("netcdf", "--to=netcdf")])
+def test_convert_reads_back_with_the_format_library(cli, tmp_path, form, option):  # noqa: F811
+    target = tmp_path / {"csv": "o.txt", "hdf5": "o.h5", "mat": "o.mat", "netcdf": "o.nc"}[form]
+    result = cli("convert", SAMPLE_6, "-o", target, *([option] if option else []),
+                 piece_values=30)
+    assert result.returncode == 0, result.stderr
+    values = np.asarray(vormant.read(SAMPLE_6).values)
+    back = read_back(form, target)
+    assert same_bits(back, values if form != "netcdf" else values[:, 1:])
+
+
+def test_convert_names_the_missing_extra(cli, tmp_path):  # noqa: F811
+    result = cli("convert", SAMPLE_6, "-o", tmp_path / "o.h5", hide=("h5py",))
+    assert result.returncode == 1 and "tarnex[hdf5]" in result.stderr
+    assert os.listdir(tmp_path) == []
