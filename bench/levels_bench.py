@@ -8,7 +8,7 @@ every figure is the minimum over the rounds.
 
     python3 bench/levels_bench.py                    # the four shapes, 5 rounds
     python3 bench/levels_bench.py --quick            # smaller files, 3 rounds
-    python3 bench/levels_bench.py --levels avx2 sse41
+    python3 bench/levels_bench.py --levels avx2 avx512
 
 Modules come from build/bench-simd-LEVEL-VERSION, built there with tools/build-module.sh when
 missing.
@@ -32,7 +32,7 @@ sys.path.insert(1, str(ROOT / "tests" / "python"))
 import plotfiles  # noqa: E402
 import run as tarnex_bench  # noqa: E402
 
-LEVELS = ["portable", "sse41", "avx2"]
+LEVELS = ["portable", "sse41", "avx2", "avx512"]
 FIGURES = ["read bytes", "vormant 1", "vormant 2", "tarnex", "floor"]
 
 

@@ -50,8 +50,9 @@ REFERENCE_PEER = next(iter(peers.PEERS))  # the strongest peer: tarnex's ratio t
 READ_CHUNK = 1 << 20
 PERFORMANCE_PAGE = ROOT / "docs" / "performance.md"
 # The reader's vector kernel levels, narrowest first, and the /proc/cpuinfo flag each needs.
-KERNEL_LEVELS = ("portable", "sse41", "avx2")
-LEVEL_FLAGS = {"sse41": "sse4_1", "avx2": "avx2"}
+KERNEL_LEVELS = ("portable", "sse41", "avx2", "avx512")
+LEVEL_FLAGS = {"sse41": ("sse4_1",), "avx2": ("avx2",),
+               "avx512": ("avx2", "avx512f", "avx512bw", "avx512dq", "avx512vl")}
 
 
 def load_tarnex(module_dir: str | None):
@@ -311,8 +312,8 @@ def kernel_level(flags: set[str], forced: str | None) -> str:
     """The level the reader's dispatcher takes: the widest the processor has (only x86-64 lists
     these flags), at most the one a test build was held to."""
     level = "portable"
-    for candidate, flag in LEVEL_FLAGS.items():
-        if flag in flags:
+    for candidate, needed in LEVEL_FLAGS.items():
+        if flags.issuperset(needed):
             level = candidate
     if forced in KERNEL_LEVELS:
         level = KERNEL_LEVELS[min(KERNEL_LEVELS.index(level), KERNEL_LEVELS.index(forced))]

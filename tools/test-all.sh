@@ -59,7 +59,15 @@ source tools/robustness-common.sh
 simd_python="$(default_test_python)"
 kernel_tests=(test_reading.py test_panic.py test_bench_peer.py test_vormant_read.py
   test_vormant_read_size.py test_vormant_open.py test_vormant_parts.py test_vormant_many.py)
-for level in portable sse41 avx2; do
+# The AVX-512 level only where the processor has the subsets its kernel uses.
+kernel_levels=(portable sse41 avx2)
+if grep -qw avx512f /proc/cpuinfo && grep -qw avx512bw /proc/cpuinfo &&
+  grep -qw avx512dq /proc/cpuinfo && grep -qw avx512vl /proc/cpuinfo; then
+  kernel_levels+=(avx512)
+else
+  echo "== The avx512 kernel level is skipped: this processor lacks AVX-512"
+fi
+for level in "${kernel_levels[@]}"; do
   stage "Python reads on the $level kernel level ($simd_python)"
   module_dir="$(tools/build-module.sh "$simd_python" "build/py-simd-$level" \
     -DTARNEX_FORCE_SIMD_LEVEL="$level")"

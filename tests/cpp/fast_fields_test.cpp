@@ -137,6 +137,18 @@ class LineChecker {
 // ---------------------------------------------------------------------------------------------
 // Levels and the table of powers
 
+#if defined(__x86_64__)
+bool processor_has_avx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+}
+#else
+bool processor_has_avx512() {
+  return false;
+}
+#endif
+
 TEST(FastFieldLevels, PortableFirstThenWhatTheProcessorRuns) {
   const std::vector<SimdLevel> supported = levels();
   ASSERT_FALSE(supported.empty());
@@ -146,13 +158,23 @@ TEST(FastFieldLevels, PortableFirstThenWhatTheProcessorRuns) {
   __builtin_cpu_init();
   const bool sse41 = __builtin_cpu_supports("sse4.1");
   const bool avx2 = __builtin_cpu_supports("avx2");
-  EXPECT_EQ(supported.size(), 1u + sse41 + avx2);
-  EXPECT_EQ(supported.back(), avx2    ? SimdLevel::Avx2
+  const bool avx512 = avx2 && processor_has_avx512();
+  EXPECT_EQ(supported.size(), 1u + sse41 + avx2 + avx512);
+  EXPECT_EQ(supported.back(), avx512  ? SimdLevel::Avx512
+                              : avx2  ? SimdLevel::Avx2
                               : sse41 ? SimdLevel::Sse41
                                       : SimdLevel::Portable);
 #endif
   // The shipped build takes the widest; a forced test build one of those the processor runs.
   EXPECT_NE(std::find(supported.begin(), supported.end(), active_simd_level()), supported.end());
+}
+
+// Every check over supported_simd_levels() holds the AVX-512 kernel too, where it runs.
+TEST(FastFieldLevels, Avx512CheckedWhereTheProcessorHasIt) {
+  if (!processor_has_avx512()) {
+    GTEST_SKIP() << "this processor lacks AVX-512: the avx512 level is not checked here";
+  }
+  EXPECT_EQ(levels().back(), SimdLevel::Avx512);
 }
 
 TEST(FastFieldLevels, DecimalPowersAreTheNearestBinary64) {

@@ -64,7 +64,7 @@ void check_block(SimdLevel level, int width, std::size_t count, std::size_t bad,
   std::vector<int> listed(count);
   for (std::size_t g = 0; g < groups; ++g) {
     ASSERT_NE(refused[g].lanes, 0u);
-    for (unsigned k = 0; k < 8; ++k) {
+    for (unsigned k = 0; k < 32; ++k) {  // a group is as wide as the level's vectors
       if ((refused[g].lanes >> k & 1u) == 0) continue;
       ASSERT_LT(refused[g].first + k, count);
       ++listed[refused[g].first + k];
@@ -88,7 +88,7 @@ TEST_P(BlockKernel, OneBadFieldInEveryPosition) {
   const auto [level, width] = GetParam();
   std::mt19937 random(static_cast<unsigned>(width));
   // Lengths that leave the last group overlapping the one before by every amount.
-  for (const std::size_t count : {8, 9, 12, 15, 16, 17, 23, 31, 40}) {
+  for (const std::size_t count : {8, 9, 12, 15, 16, 17, 23, 31, 40, 47}) {
     for (std::size_t bad = 0; bad <= count; ++bad) {  // bad == count: none
       check_block(level, width, count, bad, bad % 2 == 0 ? "\n" : "\r\n", random);
     }

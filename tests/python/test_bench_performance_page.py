@@ -16,6 +16,9 @@ import run  # noqa: E402
 
 @pytest.mark.parametrize("flags, forced, level", [
     ("fpu sse2 sse4_1 avx avx2", None, "avx2"),
+    ("sse2 sse4_1 avx2 avx512f avx512bw avx512dq avx512vl", None, "avx512"),
+    ("sse2 sse4_1 avx2 avx512f avx512bw avx512vl", None, "avx2"),
+    ("sse2 sse4_1 avx2 avx512f avx512bw avx512dq avx512vl", "avx2", "avx2"),
     ("fpu sse2 sse4_1", None, "sse41"),
     ("fp asimd", None, "portable"),
     ("sse2 sse4_1 avx2", "sse41", "sse41"),

@@ -17,7 +17,7 @@ namespace tarnex {
 namespace {
 
 struct Levels {
-  std::array<SimdLevel, 3> levels{};
+  std::array<SimdLevel, 4> levels{};
   std::size_t count = 0;
 
   void add(SimdLevel level) noexcept { levels[count++] = level; }
@@ -31,6 +31,12 @@ Levels detect_levels() noexcept {
   if (__builtin_cpu_supports("sse4.1")) found.add(SimdLevel::Sse41);
   // The processor's support includes the operating system's saving of the 32-byte registers.
   if (__builtin_cpu_supports("avx2")) found.add(SimdLevel::Avx2);
+  // Likewise for the 64-byte registers and the mask registers.
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
+      __builtin_cpu_supports("avx512vl")) {
+    found.add(SimdLevel::Avx512);
+  }
 #endif
   return found;
 }
@@ -46,6 +52,7 @@ simd::FieldKernel kernel_of(SimdLevel level) noexcept {
     case SimdLevel::Sse41:
       return simd::convert_sse41;
     case SimdLevel::Avx2:
+    case SimdLevel::Avx512:  // a value line is too short for sixteen lanes
       return simd::convert_avx2;
 #endif
     default:
@@ -81,6 +88,8 @@ simd::BlockKernel block_kernel_of(SimdLevel level) noexcept {
       return simd::convert_block_sse41;
     case SimdLevel::Avx2:
       return simd::convert_block_avx2;
+    case SimdLevel::Avx512:
+      return simd::convert_block_avx512;
 #endif
     default:
       return simd::convert_block_portable;
@@ -169,6 +178,8 @@ std::string_view simd_level_name(SimdLevel level) noexcept {
       return "sse41";
     case SimdLevel::Avx2:
       return "avx2";
+    case SimdLevel::Avx512:
+      return "avx512";
     case SimdLevel::Portable:
       break;
   }

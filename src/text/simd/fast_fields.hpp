@@ -17,7 +17,7 @@ namespace tarnex {
 
 // The kernels, from the one every processor runs to the widest. x86-64 has them all; other
 // processors only the portable one.
-enum class SimdLevel : std::uint8_t { Portable, Sse41, Avx2 };
+enum class SimdLevel : std::uint8_t { Portable, Sse41, Avx2, Avx512 };
 
 // A bit per field of a line, field 0 in the lowest bit.
 using FieldMask = std::uint32_t;
@@ -36,7 +36,7 @@ FieldMask convert_fast_fields(const char* line, std::size_t line_length, std::si
 // Fields of a whole run of value lines converted in one call: the fields at base + offsets[i]
 // for i in [0, count), count at least kBlockMinimumFields, 16 bytes readable from each field's
 // start. Every value lands in out[i]; the fields not converted (out of the shape, or not provably
-// correctly rounded) are listed, each once, in groups of up to eight.
+// correctly rounded) are listed, each once, in groups of up to sixteen.
 struct RefusedGroup {
   std::uint32_t first;  // the group's first field
   unsigned lanes;       // bit k: field first + k was not converted
@@ -102,7 +102,7 @@ std::span<const SimdLevel> supported_simd_levels() noexcept;
 // The level convert_fast_fields uses: the widest supported one (or the one a test build forces).
 SimdLevel active_simd_level() noexcept;
 
-// "portable", "sse41" or "avx2".
+// "portable", "sse41", "avx2" or "avx512".
 std::string_view simd_level_name(SimdLevel level) noexcept;
 
 }  // namespace tarnex

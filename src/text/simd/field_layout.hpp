@@ -64,6 +64,52 @@ constexpr std::int16_t kPartWeights[8] = {1, 0, 10000, 1, 0, 1, 0, 0};
 // The lead group counts 10^8 (it is always 0 in 6-digit fields).
 constexpr std::uint32_t kLeadScale = 100000000;
 
+// A 16-byte table in each of the `Lanes` 16-byte lanes of a wide register, for the kernels that
+// read a field per lane; they read their tables as memory operands.
+template <std::size_t Lanes>
+struct alignas(16 * Lanes) RepeatedTable {
+  std::uint8_t bytes[16 * Lanes];
+};
+
+template <std::size_t Lanes>
+constexpr RepeatedTable<Lanes> in_every_lane(const std::uint8_t (&table)[16]) noexcept {
+  RepeatedTable<Lanes> wide{};
+  for (std::size_t i = 0; i < 16 * Lanes; ++i) wide.bytes[i] = table[i % 16];
+  return wide;
+}
+
+template <std::size_t Lanes>
+constexpr RepeatedTable<Lanes> in_every_lane(const std::int16_t (&table)[8]) noexcept {
+  RepeatedTable<Lanes> wide{};
+  for (std::size_t i = 0; i < 16 * Lanes; ++i) {
+    const auto word = static_cast<std::uint16_t>(table[i % 16 / 2]);
+    wide.bytes[i] = static_cast<std::uint8_t>(i % 2 == 0 ? word : word >> 8);
+  }
+  return wide;
+}
+
+template <std::size_t Lanes>
+struct RepeatedLayout {
+  RepeatedTable<Lanes> plus_form, highest, minus_form, digit_groups, sign_marks;
+};
+
+template <std::size_t Lanes>
+constexpr RepeatedLayout<Lanes> in_every_lane(const FieldLayout& layout) noexcept {
+  return {in_every_lane<Lanes>(layout.plus_form), in_every_lane<Lanes>(layout.highest),
+          in_every_lane<Lanes>(layout.minus_form), in_every_lane<Lanes>(layout.digit_groups),
+          in_every_lane<Lanes>(layout.sign_marks)};
+}
+
+// The layout of `Width`-byte fields and the multiply-add weights, in every lane.
+template <std::size_t Lanes, unsigned Width>
+constexpr RepeatedLayout<Lanes> kRepeatedLayout = in_every_lane<Lanes>(layout_of(Width));
+template <std::size_t Lanes>
+constexpr RepeatedTable<Lanes> kRepeatedPairWeights = in_every_lane<Lanes>(kPairWeights);
+template <std::size_t Lanes>
+constexpr RepeatedTable<Lanes> kRepeatedFourWeights = in_every_lane<Lanes>(kFourWeights);
+template <std::size_t Lanes>
+constexpr RepeatedTable<Lanes> kRepeatedPartWeights = in_every_lane<Lanes>(kPartWeights);
+
 // The field at `line + offset` in the first bytes of a register, at most 16 bytes read and none
 // past the line: the 16 bytes from the field on, or where fewer remain (the last field of a
 // line), the 16 that end with it moved down; only a line shorter than 16 bytes is copied.

@@ -17,80 +17,24 @@
 namespace tarnex::simd {
 namespace {
 
-// A 16-byte table in both lanes of a 32-byte one; the kernel reads its tables as memory operands.
-struct alignas(32) WideTable {
-  std::uint8_t bytes[32];
-};
-
-constexpr WideTable both_lanes(const std::uint8_t (&table)[16]) noexcept {
-  WideTable wide{};
-  for (int i = 0; i < 16; ++i) wide.bytes[i] = wide.bytes[i + 16] = table[i];
-  return wide;
-}
-
-constexpr WideTable both_lanes(const std::int16_t (&table)[8]) noexcept {
-  WideTable wide{};
-  for (int i = 0; i < 16; ++i) {
-    const auto word = static_cast<std::uint16_t>(table[i / 2]);
-    wide.bytes[i] = wide.bytes[i + 16] = static_cast<std::uint8_t>(i % 2 == 0 ? word : word >> 8);
-  }
-  return wide;
-}
-
-struct WideLayout {
-  WideTable plus_form, highest, minus_form, digit_groups, sign_marks;
-};
-
-constexpr WideLayout widened(const FieldLayout& layout) noexcept {
-  return {both_lanes(layout.plus_form), both_lanes(layout.highest), both_lanes(layout.minus_form),
-          both_lanes(layout.digit_groups), both_lanes(layout.sign_marks)};
-}
-
-constexpr WideLayout kWideSixDigitLayout = widened(kSixDigitLayout);
-constexpr WideLayout kWideNineDigitLayout = widened(kNineDigitLayout);
-constexpr WideTable kWidePairWeights = both_lanes(kPairWeights);
-constexpr WideTable kWideFourWeights = both_lanes(kFourWeights);
-constexpr WideTable kWidePartWeights = both_lanes(kPartWeights);
-
-// A 32-bit value in all eight lanes.
-struct alignas(32) EveryWord {
-  std::int32_t words[8];
-};
-
-constexpr EveryWord every_word(std::int64_t value) noexcept {
-  EveryWord wide{};
-  for (std::int32_t& word : wide.words) word = static_cast<std::int32_t>(value);
-  return wide;
-}
-
-// The constants of the conversion of eight fields, read as memory operands (see constants()).
-struct EightFieldConstants {
-  EveryWord index_offset, last_power_index, powers_from_zero, all_ones, sign_bits;
-  EveryWord near_boundary_shift, dropped_word_mask, near_boundary_limit;
-  EveryWord normal_span, normal_lowest_shift, exact_limit;
-};
-
-template <unsigned Width>
-constexpr EightFieldConstants kEightFieldConstants = {
-    every_word(kIndexOffset<Width>),     every_word(kDecimalPowerCount - 1),
-    every_word(kIndexOfPowerZero - 1),   every_word(-1),
-    every_word(std::int64_t{kSignWord}), every_word(kNearBoundaryShift),
-    every_word(kDroppedWordMask),        every_word(kNearBoundaryLimit),
-    every_word(kNormalSpanShifted),      every_word(kNormalLowestShift),
-    every_word(kExactLimitWord)};
+// The tables in both 16-byte lanes of a 32-byte register, the constants in all eight 32-bit
+// lanes; the kernel reads both as memory operands.
+using WideTable = RepeatedTable<2>;
+using WideLayout = RepeatedLayout<2>;
+using EightFieldConstants = LaneConstants<8>;
 
 template <unsigned Width>
 [[gnu::always_inline]] inline const EightFieldConstants& constants() noexcept {
-  return opaque(kEightFieldConstants<Width>);
+  return lane_constants<8, Width>();
 }
 
-[[gnu::always_inline]] inline __m256i wide(const EveryWord& constant) noexcept {
+[[gnu::always_inline]] inline __m256i wide(const EveryWord<8>& constant) noexcept {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(constant.words));
 }
 
 template <unsigned Width>
 constexpr const WideLayout& wide_layout_of() noexcept {
-  return Width == kSixDigitWidth ? kWideSixDigitLayout : kWideNineDigitLayout;
+  return kRepeatedLayout<2, Width>;
 }
 
 [[gnu::always_inline]] inline __m256i wide(const WideTable& table) noexcept {
@@ -113,10 +57,10 @@ template <unsigned Width>
   const __m256i fits = _mm256_or_si256(
       _mm256_cmpeq_epi8(_mm256_min_epu8(digits, wide(layout.highest)), digits), minus);
   const __m256i pairs = _mm256_maddubs_epi16(_mm256_shuffle_epi8(digits, wide(layout.digit_groups)),
-                                             wide(kWidePairWeights));
-  const __m256i fours = _mm256_madd_epi16(pairs, wide(kWideFourWeights));
+                                             wide(kRepeatedPairWeights<2>));
+  const __m256i fours = _mm256_madd_epi16(pairs, wide(kRepeatedFourWeights<2>));
   const __m256i parts =
-      _mm256_madd_epi16(_mm256_packus_epi32(fours, fours), wide(kWidePartWeights));
+      _mm256_madd_epi16(_mm256_packus_epi32(fours, fours), wide(kRepeatedPartWeights<2>));
   const __m256i signs = _mm256_shuffle_epi8(minus, wide(layout.sign_marks));
   return {_mm256_or_si256(parts, signs), fits};
 }
@@ -235,7 +179,7 @@ template <unsigned Width>
   const __m256i whole_number = _mm256_cmpgt_epi32(index, wide(k.powers_from_zero));
 
   // Four loads in one gather per half, from a table the index cannot leave.
-  const __m256d all = _mm256_castsi256_pd(wide(k.all_ones));
+  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
   const __m256d scale_low = _mm256_mask_i32gather_pd(
       _mm256_setzero_pd(), kDecimalPowers, _mm256_castsi256_si128(index), all, sizeof(double));
   const __m256d scale_high = _mm256_mask_i32gather_pd(

@@ -29,6 +29,8 @@ std::size_t convert_block_sse41(const char* base, const std::uint32_t* offsets, 
                                 std::size_t width, float* out, RefusedGroup* refused) noexcept;
 std::size_t convert_block_avx2(const char* base, const std::uint32_t* offsets, std::size_t count,
                                std::size_t width, float* out, RefusedGroup* refused) noexcept;
+std::size_t convert_block_avx512(const char* base, const std::uint32_t* offsets, std::size_t count,
+                                 std::size_t width, float* out, RefusedGroup* refused) noexcept;
 #endif
 
 // Eight bytes at a time in general-purpose registers, for every processor.
@@ -39,7 +41,7 @@ FieldMask convert_portable(const char* line, std::size_t line_length, std::size_
 // A field per 16-byte register.
 FieldMask convert_sse41(const char* line, std::size_t line_length, std::size_t count,
                         std::size_t width, float* out) noexcept;
-// Two fields per 32-byte register.
+// Two fields per 32-byte register; the AVX-512 level's too (a line is too short for sixteen).
 FieldMask convert_avx2(const char* line, std::size_t line_length, std::size_t count,
                        std::size_t width, float* out) noexcept;
 #endif

@@ -5,6 +5,7 @@
 
 #include <smmintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "text/simd/field_layout.hpp"
@@ -47,38 +48,53 @@ template <typename Constants>
   return *hidden;
 }
 
-// A 32-bit value in all four lanes of a 128-bit register.
-struct alignas(16) FourWords {
-  std::int32_t words[4];
+// A 32-bit value in every lane of a register of `Words` 32-bit lanes; the kernels read these as
+// memory operands.
+template <std::size_t Words>
+struct alignas(4 * Words) EveryWord {
+  std::int32_t words[Words];
 };
 
-static constexpr FourWords four_words(std::int64_t value) noexcept {
-  const auto word = static_cast<std::int32_t>(value);
-  return {{word, word, word, word}};
+template <std::size_t Words>
+static constexpr EveryWord<Words> every_word(std::int64_t value) noexcept {
+  EveryWord<Words> wide{};
+  for (std::int32_t& word : wide.words) word = static_cast<std::int32_t>(value);
+  return wide;
 }
+
+using FourWords = EveryWord<4>;
 
 [[gnu::always_inline]] static inline __m128i loaded(const FourWords& constant) noexcept {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(constant.words));
 }
 
-// The constants of the conversion of two or four fields.
-struct PairConstants {
-  FourWords index_offset, last_power_index, powers_from_zero, sign_bits;
-  FourWords near_boundary_shift, dropped_word_mask, near_boundary_limit;
-  FourWords normal_span, normal_lowest_shift, exact_limit;
+// The constants of the conversion of fields in `Words` lanes at a time.
+template <std::size_t Words>
+struct LaneConstants {
+  EveryWord<Words> index_offset, last_power_index, powers_from_zero, sign_bits;
+  EveryWord<Words> near_boundary_shift, dropped_word_mask, near_boundary_limit;
+  EveryWord<Words> normal_span, normal_lowest_shift, exact_limit;
 };
 
-template <unsigned Width>
-constexpr PairConstants kPairConstants = {
-    four_words(kIndexOffset<Width>),   four_words(kDecimalPowerCount - 1),
-    four_words(kIndexOfPowerZero - 1), four_words(std::int64_t{kSignWord}),
-    four_words(kNearBoundaryShift),    four_words(kDroppedWordMask),
-    four_words(kNearBoundaryLimit),    four_words(kNormalSpanShifted),
-    four_words(kNormalLowestShift),    four_words(kExactLimitWord)};
+template <std::size_t Words, unsigned Width>
+constexpr LaneConstants<Words> kLaneConstants = {
+    every_word<Words>(kIndexOffset<Width>),   every_word<Words>(kDecimalPowerCount - 1),
+    every_word<Words>(kIndexOfPowerZero - 1), every_word<Words>(std::int64_t{kSignWord}),
+    every_word<Words>(kNearBoundaryShift),    every_word<Words>(kDroppedWordMask),
+    every_word<Words>(kNearBoundaryLimit),    every_word<Words>(kNormalSpanShifted),
+    every_word<Words>(kNormalLowestShift),    every_word<Words>(kExactLimitWord)};
+
+template <std::size_t Words, unsigned Width>
+[[gnu::always_inline]] static inline const LaneConstants<Words>& lane_constants() noexcept {
+  return opaque(kLaneConstants<Words, Width>);
+}
+
+// The constants of the conversion of two or four fields.
+using PairConstants = LaneConstants<4>;
 
 template <unsigned Width>
 [[gnu::always_inline]] static inline const PairConstants& pair_constants() noexcept {
-  return opaque(kPairConstants<Width>);
+  return lane_constants<4, Width>();
 }
 
 // All ones in the lanes where the narrowed y is the correctly rounded x, from the high and low
