@@ -15,8 +15,8 @@ from ._version import __version__
 
 PROG = "vormant"
 STEPS_OPTION = "--steps"
-PARAMETER_HELP = ("a parameter by its name line, or by the first word of it when that is "
-                  "unique; repeatable")
+PARAMETER_HELP = ("a parameter by its name line, by the first word of it when that is "
+                  "unique, or by its index (1 the first after the time); repeatable")
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -40,11 +40,16 @@ def _parser() -> argparse.ArgumentParser:
 
     plot = commands.add_parser(
         "plot", parents=[width], help="draw parameters over time into a PNG",
-        description="Draws the chosen parameters over the time into an 800x450 PNG "
-                    "(needs matplotlib: the plot extra).")
-    plot.add_argument("file", metavar="FILE")
+        description="Draws the chosen parameters over the time into an 800x450 PNG, a panel "
+                    "per parameter over a shared time axis, the files overlaid; a long run is "
+                    "drawn from the first, last, smallest and largest value of each group of "
+                    "steps, which gives the picture of every point (needs matplotlib: the "
+                    "plot extra).")
+    plot.add_argument("files", nargs="+", metavar="FILE")
     plot.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
-                      help=f"{PARAMETER_HELP} (default: the first three)")
+                      help=f"{PARAMETER_HELP} (default: the first three of the first file)")
+    plot.add_argument("--overlay", action="store_true",
+                      help="every parameter on one axis instead of a panel each")
     plot.add_argument("-o", "--output", required=True, metavar="OUT.png")
     plot.set_defaults(run=_plotting.run)
 

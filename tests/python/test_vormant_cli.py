@@ -171,12 +171,14 @@ def png_size(data):
 
 
 @needs_matplotlib
-@pytest.mark.parametrize("sample, parameters", [
-    (SAMPLE_6, []), (SAMPLE_9, ["PARAM0022  UNIT2", "PARAM0001"]),
-], ids=["default", "by-name"])
-def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, sample, parameters):
+@pytest.mark.parametrize("samples, parameters", [
+    ([SAMPLE_6], []), ([SAMPLE_9], ["PARAM0022  UNIT2", "PARAM0001"]),
+    ([SAMPLE_9, SAMPLE_6], ["3", "PARAM0001", "--overlay"]), ([SAMPLE_6, SAMPLE_9], ["2"]),
+], ids=["default", "by-name", "by-index-overlaid", "files-in-panels"])
+def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, samples, parameters):
     out = tmp_path / "plot.png"
-    result = cli("plot", sample, "-o", out, *parameter_options(parameters))
+    options = [word if word.startswith("--") else f"-p{word}" for word in parameters]
+    result = cli("plot", *samples, "-o", out, *options)
     assert (result.returncode, result.stderr) == (0, "")
     assert result.stdout == f"plot written to {out}\n"
     assert png_size(out.read_bytes()) == PLOT_SIZE
