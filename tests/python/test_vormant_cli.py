@@ -392,3 +392,15 @@ def test_convert_without_pyarrow_says_so(cli, tmp_path):
     assert result.returncode == 1
     assert result.stderr == ('vormant: error: vormant convert needs pyarrow: '
                              'pip install "tarnex[parquet]"\n')
+
+
+@pytest.mark.parametrize("hide, status, says", [
+    ((), 2, "vormant: error: {path}, line 1"),
+    (("bokeh",), 1, 'vormant: error: vormant view needs bokeh: pip install "tarnex[view]"'),
+], ids=["unreadable", "without-bokeh"])
+def test_view_refuses_before_serving(cli, plot_file, hide, status, says):
+    pytest.importorskip("bokeh")
+    path = plot_file(" VORMANT PLOT FILE   0\n")
+    result = cli("view", path, "--no-browser", hide=hide)
+    assert (result.returncode, result.stdout) == (status, "")
+    assert result.stderr.startswith(says.format(path=path))
