@@ -98,10 +98,9 @@ def main() -> None:
         ratio = measured / base
         lines.append(f"| {what} | {measured:.4f} | {against} | {base:.4f} | {ratio:.3f} x "
                      f"| <= {target} x | {'yes' if ratio <= target else 'no'} |")
-    text = "\n".join(lines) + "\n"
-    print(text)
+    print("\n".join(lines))
     if args.output:
-        Path(args.output).write_text(text)
+        Path(args.output).write_text("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
