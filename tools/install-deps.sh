@@ -8,6 +8,7 @@ packages=(
   libfast-float-dev                    # the tests' second reference converter; the wheel build
   libgtest-dev libmpfr-dev libgmp-dev  # C++ tests and their rounding reference
   qemu-user-static                     # the arm64 interpreter that tests the aarch64 wheel
+  chromium chromium-driver             # the browser that the tests of vormant view drive
 )
 packages+=("$@")
 

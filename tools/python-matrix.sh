@@ -7,11 +7,12 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cache="${TARNEX_CACHE:-$HOME/.cache/tarnex}"
 # vormant's optional features are tested where these install: pandas, Parquet, Dask, progress
-# bars and plots; 'build' makes the sdists and wheels of the packaging tests.
+# bars, plots and the view (driven in a browser by selenium); 'build' makes the sdists and wheels
+# of the packaging tests.
 test_packages=(pytest hypothesis numpy pandas pyarrow "dask[dataframe,distributed]" tqdm matplotlib
-  build)
+  bokeh selenium build)
 test_modules="pytest, hypothesis, numpy, pandas, pyarrow, dask.dataframe, distributed, tqdm, \
-matplotlib, build"
+matplotlib, bokeh, selenium, build"
 # Where they have wheels for the interpreter; their tests skip where they are missing.
 optional_packages=(polars duckdb xarray h5py scipy h5netcdf)
 

@@ -5,6 +5,7 @@
     plot.to_numpy(), plot.to_pandas()       # with the numpy / pandas extras
     plot.to_arrow(), plot.to_polars()       # with the arrow / polars extras; to_xarray too
     polars.DataFrame(plot)                  # any reader of Arrow PyCapsules takes a Plot
+    vormant.envelope("run.plt", columns=["PRESSURE"], buckets=800)  # first/last/min/max per group
     vormant.read_many(paths, workers=4)     # a list of Plot, read by threads
     vormant.write("cut.plt", plot, 12)      # a plot file again, 15 keeps every bit
     vormant.read("run.plt", columns=["PRESSURE"], steps=slice(-1000, None))
@@ -23,10 +24,12 @@ from . import polars  # imports polars itself only when a scan is made
 from ._compare import ColumnComparison, Comparison, compare
 from ._errors import PlotFileError
 from ._many import read_many
-from ._open import PlotFile, open, read
+from ._envelope import Envelope
+from ._open import PlotFile, envelope, open, read
 from ._plot import Plot
 from ._write import write
 from ._version import __version__
 
-__all__ = ["ColumnComparison", "Comparison", "Plot", "PlotFile", "PlotFileError", "__version__",
-           "compare", "dask", "open", "polars", "read", "read_many", "write"]
+__all__ = ["ColumnComparison", "Comparison", "Envelope", "Plot", "PlotFile", "PlotFileError",
+           "__version__", "compare", "dask", "envelope", "open", "polars", "read", "read_many",
+           "write"]

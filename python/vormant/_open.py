@@ -11,7 +11,8 @@ from . import _reader
 from ._arguments import PathArgument, check_n_digits
 from ._columns import (ColumnArgument, check_columns, check_steps, check_threads, find_parameter,
                        resolve_columns, step_range)
-from ._plot import Plot, named_as_given
+from ._envelope import Envelope
+from ._plot import Plot, named_as_given, summary_table
 
 Steps = slice | range | None
 
@@ -117,6 +118,24 @@ class PlotFile:
         for start in range(0, steps, size):
             yield self._read(chosen, range(start, min(start + size, steps)), 0)
 
+    def envelope(self, columns: Iterable[ColumnArgument] | None = None, steps: Steps = None, *,
+                 buckets: int = 1000) -> Envelope:
+        """The chosen steps (as read() selects them) cut into min(buckets, n) consecutive
+        groups, group k holding steps floor(k*n/b) to floor((k+1)*n/b) - 1 of the selection,
+        and of each the first, last, smallest and largest value of every chosen parameter (see
+        Envelope). Only the chosen columns are read, a piece at a time: the memory is of the
+        order of the envelope. Arguments are refused as read() refuses them; `buckets` is an int
+        from 1 on, and at least one parameter is chosen.
+        """
+        if isinstance(buckets, bool) or not isinstance(buckets, int):
+            raise TypeError(f"buckets must be a positive int, not {type(buckets).__name__}")
+        chosen = resolve_columns(self._names, columns, self._path)
+        rows = step_range(steps, self.steps)
+        native = self._native.envelope(chosen, rows.start if rows else 0, rows.step, len(rows),
+                                       buckets, 0)
+        names = self._names[1:] if chosen is None else tuple(self._names[c] for c in chosen)
+        return Envelope(names, native, self._path)
+
     def refresh(self) -> int:
         """Indexes the time steps a growing file has completed since; returns how many."""
         added: int = self._native.refresh()
@@ -135,6 +154,11 @@ class PlotFile:
     def __repr__(self) -> str:
         state = "closed" if self.closed else f"{self.steps} steps"
         return f"<vormant.PlotFile {self._path!r}: {self.parameters} parameters, {state}>"
+
+    def _repr_html_(self) -> str:
+        state = "closed" if self.closed else self.steps
+        return summary_table("vormant.PlotFile", self._path, self._names,
+                             [("steps", state), ("n_digits", self.n_digits)])
 
     def _read(self, chosen: tuple[int, ...] | None, rows: range, threads: int) -> Plot:
         first = rows.start if rows else 0
@@ -155,6 +179,17 @@ def open(path: PathArgument, n_digits: int | None = None, *,  # noqa: A001 - vor
     file that ends inside a time step; OSError when the file cannot be read.
     """
     return PlotFile(path, n_digits, growing=growing)
+
+
+def envelope(path: PathArgument, n_digits: int | None = None, *,
+             columns: Iterable[ColumnArgument] | None = None, steps: Steps = None,
+             buckets: int = 1000) -> Envelope:
+    """The envelope of the chosen steps and parameters of a plot file (see PlotFile.envelope)."""
+    width = check_n_digits(n_digits)
+    columns = check_columns(columns)
+    steps = check_steps(steps)
+    with PlotFile(path, width) as plot_file:
+        return plot_file.envelope(columns, steps, buckets=buckets)
 
 
 def read(path: PathArgument, n_digits: int | None = None, *,

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import contextlib
+import html
 import os
 from collections.abc import Iterator
 from typing import TYPE_CHECKING, Any
@@ -125,9 +126,30 @@ class Plot:
     def _schema_metadata(self) -> dict[bytes, bytes]:
         return _arrow.schema_metadata(self._n_digits, self._path)
 
+    def _repr_html_(self) -> str:
+        return summary_table("vormant.Plot", self._path, self._names,
+                             [("steps", self.steps), ("n_digits", self._n_digits)])
+
     def __repr__(self) -> str:
         return (f"<vormant.Plot {self._path!r}: {self.parameters} parameters, "
                 f"{self.steps} steps, n_digits={self._n_digits}>")
+
+
+# A notebook shows this many parameter names; the rest are counted.
+SUMMARY_NAMES = 8
+
+
+def summary_table(kind: str, path: str, names: tuple[str, ...],
+                  rows: list[tuple[str, object]]) -> str:
+    """A short HTML table for a notebook: what it is, its path, its figures and its first
+    names; never a value of the file."""
+    shown = ", ".join(html.escape(name) for name in names[:SUMMARY_NAMES])
+    if len(names) > SUMMARY_NAMES:
+        shown += f", ... ({len(names) - SUMMARY_NAMES} more)"
+    cells = [("path", html.escape(path)), ("parameters", str(len(names))),
+             *((label, html.escape(str(value))) for label, value in rows), ("names", shown)]
+    body = "".join(f"<tr><th>{label}</th><td>{value}</td></tr>" for label, value in cells)
+    return f"<table><caption>{kind}</caption>{body}</table>"
 
 
 @contextlib.contextmanager

@@ -43,10 +43,12 @@ def writing(target: str) -> Iterator[None]:
 
 
 def chosen_columns(plot_file: PlotFile, wanted: Sequence[str]) -> tuple[int, ...]:
-    """The columns of the parameters named `wanted`, in that order."""
+    """The columns of the parameters named `wanted`, in that order; a word of digits alone is
+    an index."""
+    items = [int(word) if word.isdigit() else word for word in wanted]
     try:
-        columns = resolve_columns(plot_file.names, wanted, plot_file.path)
-    except (KeyError, ValueError) as error:
+        columns = resolve_columns(plot_file.names, items, plot_file.path)
+    except (KeyError, IndexError, ValueError) as error:
         raise UnusableParameter(error.args[0]) from None
     return columns or ()
 

@@ -1,4 +1,4 @@
-"""The command line: `vormant info`, `plot`, `convert`, `cut`, `merge` and `diff`.
+"""The command line: `vormant info`, `plot`, `view`, `convert`, `cut`, `merge` and `diff`.
 
 Exit status: 0 on success, 1 when a file cannot be read or written, 2 for unusable arguments
 (argparse's own errors, and parameter names a file does not have or that fit several). `diff`
@@ -11,13 +11,13 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from . import _convert, _cut, _diff, _info, _merge, _plotting
+from . import _convert, _cut, _diff, _info, _merge, _plotting, _view
 from ._version import __version__
 
 PROG = "vormant"
 STEPS_OPTION = "--steps"
-PARAMETER_HELP = ("a parameter by its name line, or by the first word of it when that is "
-                  "unique; repeatable")
+PARAMETER_HELP = ("a parameter by its name line, by the first word of it when that is "
+                  "unique, or by its index (1 the first after the time); repeatable")
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -41,6 +41,13 @@ def _parser() -> argparse.ArgumentParser:
                        help="field width: 12 (6-digit files) or 15 (9-digit files); "
                             "default: taken from the first value line")
 
+    # What the commands that draw take: files, and the parameters to draw of them.
+    drawing = argparse.ArgumentParser(add_help=False, parents=[width])
+    drawing.add_argument("files", nargs="+", metavar="FILE")
+    drawing.add_argument("-p", "--parameter", action="append", dest="parameters",
+                         metavar="NAME",
+                         help=f"{PARAMETER_HELP} (default: the first three of the first file)")
+
     info = commands.add_parser(
         "info", parents=[width], help="names, steps, width and range of every parameter",
         description="For each file: its width, time steps and parameters, and the minimum and "
@@ -50,14 +57,31 @@ def _parser() -> argparse.ArgumentParser:
     info.set_defaults(run=_info.run)
 
     plot = commands.add_parser(
-        "plot", parents=[width], help="draw parameters over time into a PNG",
-        description="Draws the chosen parameters over the time into an 800x450 PNG "
-                    "(needs matplotlib: the plot extra).")
-    plot.add_argument("file", metavar="FILE")
-    plot.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
-                      help=f"{PARAMETER_HELP} (default: the first three)")
+        "plot", parents=[drawing], help="draw parameters over time into a PNG",
+        description="Draws the chosen parameters over the time into an 800x450 PNG, a panel "
+                    "per parameter over a shared time axis, the files overlaid; a long run is "
+                    "drawn from the first, last, smallest and largest value of each group of "
+                    "steps, which gives the picture of every point (needs matplotlib: the "
+                    "plot extra).")
+    plot.add_argument("--overlay", action="store_true",
+                      help="every parameter on one axis instead of a panel each")
     plot.add_argument("-o", "--output", required=True, metavar="OUT.png")
     plot.set_defaults(run=_plotting.run)
+
+    view = commands.add_parser(
+        "view", parents=[drawing], help="look at files in the browser, zoom in, follow a run",
+        description="Serves a page on 127.0.0.1 (its address printed) that draws the chosen "
+                    "parameters of the files, a panel per parameter over a shared time axis, "
+                    "and draws them again from the files at every zoom or pan; with --follow, "
+                    "the steps a running simulation adds appear about once a second. Ctrl-C "
+                    "ends it (needs bokeh: the view extra).")
+    view.add_argument("--follow", action="store_true",
+                      help="the files are still being written: show their new steps")
+    view.add_argument("--port", type=int, default=0,
+                      help="the port to listen on (default: a free one)")
+    view.add_argument("--no-browser", action="store_true",
+                      help="print the address, open no browser")
+    view.set_defaults(run=_view.run)
 
     convert = commands.add_parser(
         "convert", parents=[width, part],

@@ -10,16 +10,18 @@
 #include <vector>
 
 #include "reader/thread_split.hpp"
+#include "vormant/envelope_result.hpp"
 #include "vormant/guarded.hpp"
+#include "vormant/module_support.hpp"
 #include "vormant/open_plot.hpp"
+#include "vormant/plot_envelope.hpp"
 #include "vormant/values_type.hpp"
 
 namespace tarnex::vormant {
 namespace {
 
 struct PlotFileObject {
-  PyObject_HEAD
-  OpenPlot* plot;  // owned; null once closed
+  PyObject_HEAD OpenPlot* plot;  // owned; null once closed
   // Reads share the file; refreshing and closing it wait for them and keep them out.
   std::shared_mutex* lock;  // owned
   std::string* path;        // owned: the bytes it was opened by, for its failures
@@ -36,7 +38,8 @@ PyObject* raise_closed() noexcept {
 }
 
 // An int argument from `low` upwards; false with an exception set otherwise.
-bool integer_argument(PyObject* object, const char* name, long long low, long long& value) noexcept {
+bool integer_argument(PyObject* object, const char* name, long long low,
+                      long long& value) noexcept {
   if (!PyLong_Check(object) || PyBool_Check(object)) {
     PyErr_Format(PyExc_TypeError, "%s must be an int, not %.200s", name, Py_TYPE(object)->tp_name);
     return false;
@@ -118,37 +121,76 @@ auto with_plot(PlotFileObject* self, Work&& work) noexcept {
   });
 }
 
-// read(columns, first, stride, count, threads, /) -> Values
-PyObject* read(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  PlotFileObject* self = as_plot_file(object);
-  if (nargs != 5) {
-    return PyErr_Format(PyExc_TypeError, "read() takes exactly 5 arguments (%zd given)", nargs);
-  }
+// The columns and steps a read or an envelope takes, checked against the open file.
+struct Selection {
+  std::size_t parameters = 0;
   bool all = true;
   std::vector<std::uint64_t> chosen;
   StepSelection steps;
+
+  ColumnPlan plan() const {
+    return all ? ColumnPlan::all(parameters) : ColumnPlan::chosen(parameters, chosen);
+  }
+};
+
+// columns, first, stride, count: false with an exception set when unusable or closed.
+bool selection_arguments(PlotFileObject* self, PyObject* const* args,
+                         Selection& selection) noexcept {
+  std::shared_lock hold(*self->lock);  // see read_open
+  if (self->plot == nullptr) {
+    raise_closed();
+    return false;
+  }
+  selection.parameters = self->plot->names().size();
+  return columns_argument(args[0], selection.parameters, selection.all, selection.chosen) &&
+         steps_argument(args + 1, self->plot->steps(), selection.steps);
+}
+
+// read(columns, first, stride, count, threads, /) -> Values
+PyObject* read(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  Selection selection;
   long long threads = 0;
-  std::size_t parameters = 0;
-  {
-    std::shared_lock hold(*self->lock);  // see read_open
-    if (self->plot == nullptr) return raise_closed();
-    parameters = self->plot->names().size();
-    if (!columns_argument(args[0], parameters, all, chosen) ||
-        !steps_argument(args + 1, self->plot->steps(), steps) ||
-        !integer_argument(args[4], "threads", 0, threads)) {
-      return nullptr;
-    }
+  if (!arity("read", nargs, 5) || !selection_arguments(self, args, selection) ||
+      !integer_argument(args[4], "threads", 0, threads)) {
+    return nullptr;
   }
   auto outcome = with_plot<false>(self, [&](OpenPlot* plot) -> std::unique_ptr<PlotData> {
     if (plot == nullptr) return nullptr;  // closed meanwhile
     // The index only grows, so the steps checked above are still there.
-    const ColumnPlan plan = all ? ColumnPlan::all(parameters) : ColumnPlan::chosen(parameters, chosen);
-    return std::make_unique<PlotData>(
-        plot->read(steps, plan, at_most_usable(static_cast<std::uint64_t>(threads))));
+    return std::make_unique<PlotData>(plot->read(
+        selection.steps, selection.plan(), at_most_usable(static_cast<std::uint64_t>(threads))));
   });
   if (auto* data = std::get_if<std::unique_ptr<PlotData>>(&outcome)) {
     if (*data == nullptr) return raise_closed();
     return new_values(self->values_type, std::move(*data));
+  }
+  return raise_outcome(outcome, *self->path);
+}
+
+// envelope(columns, first, stride, count, buckets, threads, /) -> (start, time_first, ...)
+PyObject* envelope(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  Selection selection;
+  long long buckets = 0;
+  long long threads = 0;
+  if (!arity("envelope", nargs, 6) || !selection_arguments(self, args, selection) ||
+      !integer_argument(args[4], "buckets", 1, buckets) ||
+      !integer_argument(args[5], "threads", 0, threads)) {
+    return nullptr;
+  }
+  if (selection.all ? selection.parameters < 2 : selection.chosen.empty()) {
+    return PyErr_Format(PyExc_ValueError, "an envelope needs at least one parameter");
+  }
+  auto outcome = with_plot<false>(self, [&](OpenPlot* plot) -> std::unique_ptr<Envelope> {
+    if (plot == nullptr) return nullptr;  // closed meanwhile
+    return std::make_unique<Envelope>(
+        envelope_of(*plot, selection.steps, selection.plan(), static_cast<std::size_t>(buckets),
+                    at_most_usable(static_cast<std::uint64_t>(threads))));
+  });
+  if (auto* result = std::get_if<std::unique_ptr<Envelope>>(&outcome)) {
+    if (*result == nullptr) return raise_closed();
+    return envelope_tuple(self->values_type, **result);
   }
   return raise_outcome(outcome, *self->path);
 }
@@ -177,17 +219,13 @@ PyObject* close(PyObject* object, PyObject*) noexcept {
   PlotFileObject* self = as_plot_file(object);
   // Waits for the reads under way; the descriptor is closed once they are done.
   std::unique_ptr<OpenPlot> closing;
-  Py_BEGIN_ALLOW_THREADS
-  {
+  Py_BEGIN_ALLOW_THREADS {
     std::unique_lock hold(*self->lock);
     closing.reset(std::exchange(self->plot, nullptr));
   }
   closing.reset();
-  Py_END_ALLOW_THREADS
-  Py_RETURN_NONE;
+  Py_END_ALLOW_THREADS Py_RETURN_NONE;
 }
-
-
 
 // What a getter reads of the open file, under its lock. Taken with the interpreter lock held:
 // whoever holds the file's lock never waits for the interpreter's.
@@ -234,6 +272,11 @@ PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
      "read(columns, first, stride, count, threads, /): the chosen columns (None: all) of steps "
      "first, first + stride, ... (count of them) as a Values block."},
+    {"envelope", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&envelope)),
+     METH_FASTCALL,
+     "envelope(columns, first, stride, count, buckets, threads, /): the steps read() would "
+     "select cut into min(buckets, count) groups; (start, time_first, time_last, first, last, "
+     "min, max) of the groups."},
     {"refresh", &refresh, METH_NOARGS, "Indexes the steps completed since; returns how many."},
     {"check_complete", &check_complete, METH_NOARGS,
      "Raises the failure of a time step the file ends inside, unless it is growing."},
@@ -289,9 +332,8 @@ PyObject* make_plot_file_type(PyObject* module) noexcept {
 
 PyObject* open_plot_file(PyTypeObject* type, PyTypeObject* values_type, std::string_view path,
                          std::optional<std::uint64_t> n_digits, bool growing) noexcept {
-  auto outcome = without_interpreter_lock([&] {
-    return guarded([&] { return std::make_unique<OpenPlot>(path, n_digits, growing); });
-  });
+  auto outcome = without_interpreter_lock(
+      [&] { return guarded([&] { return std::make_unique<OpenPlot>(path, n_digits, growing); }); });
   auto* opened = std::get_if<std::unique_ptr<OpenPlot>>(&outcome);
   if (opened == nullptr) return raise_outcome(outcome, path);
   std::unique_ptr<std::shared_mutex> lock(new (std::nothrow) std::shared_mutex);

@@ -163,12 +163,14 @@ def png_size(data):
 
 
 @needs_matplotlib
-@pytest.mark.parametrize("sample, parameters", [
-    (SAMPLE_6, []), (SAMPLE_9, ["PARAM0022  UNIT2", "PARAM0001"]),
-], ids=["default", "by-name"])
-def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, sample, parameters):
+@pytest.mark.parametrize("samples, parameters", [
+    ([SAMPLE_6], []), ([SAMPLE_9], ["PARAM0022  UNIT2", "PARAM0001"]),
+    ([SAMPLE_9, SAMPLE_6], ["3", "PARAM0001", "--overlay"]), ([SAMPLE_6, SAMPLE_9], ["2"]),
+], ids=["default", "by-name", "by-index-overlaid", "files-in-panels"])
+def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, samples, parameters):
     out = tmp_path / "plot.png"
-    result = cli("plot", sample, "-o", out, *parameter_options(parameters))
+    options = [word if word.startswith("--") else f"-p{word}" for word in parameters]
+    result = cli("plot", *samples, "-o", out, *options)
     assert (result.returncode, result.stderr) == (0, "")
     assert result.stdout == f"plot written to {out}\n"
     assert png_size(out.read_bytes()) == PLOT_SIZE
@@ -382,3 +384,15 @@ def test_convert_without_pyarrow_says_so(cli, tmp_path):
     assert result.returncode == 1
     assert result.stderr == ('vormant: error: vormant convert needs pyarrow: '
                              'pip install "tarnex[parquet]"\n')
+
+
+@pytest.mark.parametrize("hide, status, says", [
+    ((), 2, "vormant: error: {path}, line 1"),
+    (("bokeh",), 1, 'vormant: error: vormant view needs bokeh: pip install "tarnex[view]"'),
+], ids=["unreadable", "without-bokeh"])
+def test_view_refuses_before_serving(cli, plot_file, hide, status, says):
+    pytest.importorskip("bokeh")
+    path = plot_file(" VORMANT PLOT FILE   0\n")
+    result = cli("view", path, "--no-browser", hide=hide)
+    assert (result.returncode, result.stdout) == (status, "")
+    assert result.stderr.startswith(says.format(path=path))

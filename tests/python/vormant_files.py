@@ -28,6 +28,20 @@ def plot_text(names, rows):
     return "\n".join(lines) + "\n"
 
 
+def with_nan(path, parameters, width, every=3):
+    """The plot file at `path` with the second field of every `every`-th value line NaN, and
+    of its first eight value lines too, so that a group can hold NaN alone."""
+    lines = pathlib.Path(path).read_text().splitlines(keepends=True)
+    value_lines = [number for number, line in enumerate(lines)
+                   if number > parameters and "STEP" not in line]
+    for count, number in enumerate(value_lines):
+        if count < 8 or count % every == 0:
+            line = lines[number]
+            lines[number] = line[:width] + "NaN".rjust(width) + line[2 * width:]
+    pathlib.Path(path).write_text("".join(lines))
+    return path
+
+
 def hiding(env, folder, names):
     """`env` with a module path on which importing any of `names` fails."""
     folder = pathlib.Path(folder) / "-".join(names)

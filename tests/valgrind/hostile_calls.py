@@ -96,6 +96,9 @@ def native_calls(_reader, folder):
             (f"PlotFile.read ({state})", plot_file.read,
              [((2, 1), "columns"), (5, "integer"), (-2, "integer"), (3, "integer"),
               (2, "integer")]),
+            (f"PlotFile.envelope ({state})", plot_file.envelope,
+             [((2, 1), "columns"), (5, "integer"), (-2, "integer"), (3, "integer"),
+              (2, "integer"), (0, "integer")]),
             *[(f"PlotFile.{method} ({state})", getattr(plot_file, method), [])
               for method in ("refresh", "check_complete")],
             (f"PlotFile getters ({state})", getters(plot_file), []),
