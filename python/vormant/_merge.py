@@ -16,7 +16,7 @@ from ._convert import overwritten_source, report
 from ._open import PlotFile
 from ._plot import Plot
 from ._report import pieces, usage_error
-from ._write import source_title, write_pieces
+from ._write import CopiedSteps, source_title, write_pieces
 
 
 class Kept(NamedTuple):
@@ -65,9 +65,14 @@ def name_difference(first: PlotFile, other: PlotFile) -> str | None:
     return None
 
 
-def _all_pieces(kept: list[Kept]) -> Iterator[Plot]:
+def _all_pieces(kept: list[Kept], width: int) -> Iterator[Plot | CopiedSteps]:
+    """The kept steps of each file: copied as their text stands from a file of the output's
+    width, read and formatted again from a narrower one."""
     for part in kept:
-        yield from pieces(part.plot_file, None, range(part.stop))
+        if part.plot_file.n_digits == width:
+            yield CopiedSteps(part.plot_file, range(part.stop))
+        else:
+            yield from pieces(part.plot_file, None, range(part.stop))
 
 
 def merge(args: argparse.Namespace, files: list[PlotFile]) -> int:
@@ -78,7 +83,7 @@ def merge(args: argparse.Namespace, files: list[PlotFile]) -> int:
     # The widest of the files: nothing that one of them holds is rounded away.
     width = max((plot_file.n_digits or 0 for plot_file in files), default=0) or 15
     write_pieces(args.output, files[0].names, width, source_title(files[0].path),
-                 _all_pieces(kept_steps(files)))
+                 _all_pieces(kept_steps(files), width))
     return 0
 
 

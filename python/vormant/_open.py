@@ -136,6 +136,12 @@ class PlotFile:
         names = self._names[1:] if chosen is None else tuple(self._names[c] for c in chosen)
         return Envelope(names, native, self._path)
 
+    def _copy_steps(self, fd: int, rows: range, first_number: int) -> int:
+        """Writes the consecutive steps `rows` to `fd` as their text stands in the file, their
+        lead lines numbered anew from `first_number` on; 0, or the errno of a failed write."""
+        failure: int = self._native.copy_steps(fd, rows.start, len(rows), first_number)
+        return failure
+
     def refresh(self) -> int:
         """Indexes the time steps a growing file has completed since; returns how many."""
         added: int = self._native.refresh()

@@ -7,9 +7,11 @@ import contextlib
 import os
 import secrets
 from collections.abc import Iterator, Sequence
+from typing import NamedTuple
 
 from . import _reader
 from ._arguments import PathArgument, check_n_digits
+from ._open import PlotFile
 from ._plot import Plot
 from ._report import writing
 
@@ -56,6 +58,22 @@ def replacing(target: str) -> Iterator[str]:
         raise
 
 
+class CopiedSteps(NamedTuple):
+    """Consecutive time steps of an open plot file, to be written as their text stands: what a
+    file of the output's width gives without converting a value."""
+
+    plot_file: PlotFile
+    rows: range
+
+
+class _ReadFailure(Exception):
+    """A failure of reading the pieces, kept apart from those of writing them."""
+
+    def __init__(self, error: Exception) -> None:
+        super().__init__(error)
+        self.error = error
+
+
 class PlotWriter:
     """The time steps of a plot file, written piece by piece after its header, numbered on."""
 
@@ -71,6 +89,17 @@ class PlotWriter:
         # The reader chooses the threads (0) by the size of the block.
         _reader.write_steps(self._fd, values, self._steps + 1, self._width, 0)
         self._steps += len(values)
+
+    def copy(self, steps: CopiedSteps) -> None:
+        """Appends `steps`, whose file has the writer's width, as their text stands; a failure
+        of reading them is raised as a _ReadFailure."""
+        try:
+            failure = steps.plot_file._copy_steps(self._fd, steps.rows, self._steps + 1)
+        except Exception as error:
+            raise _ReadFailure(error) from error
+        if failure:
+            raise OSError(failure, os.strerror(failure))
+        self._steps += len(steps.rows)
 
 
 def _write_all(fd: int, data: bytes) -> None:
@@ -118,14 +147,6 @@ def write(path: PathArgument, plot: Plot, n_digits: int = 15, *, title: str | No
         writer.write(plot.values)
 
 
-class _ReadFailure(Exception):
-    """A failure of reading the pieces, kept apart from those of writing them."""
-
-    def __init__(self, error: Exception) -> None:
-        super().__init__(error)
-        self.error = error
-
-
 def _read_apart(plots: Iterator[Plot]) -> Iterator[Plot]:
     try:
         yield from plots
@@ -134,12 +155,16 @@ def _read_apart(plots: Iterator[Plot]) -> Iterator[Plot]:
 
 
 def write_pieces(target: str, names: Sequence[str], width: int, title: str | None,
-                 plots: Iterator[Plot]) -> None:
-    """The pieces `plots` as one plot file at `target`. An OSError of writing is raised as a
-    WriteFailure, one of reading as it is; either way no file is left."""
+                 plots: Iterator[Plot | CopiedSteps]) -> None:
+    """The pieces `plots`, read and formatted or copied, as one plot file at `target`. An
+    OSError of writing is raised as a WriteFailure, one of reading as it is; either way no file
+    is left."""
     try:
         with writing(target), plot_writer(target, names, width, title) as writer:
             for piece in _read_apart(plots):
-                writer.write(piece.values)
+                if isinstance(piece, CopiedSteps):
+                    writer.copy(piece)
+                else:
+                    writer.write(piece.values)
     except _ReadFailure as failure:
         raise failure.error from None

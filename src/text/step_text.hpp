@@ -7,6 +7,13 @@
 
 namespace tarnex {
 
+// The bytes a lead line takes at most: its number is at most 20 digits.
+inline constexpr std::size_t kLeadLineBound = 32;
+
+// Writes the lead line of step `number` (1-based), its line feed included, at `out`, which
+// has room for kLeadLineBound bytes. Returns the end of the line.
+char* write_lead_line(char* out, std::uint64_t number) noexcept;
+
 // The bytes that the text of one step with `parameters` values takes at most (its lead line's
 // number being at most 20 digits).
 std::size_t step_text_bound(std::size_t parameters, std::size_t width) noexcept;

@@ -68,7 +68,13 @@ PyObject* result_of(PyObject* module, LoadedPlot& plot) noexcept {
   return Py_BuildValue("(NKN)", names, static_cast<unsigned long long>(plot.n_digits), values);
 }
 
-bool columns_argument(PyObject* object, std::optional<std::vector<std::uint64_t>>& columns) noexcept {
+bool fd_argument(PyObject* object, int& fd) noexcept {
+  fd = PyObject_AsFileDescriptor(object);
+  return fd >= 0;
+}
+
+bool columns_argument(PyObject* object,
+                      std::optional<std::vector<std::uint64_t>>& columns) noexcept {
   if (object == Py_None) return true;
   if (!PyTuple_Check(object)) {
     PyErr_SetString(PyExc_TypeError, "columns must be a tuple or None");

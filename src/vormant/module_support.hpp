@@ -26,9 +26,13 @@ bool width_argument(PyObject* object, std::optional<std::uint64_t>& width) noexc
 // path: bytes without NUL. False with an exception set otherwise.
 bool path_argument(PyObject* object, std::string_view& path) noexcept;
 
+// fd: a file descriptor, or an object with fileno(). False with an exception set otherwise.
+bool fd_argument(PyObject* object, int& fd) noexcept;
+
 // columns: None (every column), or a tuple of parameter indices. False with an exception set
 // otherwise.
-bool columns_argument(PyObject* object, std::optional<std::vector<std::uint64_t>>& columns) noexcept;
+bool columns_argument(PyObject* object,
+                      std::optional<std::vector<std::uint64_t>>& columns) noexcept;
 
 // Whether a function of `name` got the `wanted` number of arguments; TypeError set if not.
 bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t wanted) noexcept;

@@ -11,6 +11,7 @@
 #include "reader/timestep_blocks.hpp"
 #include "vormant/plot_file_failure.hpp"
 #include "vormant/plot_preamble.hpp"
+#include "vormant/step_copy.hpp"
 
 namespace tarnex::vormant {
 namespace {
@@ -119,6 +120,12 @@ PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
     }
   }
   return data;
+}
+
+int OpenPlot::copy_steps(std::size_t first, std::size_t count, int target,
+                         std::uint64_t first_number) const {
+  ThrowingFailurePolicy policy(names_);
+  return vormant::copy_steps(file_.get(), index_, first, count, target, first_number, policy);
 }
 
 }  // namespace tarnex::vormant

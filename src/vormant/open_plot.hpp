@@ -41,6 +41,10 @@ class OpenPlot {
   void check_complete() const;
   // The selected steps and columns as rows of a block, read by `threads` threads (0 chooses).
   PlotData read(const StepSelection& steps, const ColumnPlan& plan, std::size_t threads) const;
+  // Steps first .. first + count - 1, all indexed, copied as text to `target` (see copy_steps).
+  // Returns 0, or the errno of the write that failed.
+  int copy_steps(std::size_t first, std::size_t count, int target,
+                 std::uint64_t first_number) const;
 
  private:
   void learn_width();

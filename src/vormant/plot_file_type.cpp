@@ -195,6 +195,55 @@ PyObject* envelope(PyObject* object, PyObject* const* args, Py_ssize_t nargs) no
   return raise_outcome(outcome, *self->path);
 }
 
+// first, count: steps first .. first + count - 1 of the file's, checked under its lock.
+bool copied_steps_arguments(PlotFileObject* self, PyObject* const* args, std::size_t& first,
+                            std::size_t& count) noexcept {
+  long long from = 0;
+  long long many = 0;
+  if (!integer_argument(args[0], "first", 0, from) ||
+      !integer_argument(args[1], "count", 0, many)) {
+    return false;
+  }
+  std::shared_lock hold(*self->lock);  // see read_open
+  if (self->plot == nullptr) {
+    raise_closed();
+    return false;
+  }
+  const std::size_t steps = self->plot->steps();
+  if (many > 0 &&
+      (static_cast<unsigned long long>(from) >= steps ||
+       static_cast<unsigned long long>(many) > steps - static_cast<std::size_t>(from))) {
+    PyErr_SetString(PyExc_IndexError, "time steps out of range");
+    return false;
+  }
+  first = static_cast<std::size_t>(from);
+  count = static_cast<std::size_t>(many);
+  return true;
+}
+
+// copy_steps(fd, first, count, first_number, /) -> 0 or the errno of the write that failed
+PyObject* copy_steps(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  PlotFileObject* self = as_plot_file(object);
+  int fd = -1;
+  std::size_t first = 0;
+  std::size_t count = 0;
+  long long first_number = 0;
+  if (!arity("copy_steps", nargs, 4) || !fd_argument(args[0], fd) ||
+      !copied_steps_arguments(self, args + 1, first, count) ||
+      !integer_argument(args[3], "first_number", 0, first_number)) {
+    return nullptr;
+  }
+  auto outcome = with_plot<false>(self, [&](OpenPlot* plot) -> int {
+    if (plot == nullptr) return -1;  // closed meanwhile
+    // The index only grows, so the steps checked above are still there.
+    return plot->copy_steps(first, count, fd, static_cast<std::uint64_t>(first_number));
+  });
+  if (const int* failure = std::get_if<int>(&outcome)) {
+    return *failure < 0 ? raise_closed() : PyLong_FromLong(*failure);
+  }
+  return raise_outcome(outcome, *self->path);
+}
+
 PyObject* refresh(PyObject* object, PyObject*) noexcept {
   PlotFileObject* self = as_plot_file(object);
   auto outcome = with_plot<true>(self, [](OpenPlot* plot) -> long long {
@@ -277,6 +326,11 @@ PyMethodDef methods[] = {
      "envelope(columns, first, stride, count, buckets, threads, /): the steps read() would "
      "select cut into min(buckets, count) groups; (start, time_first, time_last, first, last, "
      "min, max) of the groups."},
+    {"copy_steps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&copy_steps)),
+     METH_FASTCALL,
+     "copy_steps(fd, first, count, first_number, /): steps first .. first + count - 1 written "
+     "to the file descriptor fd as they are in the file, their lead lines numbered anew from "
+     "first_number on; returns 0, or the errno of the write that failed."},
     {"refresh", &refresh, METH_NOARGS, "Indexes the steps completed since; returns how many."},
     {"check_complete", &check_complete, METH_NOARGS,
      "Raises the failure of a time step the file ends inside, unless it is growing."},

@@ -17,7 +17,14 @@ namespace {
 // start-up small beside their work, little enough to stay bounded whatever the plot's size.
 constexpr std::size_t kPartBytes = std::size_t{2} << 20;
 
-// Writes all of [data, data + size) to `fd`; 0 or the errno of the failure.
+// One thread's buffer and the end of the text it holds.
+struct PartText {
+  std::unique_ptr<char[]> buffer;
+  char* end;
+};
+
+}  // namespace
+
 int write_all(int fd, const char* data, std::size_t size) noexcept {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
@@ -30,14 +37,6 @@ int write_all(int fd, const char* data, std::size_t size) noexcept {
   }
   return 0;
 }
-
-// One thread's buffer and the end of the text it holds.
-struct PartText {
-  std::unique_ptr<char[]> buffer;
-  char* end;
-};
-
-}  // namespace
 
 int write_steps(int fd, const StepBlock& block, std::uint64_t first_number, std::size_t width,
                 std::size_t threads) {

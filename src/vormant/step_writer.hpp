@@ -13,6 +13,10 @@ struct StepBlock {
   std::size_t steps;
 };
 
+// Writes all of [data, data + size) to `fd`, again after a signal or a short write. Returns 0,
+// or the errno of the write that failed.
+int write_all(int fd, const char* data, std::size_t size) noexcept;
+
 // Writes the steps of `block`, numbered from `first_number` on, with fields `width` (12 or 15)
 // bytes wide, to the file descriptor `fd`, formatted by up to `threads` threads. Returns 0, or
 // the errno of the write that failed. Throws std::bad_alloc when its buffers cannot be had.

@@ -29,11 +29,6 @@ bool values_argument(PyObject* object, HeldFloatBlock& held, StepBlock& block) n
   return true;
 }
 
-bool fd_argument(PyObject* object, int& fd) noexcept {
-  fd = PyObject_AsFileDescriptor(object);
-  return fd >= 0;
-}
-
 bool count_argument(PyObject* object, const char* what, std::uint64_t least,
                     std::uint64_t& count) noexcept {
   count = PyLong_AsUnsignedLongLong(object);

@@ -2,10 +2,11 @@
 own library to the values it came from. The formatting of single values is held in the C++
 tests; here the files around it."""
 
+import errno
 import os
 
 import pytest
-from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
+from vormant_files import SAMPLE_6, SAMPLE_9, hiding, plot_text, write_plot
 from test_vormant_cli import cli  # noqa: F401 - the fixture
 
 import vormant
@@ -57,36 +58,69 @@ def test_a_failed_write_leaves_no_file(tmp_path):
         vormant.write(folder / "out.plt", vormant.read(SAMPLE_6))
 
 
-def test_cut_is_the_read_of_the_same_part(cli, tmp_path):  # noqa: F811
+@pytest.mark.parametrize("parameters", [("-p", "PARAM0003", "-p", "PARAM0001"), ()])
+def test_cut_is_the_read_of_the_same_part(cli, tmp_path, parameters):  # noqa: F811
     target = tmp_path / "cut.plt"
-    result = cli("cut", SAMPLE_9, "-o", target, "-p", "PARAM0003", "-p", "PARAM0001",
-                 "--steps", "-5:", piece_values=7)
+    result = cli("cut", SAMPLE_9, "-o", target, *parameters, "--steps", "-5:", piece_values=7)
     assert result.returncode == 0, result.stderr
-    wanted = vormant.read(SAMPLE_9, columns=["PARAM0003", "PARAM0001"], steps=slice(-5, None))
+    columns = [name for name in parameters if name != "-p"] or None
+    wanted = vormant.read(SAMPLE_9, columns=columns, steps=slice(-5, None))
     back = vormant.read(target)
     assert back.names == wanted.names and same_bits(back.values, wanted.values)
 
 
-def restarts(tmp_path, bounds):
-    whole = vormant.read(SAMPLE_9)
+def restarts(tmp_path, bounds, widths):
     paths = []
-    for number, (begin, end) in enumerate(bounds):
+    for number, ((begin, end), width) in enumerate(zip(bounds, widths)):
         path = tmp_path / f"r{number}.plt"
-        vormant.write(path, vormant.open(SAMPLE_9).read(steps=slice(begin, end)))
+        vormant.write(path, vormant.open(SAMPLE_9).read(steps=slice(begin, end)), width)
         paths.append(path)
-    return whole, paths
+    return paths
 
 
-@pytest.mark.parametrize("bounds, kept", [
-    ([(0, 15), (10, 30)], list(range(30))),                # overlapping
-    ([(0, 8), (15, 30)], [*range(8), *range(15, 30)]),      # a gap
-    ([(0, 30), (0, 30)], list(range(30))),                 # identical
-    ([(0, 20), (18, 25), (8, 30)], list(range(30)))])      # the last reaches further back
-def test_merge_keeps_the_later_run(cli, tmp_path, bounds, kept):  # noqa: F811
-    whole, paths = restarts(tmp_path, bounds)
+EVERY = slice(None)
+
+
+# kept: (restart, its steps kept), in order. The output has the widest restart's width; the
+# steps of a narrower one are read and formatted again, the others copied.
+@pytest.mark.parametrize("bounds, widths, kept", [
+    ([(0, 15), (10, 30)], (15, 15), [(0, slice(10)), (1, EVERY)]),            # overlapping
+    ([(0, 8), (15, 30)], (15, 15), [(0, EVERY), (1, EVERY)]),                  # a gap
+    ([(0, 30), (0, 30)], (15, 15), [(1, EVERY)]),                              # identical
+    ([(0, 20), (18, 25), (8, 30)], (15, 15, 15), [(0, slice(8)), (2, EVERY)]),  # further back
+    ([(0, 15), (10, 30)], (12, 15), [(0, slice(10)), (1, EVERY)]),             # one narrower
+    ([(0, 15), (10, 30)], (12, 12), [(0, slice(10)), (1, EVERY)])])
+def test_merge_is_the_later_run_written(cli, tmp_path, bounds, widths, kept):  # noqa: F811
+    paths = restarts(tmp_path, bounds, widths)
     result = cli("merge", *paths, "-o", tmp_path / "m.plt", piece_values=50)
     assert result.returncode == 0, result.stderr
-    assert same_bits(vormant.read(tmp_path / "m.plt").values, np.asarray(whole.values)[kept])
+    values = np.concatenate([np.asarray(vormant.read(paths[n]).values)[rows] for n, rows in kept])
+    vormant.write(tmp_path / "whole.plt", plot_of(values, vormant.read(SAMPLE_9).names),
+                  max(widths))
+    assert (tmp_path / "m.plt").read_bytes() == (tmp_path / "whole.plt").read_bytes()
+
+
+@pytest.mark.parametrize("line_end, last_feed", [("\n", True), ("\r\n", False)])
+def test_merge_copies_value_lines_as_they_stand(cli, tmp_path, line_end, last_feed):  # noqa: F811
+    first = plot_text(["TIME", "X"], [["0.0", "1.5"], ["1.0", "2.50"]])
+    later = plot_text(["TIME", "X"], [["1.", "7.0"], ["2.000", "8.00E+00"]])
+    (tmp_path / "a.plt").write_bytes(first.replace("\n", line_end).encode())
+    (tmp_path / "b.plt").write_bytes(later.encode()[:None if last_feed else -1])
+    result = cli("merge", tmp_path / "a.plt", tmp_path / "b.plt", "-o", tmp_path / "m.plt")
+    assert result.returncode == 0, result.stderr
+    value_lines = ["0.0".rjust(12) + "1.5".rjust(12) + line_end,
+                   "1.".rjust(12) + "7.0".rjust(12) + "\n",
+                   "2.000".rjust(12) + "8.00E+00".rjust(12) + "\n"]
+    steps = "".join(f" TIME STEP {number:8}\n{line}" for number, line in
+                    enumerate(value_lines, start=1))
+    merged = tmp_path / "m.plt"
+    assert merged.read_bytes().decode() == "VORMANT PLOT FILE 2\nTIME\nX\n" + steps
+    assert vormant.read(merged).values.tolist() == [[0.0, 1.5], [1.0, 7.0], [2.0, 8.0]]
+
+
+def test_a_failed_copy_tells_the_write_error(tmp_path):
+    with vormant.open(SAMPLE_6) as plot_file, open("/dev/full", "wb") as full:
+        assert plot_file._copy_steps(full.fileno(), range(3, 40), 1) == errno.ENOSPC
 
 
 def test_merge_refuses_different_names(cli, tmp_path):  # noqa: F811

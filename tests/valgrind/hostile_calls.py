@@ -99,6 +99,8 @@ def native_calls(_reader, folder):
             (f"PlotFile.envelope ({state})", plot_file.envelope,
              [((2, 1), "columns"), (5, "integer"), (-2, "integer"), (3, "integer"),
               (2, "integer"), (0, "integer")]),
+            (f"PlotFile.copy_steps ({state})", plot_file.copy_steps,
+             [(sink, "integer"), (5, "integer"), (3, "integer"), (1, "integer")]),
             *[(f"PlotFile.{method} ({state})", getattr(plot_file, method), [])
               for method in ("refresh", "check_complete")],
             (f"PlotFile getters ({state})", getters(plot_file), []),
