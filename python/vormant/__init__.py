@@ -28,8 +28,14 @@ from ._envelope import Envelope
 from ._open import PlotFile, envelope, open, read
 from ._plot import Plot
 from ._write import write
-from ._version import __version__
+from ._version import version as _installed_version
 
 __all__ = ["ColumnComparison", "Comparison", "Envelope", "Plot", "PlotFile", "PlotFileError",
            "__version__", "compare", "dask", "envelope", "open", "polars", "read", "read_many",
            "write"]
+
+
+def __getattr__(name: str) -> str:
+    if name == "__version__":
+        return _installed_version()
+    raise AttributeError(f"module 'vormant' has no attribute {name!r}")

@@ -12,7 +12,7 @@ import sys
 from collections.abc import Sequence
 
 from . import _convert, _cut, _diff, _info, _merge, _plotting, _view
-from ._version import __version__
+from ._version import version
 
 PROG = "vormant"
 STEPS_OPTION = "--steps"
@@ -20,12 +20,22 @@ PARAMETER_HELP = ("a parameter by its name line, by the first word of it when th
                   "unique, or by its index (1 the first after the time); repeatable")
 
 
+class _ShowVersion(argparse.Action):
+    """--version, the version looked up only when it is asked for."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: object, option_string: str | None = None) -> None:
+        print(f"{parser.prog} {version()}")
+        parser.exit()
+
+
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Look at VORMANT plot files, plot them, convert them to Parquet, CSV, "
                     "HDF5, MATLAB or NetCDF, cut them and merge restarted runs.")
-    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    parser.add_argument("--version", action=_ShowVersion, nargs=0,
+                        help="show program's version number and exit")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     part = argparse.ArgumentParser(add_help=False)
