@@ -69,6 +69,11 @@ PyObject* result_of(PyObject* module, LoadedPlot& plot) noexcept {
 }
 
 bool fd_argument(PyObject* object, int& fd) noexcept {
+  // True and False are ints to the interpreter, but never a file descriptor anyone means.
+  if (PyBool_Check(object)) {
+    PyErr_SetString(PyExc_TypeError, "a file descriptor is an int or has fileno(), not a bool");
+    return false;
+  }
   fd = PyObject_AsFileDescriptor(object);
   return fd >= 0;
 }
