@@ -19,23 +19,42 @@ LazyFrame that reads only what a query needs; `python -m vormant` is the command
 
 from __future__ import annotations
 
-from . import dask  # imports Dask itself only when a frame is made
-from . import polars  # imports polars itself only when a scan is made
-from ._compare import ColumnComparison, Comparison, compare
-from ._errors import PlotFileError
-from ._many import read_many
+import importlib
+from typing import TYPE_CHECKING, Any
+
 from ._envelope import Envelope
+from ._errors import PlotFileError
 from ._open import PlotFile, envelope, open, read
 from ._plot import Plot
-from ._write import write
 from ._version import version as _installed_version
+
+if TYPE_CHECKING:
+    from . import dask, polars
+    from ._compare import ColumnComparison, Comparison, compare
+    from ._many import read_many
+    from ._write import write
+
+# Imported when first used, so that `import vormant` and every command start quickly: the
+# module of each name.
+_LATER = {"dask": ".dask", "polars": ".polars", "ColumnComparison": "._compare",
+          "Comparison": "._compare", "compare": "._compare",
+          "read_many": "._many", "write": "._write"}
 
 __all__ = ["ColumnComparison", "Comparison", "Envelope", "Plot", "PlotFile", "PlotFileError",
            "__version__", "compare", "dask", "envelope", "open", "polars", "read", "read_many",
            "write"]
 
 
-def __getattr__(name: str) -> str:
+def __getattr__(name: str) -> Any:
     if name == "__version__":
         return _installed_version()
+    if name in _LATER:
+        module = importlib.import_module(_LATER[name], __name__)
+        value = module if name in ("dask", "polars") else getattr(module, name)
+        globals()[name] = value
+        return value
     raise AttributeError(f"module 'vormant' has no attribute {name!r}")
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *__all__})

@@ -9,7 +9,6 @@ import functools
 import json
 import os
 import pathlib
-import re
 import sys
 from collections.abc import Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
@@ -17,6 +16,7 @@ from typing import Any, NamedTuple
 
 from . import _export
 from ._columns import step_range
+from ._options import FORMAT_OF_SUFFIX, SUFFIXES
 from ._open import PlotFile
 from ._arrow import N_DIGITS_KEY, SOURCE_KEY
 from ._optional import require
@@ -29,25 +29,6 @@ from ._report import (UnusableParameter, WriteFailure, chosen_columns, chosen_na
 # Arrow schema of a plot has.
 NAMES_KEY = b"vormant.names"
 # Each format's suffix, by which OUT may also name it.
-SUFFIXES = {"parquet": ".parquet", "csv": ".csv", "hdf5": ".h5", "mat": ".mat", "netcdf": ".nc"}
-FORMAT_OF_SUFFIX = {**{suffix: form for form, suffix in SUFFIXES.items()},
-                    ".pq": "parquet", ".hdf5": "hdf5", ".hdf": "hdf5", ".cdf": "netcdf"}
-
-STEPS_FORM = re.compile(r"(-?\d*):(-?\d*)")
-
-
-def step_slice(text: str) -> slice:
-    """`--steps START:STOP`: the time steps as Python slices a list; either side may be
-    left out, and a negative one counts from the end."""
-    form = STEPS_FORM.fullmatch(text)
-    if form is None:
-        raise argparse.ArgumentTypeError(
-            f"expected START:STOP, whole numbers either of which may be left out "
-            f"(as 100:200 or -1000:), not {text!r}")
-    start, stop = (int(bound) if bound else None for bound in form.groups())
-    return slice(start, stop)
-
-
 def unique_names(names: Sequence[str]) -> list[str]:
     """The names with each repeat made distinct: the second 'X' becomes 'X (2)', the third
     'X (3)', skipping any such name the file already has. Parquet readers refuse a file

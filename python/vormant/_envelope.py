@@ -8,7 +8,6 @@ from typing import TYPE_CHECKING, Any
 from ._optional import require
 
 if TYPE_CHECKING:
-    import numpy as _numpy  # type: ignore[import-not-found, import-untyped, unused-ignore]
     import numpy.typing as _numpy_typing  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 FIELDS = ("start", "time_first", "time_last", "first", "last", "min", "max")

@@ -11,13 +11,26 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from . import _convert, _cut, _diff, _info, _merge, _plotting, _view
+import importlib
+from collections.abc import Callable
+from typing import Any
+
+from ._options import SUFFIXES, step_slice
 from ._version import version
 
 PROG = "vormant"
 STEPS_OPTION = "--steps"
 PARAMETER_HELP = ("a parameter by its name line, by the first word of it when that is "
                   "unique, or by its index (1 the first after the time); repeatable")
+
+
+def _later(module: str, name: str) -> Callable[..., Any]:
+    """`name` of the module `module` of vormant, imported only when called: a command imports
+    only what it runs, so that each starts as fast as it can."""
+    def call(*args: Any) -> Any:
+        return getattr(importlib.import_module(f"vormant.{module}"), name)(*args)
+    call.__name__ = name  # argparse names a type by it in its messages
+    return call
 
 
 class _ShowVersion(argparse.Action):
@@ -41,7 +54,7 @@ def _parser() -> argparse.ArgumentParser:
     part = argparse.ArgumentParser(add_help=False)
     part.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
                       help=f"{PARAMETER_HELP} (default: all); the time is always written")
-    part.add_argument(STEPS_OPTION, type=_convert.step_slice, metavar="START:STOP",
+    part.add_argument(STEPS_OPTION, type=step_slice, metavar="START:STOP",
                       help="only these time steps, as Python slices a list: either side may be "
                            "left out, a negative one counts from the end (-1000: is the last "
                            "thousand)")
@@ -64,7 +77,7 @@ def _parser() -> argparse.ArgumentParser:
                     "maximum of every parameter (NaN left out and counted), read a piece of the "
                     "file at a time.")
     info.add_argument("files", nargs="+", metavar="FILE")
-    info.set_defaults(run=_info.run)
+    info.set_defaults(run=_later("_info", "run"))
 
     plot = commands.add_parser(
         "plot", parents=[drawing], help="draw parameters over time into a PNG",
@@ -76,7 +89,7 @@ def _parser() -> argparse.ArgumentParser:
     plot.add_argument("--overlay", action="store_true",
                       help="every parameter on one axis instead of a panel each")
     plot.add_argument("-o", "--output", required=True, metavar="OUT.png")
-    plot.set_defaults(run=_plotting.run)
+    plot.set_defaults(run=_later("_plotting", "run"))
 
     view = commands.add_parser(
         "view", parents=[drawing], help="look at files in the browser, zoom in, follow a run",
@@ -91,7 +104,7 @@ def _parser() -> argparse.ArgumentParser:
                       help="the port to listen on (default: a free one)")
     view.add_argument("--no-browser", action="store_true",
                       help="print the address, open no browser")
-    view.set_defaults(run=_view.run)
+    view.set_defaults(run=_later("_view", "run"))
 
     convert = commands.add_parser(
         "convert", parents=[width, part],
@@ -114,9 +127,9 @@ def _parser() -> argparse.ArgumentParser:
     convert.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                          help="a progress bar on standard error (default: for several files "
                               "when standard error is a terminal)")
-    convert.add_argument("--to", choices=tuple(_convert.SUFFIXES), default=None,
+    convert.add_argument("--to", choices=tuple(SUFFIXES), default=None,
                          help="the format (default: the one OUT's suffix names, else parquet)")
-    convert.set_defaults(run=_convert.run)
+    convert.set_defaults(run=_later("_convert", "run"))
 
     output_width = argparse.ArgumentParser(add_help=False)
     output_width.add_argument("--width", type=int, choices=(12, 15), metavar="{12,15}",
@@ -130,7 +143,7 @@ def _parser() -> argparse.ArgumentParser:
                     "only when it is whole.")
     cut.add_argument("file", metavar="FILE")
     cut.add_argument("-o", "--output", required=True, metavar="OUT")
-    cut.set_defaults(run=_cut.run)
+    cut.set_defaults(run=_later("_cut", "run"))
 
     merge = commands.add_parser(
         "merge", parents=[width], help="the files of a restarted run as one plot file",
@@ -141,7 +154,7 @@ def _parser() -> argparse.ArgumentParser:
                     "widest of the files' widths, a piece at a time.")
     merge.add_argument("files", nargs="+", metavar="FILE")
     merge.add_argument("-o", "--output", required=True, metavar="OUT")
-    merge.set_defaults(run=_merge.run)
+    merge.set_defaults(run=_later("_merge", "run"))
 
     diff = commands.add_parser(
         "diff", parents=[width], help="compare a run with a reference, parameter by parameter",
@@ -155,12 +168,12 @@ def _parser() -> argparse.ArgumentParser:
     diff.add_argument("candidate", metavar="CANDIDATE")
     diff.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",
                       help=f"{PARAMETER_HELP} (default: every parameter of both)")
-    diff.add_argument("--rtol", type=_diff.tolerance, default=0.0, metavar="X",
+    diff.add_argument("--rtol", type=_later("_diff", "tolerance"), default=0.0, metavar="X",
                       help="relative tolerance (default 0)")
-    diff.add_argument("--atol", type=_diff.tolerance, default=0.0, metavar="X",
+    diff.add_argument("--atol", type=_later("_diff", "tolerance"), default=0.0, metavar="X",
                       help="absolute tolerance (default 0)")
     diff.add_argument("--tolerance", action="append", dest="tolerances",
-                      type=_diff.tolerance_pair, metavar="NAME=RTOL,ATOL",
+                      type=_later("_diff", "tolerance_pair"), metavar="NAME=RTOL,ATOL",
                       help="the tolerances of one parameter; repeatable")
     diff.add_argument("--align", choices=("steps", "time"), default="steps",
                       help="step by step (default), or at the reference's times with the "
@@ -170,7 +183,7 @@ def _parser() -> argparse.ArgumentParser:
                       help="draw the differences of the failing parameters (or of -p) over time")
     diff.add_argument("-v", "--verbose", action="store_true",
                       help="list every parameter, not only those beyond tolerance")
-    diff.set_defaults(run=_diff.run)
+    diff.set_defaults(run=_later("_diff", "run"))
     return parser
 
 

@@ -12,7 +12,6 @@ is settled once per file.
 
 from __future__ import annotations
 
-import os
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
