@@ -11,7 +11,8 @@
 # dot: 314 for 3.14, 315 for 3.15):
 #   $TARNEX_CACHE/venvXY     pytest hypothesis scikit-build-core numpy matplotlib build, and
 #                            what vormant's optional features need: pandas pyarrow dask tqdm,
-#                            and where they have wheels polars duckdb xarray
+#                            and where they have wheels polars duckdb xarray h5py scipy
+#                            h5netcdf bokeh selenium
 #   $TARNEX_CACHE/venvXYd    pytest build (debug interpreter, when it runs), and where they
 #                            have wheels of the stable ABI polars duckdb
 # and writes the CMake arguments that build extension modules for each interpreter:
@@ -87,7 +88,7 @@ readonly DEBUG_TEST_PACKAGES=(pytest build)
 readonly DEBUG_TEST_MODULES="pytest, build"
 # Libraries whose tests skip where they are missing: a new interpreter may have no wheel of
 # them yet, and a debug interpreter loads only wheels of the stable ABI (abi3).
-readonly OPTIONAL_TEST_PACKAGES=(polars duckdb xarray)
+readonly OPTIONAL_TEST_PACKAGES=(polars duckdb xarray h5py scipy h5netcdf bokeh selenium)
 readonly DEBUG_OPTIONAL_TEST_PACKAGES=(polars duckdb)
 
 # Modules whose absence would mean a library of the tree is missing or unloadable.
