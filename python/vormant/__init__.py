@@ -29,6 +29,7 @@ from ._plot import Plot
 from ._version import version as _installed_version
 
 if TYPE_CHECKING:
+    __version__: str
     from . import dask, polars
     from ._compare import ColumnComparison, Comparison, compare
     from ._many import read_many

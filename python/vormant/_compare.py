@@ -80,7 +80,8 @@ class _Matching(NamedTuple):
 
 def _match(reference: Source, candidate: Source, columns: Iterable[ColumnArgument] | None
            ) -> _Matching:
-    ref_keys = [None, *_keys(reference.names[1:])]
+    # Column 0, the time, is matched by position, never by name.
+    ref_keys: list[tuple[str, int]] = [("", -1), *_keys(reference.names[1:])]
     cand_keys = _keys(candidate.names[1:])
     where = {key: column for column, key in enumerate(cand_keys, start=1)}
     chosen = resolve_columns(reference.names, columns, reference.path)

@@ -141,7 +141,8 @@ class Walk:
 
     def empty(self) -> memoryview:
         """A piece of no steps, as wide as the rules need."""
-        return memoryview(bytearray(4 * self.width)).cast("f", (1, self.width))[:0]
+        block: Any = memoryview(bytearray(4 * self.width))  # as _flat in _envelope says
+        return block.cast("f", (1, self.width))[:0]
 
 
 def read_ahead(pieces: Iterator[T]) -> Iterator[T]:
@@ -204,7 +205,8 @@ def _refuse_going_back(walk: Walk, ref_back: int | None, ref_begin: int, cand_ba
 
 def difference_block(rows: int, columns: int) -> memoryview:
     """Room for the candidate minus the reference of `rows` steps, the time first."""
-    block = memoryview(bytearray(4 * max(rows, 1) * columns)).cast("f", (max(rows, 1), columns))
+    room: Any = memoryview(bytearray(4 * max(rows, 1) * columns))  # cast to 'f', untyped
+    block: memoryview = room.cast("f", (max(rows, 1), columns))
     return block if rows else block[:0]
 
 

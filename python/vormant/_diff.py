@@ -10,7 +10,7 @@ import sys
 from typing import Any
 
 from ._compare import ColumnComparison, Comparison, check_tolerance, compare
-from ._plotting import _pyplot, draw
+from ._plotting import Curve, _pyplot, draw, first_word
 from ._report import failure_text
 
 COMMAND = "diff"
@@ -107,7 +107,11 @@ def plot_differences(args: argparse.Namespace, comparison: Comparison) -> None:
     # With align="steps" the time comes first, compared but not drawn against itself.
     parameters = comparison.columns[1:] if args.align == "steps" else comparison.columns
     wanted = args.parameters or [column.name for column in parameters if column.failures]
-    draw(pyplot, comparison.differences(wanted), args.plot)
+    differences = comparison.differences(wanted)
+    values = differences.to_numpy()
+    curves = [Curve(args.candidate, name, values[:, 0], values[:, column])
+              for column, name in enumerate(differences.names[1:], start=1)]
+    draw(pyplot, first_word(differences.names[0]), [curves], False, args.plot)
 
 
 def one_pair(args: argparse.Namespace) -> int:

@@ -15,9 +15,10 @@ FIELDS = ("start", "time_first", "time_last", "first", "last", "min", "max")
 
 def _flat(values: Any) -> memoryview:
     """A block of one column as a vector of its groups."""
-    block = memoryview(values)
-    # A view of no groups cannot be cast; an empty vector stands for it.
-    return block.cast("B").cast("f") if len(block) else memoryview(b"").cast("f")
+    # A view of no groups cannot be cast; an empty vector stands for it. (Cast to 'f': the
+    # types of memoryview do not follow a cast, hence Any.)
+    block: Any = memoryview(values) if len(memoryview(values)) else memoryview(b"")
+    return block.cast("B").cast("f") if len(block) else block.cast("f")
 
 
 class Envelope:
@@ -42,15 +43,41 @@ class Envelope:
         self._first, self._last, self._min, self._max = (
             memoryview(block) for block in (first, last, low, high))
 
-    names = property(lambda self: self._names)
-    path = property(lambda self: self._path)
-    start = property(lambda self: self._start)
-    time_first = property(lambda self: self._time_first)
-    time_last = property(lambda self: self._time_last)
-    first = property(lambda self: self._first)
-    last = property(lambda self: self._last)
-    min = property(lambda self: self._min)
-    max = property(lambda self: self._max)
+    @property
+    def names(self) -> tuple[str, ...]:
+        return self._names
+
+    @property
+    def path(self) -> str:
+        return self._path
+
+    @property
+    def start(self) -> memoryview:
+        return self._start
+
+    @property
+    def time_first(self) -> memoryview:
+        return self._time_first
+
+    @property
+    def time_last(self) -> memoryview:
+        return self._time_last
+
+    @property
+    def first(self) -> memoryview:
+        return self._first
+
+    @property
+    def last(self) -> memoryview:
+        return self._last
+
+    @property
+    def min(self) -> memoryview:
+        return self._min
+
+    @property
+    def max(self) -> memoryview:
+        return self._max
 
     @property
     def groups(self) -> int:

@@ -3,14 +3,15 @@ for: reading the installed metadata costs the command line a fifth of its start.
 
 from __future__ import annotations
 
-import functools
+_found: list[str] = []  # the version, once looked up
 
 
-@functools.cache
 def version() -> str:
-    from importlib import metadata
+    if not _found:
+        from importlib import metadata
 
-    try:
-        return metadata.version("tarnex")
-    except metadata.PackageNotFoundError:  # run from a source tree
-        return "0+unknown"
+        try:
+            _found.append(metadata.version("tarnex"))
+        except metadata.PackageNotFoundError:  # run from a source tree
+            _found.append("0+unknown")
+    return _found[0]

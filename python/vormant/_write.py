@@ -147,7 +147,7 @@ def write(path: PathArgument, plot: Plot, n_digits: int = 15, *, title: str | No
         writer.write(plot.values)
 
 
-def _read_apart(plots: Iterator[Plot]) -> Iterator[Plot]:
+def _read_apart(plots: Iterator[Plot | CopiedSteps]) -> Iterator[Plot | CopiedSteps]:
     try:
         yield from plots
     except Exception as error:

@@ -122,9 +122,8 @@ def test_planted_differences_are_found_in_every_piece(tmp_path, monkeypatch, ali
     found = {(column.first_step, plot.index(column.name)) for column in result.columns
              if column.failures}
     assert found == set(planted) and result.compared_steps == 60
-    difference = result.differences().to_numpy() if align == "time" else None
-    if difference is not None:
-        assert difference[21, 4] == pytest.approx(2.0)
+    if align == "time":
+        assert result.differences().values[21, 4] == pytest.approx(2.0)
 
 
 def diff(*arguments):
@@ -155,3 +154,11 @@ def test_command_line_statuses_and_json(files, tmp_path):
                       "--rtol", "-1")]:
         result = diff(*unusable)
         assert result.returncode == 2 and "error:" in result.stderr and not result.stdout
+
+
+def test_command_line_draws_the_differences(files, tmp_path):
+    pytest.importorskip("matplotlib", reason="--plot needs the plot extra")
+    ref, cand = pair(files, [[0.0, 1.0], [1.0, 2.0]], [[0.0, 1.5], [1.0, 2.0]])
+    result = diff(ref, cand, "--plot", str(tmp_path / "differences.png"))
+    assert result.returncode == 1, result.stderr
+    assert (tmp_path / "differences.png").read_bytes().startswith(b"\x89PNG")
