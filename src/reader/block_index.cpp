@@ -18,7 +18,7 @@ namespace {
 constexpr std::size_t kScanPiece = std::size_t{1} << 20;
 // A scan takes a thread per this many bytes, up to the processors it may use: fewer bytes are
 // scanned before another thread pays for itself.
-constexpr std::uint64_t kBytesPerRange = std::uint64_t{4} << 20;
+constexpr std::uint64_t kBytesPerRange = std::uint64_t{32} << 20;
 // Each thread of a shared scan takes this many bytes at a time, their line feeds kept until the
 // blocks are joined in order: a bound on the memory held, large enough that the threads seldom
 // wait for one another.
