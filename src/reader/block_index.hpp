@@ -33,6 +33,13 @@ class LineVisitor {
   ~LineVisitor() = default;
 };
 
+// How a scan shares its bytes among threads: `ranges` threads at once, each taking `window`
+// bytes at a time. Zero chooses for the machine and the file; tests force small ones.
+struct ScanSplit {
+  std::size_t ranges = 0;
+  std::size_t window = 0;
+};
+
 class BlockIndex {
  public:
   // The blocks of a file with `parameters` parameters whose first lead line, line number
@@ -44,10 +51,11 @@ class BlockIndex {
   // line feed, or, unless the file is `growing`, at the end of the file. A read error goes to
   // `policy`.
   // `visitor`, when given, is told of each value line on the way. The scan stops once `most`
-  // blocks have been added.
+  // blocks have been added. Without either, the bytes the file has when the scan starts are
+  // scanned by several threads, as `split` shares them out.
   std::size_t extend(int fd, bool growing, FailurePolicy& policy,
                      ScanLevel level = best_scan_level(), LineVisitor* visitor = nullptr,
-                     std::size_t most = SIZE_MAX);
+                     std::size_t most = SIZE_MAX, ScanSplit split = {});
 
   std::size_t steps() const noexcept { return starts_.size(); }
   std::uint64_t value_lines() const noexcept { return value_lines_; }
@@ -83,6 +91,13 @@ class BlockIndex {
   // Takes the last block, which the end of the file ended, out of the index, for the scan to
   // index it again from its start as the file now is.
   void reopen_last_block() noexcept;
+  // Indexes the lines of bytes [offset, end of the file as it is now) on several threads;
+  // returns the offset the scan has reached, `offset` itself when the bytes are too few to
+  // share.
+  std::uint64_t extend_shared(int fd, std::uint64_t offset, FailurePolicy& policy, ScanLevel level,
+                              ScanSplit split);
+  // A read of the file failed with `code` at the line the scan stands at.
+  [[noreturn, gnu::cold]] void fail_to_read(FailurePolicy& policy, int code) const;
   bool has_common_length(std::uint64_t value_line, std::uint64_t length) noexcept;
 
   std::uint64_t value_lines_;

@@ -1,3 +1,5 @@
+#include "reader/block_index.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -7,7 +9,6 @@
 #include <variant>
 
 #include "plot_lines.hpp"
-#include "reader/block_index.hpp"
 #include "reader/thread_split.hpp"
 #include "test_support.hpp"
 #include "text/line_source.hpp"
@@ -39,15 +40,16 @@ class Layout : public ::testing::TestWithParam<LayoutCase> {
   }
 
   // The index of `text`, a file that the test may append to; the descriptor stays open.
-  std::size_t index(const std::string& text, bool growing, ScanLevel level = best_scan_level()) {
+  std::size_t index(const std::string& text, bool growing, ScanLevel level = best_scan_level(),
+                    ScanSplit split = {}) {
     path_ = dir_.write("plot" + std::to_string(++files_), text);
     fd_.emplace(std::move(std::get<FileDescriptor>(open_read_only(path_))));
     index_ = BlockIndex(plot_.parameters, offsets_[plot_.parameters + 1], plot_.lead_line(0));
-    return extend(growing, level);
+    return extend(growing, level, split);
   }
-  std::size_t extend(bool growing, ScanLevel level = best_scan_level()) {
+  std::size_t extend(bool growing, ScanLevel level = best_scan_level(), ScanSplit split = {}) {
     vormant::ThrowingFailurePolicy policy(names_);
-    return index_.extend(fd_->get(), growing, policy, level);
+    return index_.extend(fd_->get(), growing, policy, level, nullptr, SIZE_MAX, split);
   }
   std::uint64_t block_end(std::size_t step) const {
     return offsets_[plot_.value_line(step, plot_.value_lines() - 1)];
@@ -114,6 +116,45 @@ TEST_P(Layout, IndexesTheCompleteBlocksOfEveryEnding) {
   }
 }
 
+void expect_same_index(const BlockIndex& shared, const BlockIndex& alone) {
+  ASSERT_EQ(shared.steps(), alone.steps());
+  for (std::size_t step = 0; step < alone.steps(); ++step) {
+    EXPECT_EQ(shared.start(step), alone.start(step)) << step;
+    EXPECT_EQ(shared.regular(step), alone.regular(step)) << step;
+  }
+  for (std::uint64_t line = 0; alone.steps() != 0 && line < alone.value_lines(); ++line) {
+    EXPECT_EQ(shared.value_line_length(line), alone.value_line_length(line)) << line;
+  }
+  EXPECT_EQ(shared.complete_end(), alone.complete_end());
+  EXPECT_EQ(shared.has_partial_block(), alone.has_partial_block());
+}
+
+// Threads that each scan a window of the file, the windows as small as a byte, so that window
+// ends fall at every offset of the lines: the index is the one a single thread builds, for
+// files with and without a final line feed, or ending inside a step, growing or finished.
+TEST_P(Layout, SharedScanIndexesAsOneThreadDoes) {
+  const std::string text = plot_.text(eol_);
+  const std::string lead = " TIME STEP" + eol_;
+  const std::vector<std::string> files = {text, plot_.text(eol_, false), text + lead,
+                                          text + lead + "  1.0"};
+  const bool large = text.size() > 100000;
+  for (const std::string& file : files) {
+    for (const bool growing : {false, true}) {
+      index(file, growing, best_scan_level(), {.ranges = 1});
+      const BlockIndex alone = index_;
+      for (const std::size_t ranges : {2, 5}) {
+        for (const std::size_t window : {1, 7, 4096, 1 << 20}) {
+          // A window of a byte costs a round of threads per byte: on two threads, small files.
+          if (window < 4096 && (large || (window == 1 && ranges != 2))) continue;
+          index(file, growing, best_scan_level(), {.ranges = ranges, .window = window});
+          SCOPED_TRACE(::testing::Message() << ranges << " ranges, window " << window);
+          expect_same_index(index_, alone);
+        }
+      }
+    }
+  }
+}
+
 // A growing file written piece by piece, the pieces ending anywhere, around line ends too:
 // each look indexes exactly the blocks whose last line feed has arrived since the last.
 TEST_P(Layout, IndexesAGrowingFileBlockByBlock) {
@@ -163,8 +204,8 @@ INSTANTIATE_TEST_SUITE_P(BlockIndex, Layout,
 // Parts that finish later ones first, or earlier ones first, some failing: the rows are shared
 // out in order, and the earliest failing part's exception is the one thrown.
 TEST(ThreadSplit, EarliestFailingPartWinsWhateverTheOrderTheyFinishIn) {
-  const std::vector<std::vector<std::size_t>> failing_sets = {{}, {0}, {3}, {1, 4}, {2, 5, 7},
-                                                              {0, 1, 2, 3, 4, 5, 6, 7}};
+  const std::vector<std::vector<std::size_t>> failing_sets = {
+      {}, {0}, {3}, {1, 4}, {2, 5, 7}, {0, 1, 2, 3, 4, 5, 6, 7}};
   for (const std::size_t parts : {1, 2, 5, 8}) {
     for (const auto& failing : failing_sets) {
       for (const bool later_first : {true, false}) {
