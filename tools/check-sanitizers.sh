@@ -40,6 +40,7 @@ cmake -S . -B build/tsan "${configure[@]}" -DTARNEX_SANITIZE=thread -DTARNEX_BUI
   >/dev/null
 cmake --build build/tsan --target tarnex_reader_tests
 build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*Threads*' --gtest_repeat=20
-# Reads split over threads, faulty files among them: fewer rounds, each reads many files.
-build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*ThreadSplit*:*Faults*' \
+# Reads split over threads, faulty files among them, and block indexes scanned by several
+# threads: fewer rounds, each reads many files.
+build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*ThreadSplit*:*Faults*:*SharedScan*' \
   --gtest_repeat=1
