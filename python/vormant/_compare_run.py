@@ -145,32 +145,47 @@ class Walk:
         return block.cast("f", (1, self.width))[:0]
 
 
-def read_ahead(pieces: Iterator[T]) -> Iterator[T]:
+@contextlib.contextmanager
+def read_ahead(pieces: Iterator[T]) -> Iterator[Iterator[T]]:
     """The items of `pieces`, the next one read on a thread of its own while the caller works
-    on this one (the reader runs without the interpreter lock): two files read at once."""
+    on this one (the reader runs without the interpreter lock): two files read at once.
+
+    A context, not a generator holding the thread: the thread is joined where the caller
+    leaves the block, never in a finaliser run by the garbage collector on whatever thread it
+    happens to run, which can deadlock with a thread being started there.
+    """
     with ThreadPoolExecutor(1, thread_name_prefix="vormant-compare") as pool:
-        coming = pool.submit(next, pieces, None)
-        while (item := coming.result()) is not None:
+        def items() -> Iterator[T]:
             coming = pool.submit(next, pieces, None)
-            yield item
+            while (item := coming.result()) is not None:
+                coming = pool.submit(next, pieces, None)
+                yield item
+
+        yield items()
 
 
 def by_steps(walk: Walk) -> Outcome:
     common = min(walk.reference.steps, walk.candidate.steps)
     starts = range(0, common, walk.size)
-    candidate = read_ahead(walk.candidate.piece(walk.chosen.candidate, start,
-                                                min(start + walk.size, common))
-                           for start in starts)
-    for start, cand_piece in zip(starts, candidate):
-        ref_piece = walk.reference.piece(walk.chosen.reference, start,
+    with read_ahead(walk.candidate.piece(walk.chosen.candidate, start,
                                          min(start + walk.size, common))
-        walk.step(ref_piece, cand_piece, 0, None, start)
+                    for start in starts) as candidate:
+        for start, cand_piece in zip(starts, candidate):
+            ref_piece = walk.reference.piece(walk.chosen.reference, start,
+                                             min(start + walk.size, common))
+            walk.step(ref_piece, cand_piece, 0, None, start)
     walk.uncovered = walk.reference.steps - common
     return Outcome(walk.tallies, walk.compared, walk.uncovered)
 
 
 def by_times(walk: Walk) -> Outcome:
-    windows = read_ahead(walk.pieces(walk.candidate, walk.chosen.candidate))
+    with read_ahead(walk.pieces(walk.candidate, walk.chosen.candidate)) as windows:
+        _walk_times(walk, windows)
+    return Outcome(walk.tallies, walk.compared, walk.uncovered)
+
+
+def _walk_times(walk: Walk, windows: Iterator[tuple[memoryview, int, int]]) -> None:
+    """Each reference step against the candidate's windows around its time."""
     window, window_begin, _ = next(windows, (walk.empty(), 0, 0))
     final = window_begin + len(window) >= walk.candidate.steps
     ref_piece, ref_begin, first = walk.empty(), 0, 0
@@ -187,7 +202,6 @@ def by_times(walk: Walk) -> Outcome:
     for window, window_begin, _ in windows:
         _, _, cand_back = walk.step(ref_piece, window, len(ref_piece), True, ref_begin)
         _refuse_going_back(walk, None, 0, cand_back, window_begin)
-    return Outcome(walk.tallies, walk.compared, walk.uncovered)
 
 
 def _refuse_going_back(walk: Walk, ref_back: int | None, ref_begin: int, cand_back: int | None,
