@@ -18,7 +18,7 @@ LIBRARIES = {
     "csv": (("pyarrow", "pyarrow.csv"), "arrow"),
     "hdf5": (("h5py", "numpy"), "hdf5"),
     "mat": (("scipy.io", "numpy"), "mat"),
-    "netcdf": (("xarray", "h5netcdf"), "netcdf"),
+    "netcdf": (("xarray", "h5netcdf", "h5py"), "netcdf"),
 }
 # The rows of an HDF5 chunk hold about this many values.
 _CHUNK_VALUES = 1 << 16

@@ -146,7 +146,7 @@ def read_back(form, path):
 
 # The libraries that write each format and read it back.
 FORMAT_LIBRARIES = {"csv": ("pyarrow", "pandas"), "hdf5": ("h5py",), "mat": ("scipy.io",),
-                    "netcdf": ("xarray", "h5netcdf")}
+                    "netcdf": ("xarray", "h5netcdf", "h5py")}
 
 
 @pytest.mark.parametrize("form, option", [
