@@ -4,6 +4,7 @@ tests; here the files around it."""
 
 import errno
 import os
+import pathlib
 
 import pytest
 from vormant_files import SAMPLE_6, SAMPLE_9, hiding, plot_text, write_plot
@@ -121,6 +122,23 @@ def test_merge_copies_value_lines_as_they_stand(cli, tmp_path, line_end, last_fe
 def test_a_failed_copy_tells_the_write_error(tmp_path):
     with vormant.open(SAMPLE_6) as plot_file, open("/dev/full", "wb") as full:
         assert plot_file._copy_steps(full.fileno(), range(3, 40), 1) == errno.ENOSPC
+
+
+@pytest.mark.parametrize("command", ["cut", "merge"])
+def test_a_fault_late_in_the_input_leaves_no_output(cli, tmp_path, command):  # noqa: F811
+    """The fault is met in a late piece, after earlier pieces were written: nothing stays."""
+    faulty = pathlib.Path(write_plot(tmp_path, 3, 40, 12, name="faulty.plt"))
+    lines = faulty.read_text().splitlines(keepends=True)
+    lines[-1] = "x".rjust(12) + lines[-1][12:]
+    faulty.write_text("".join(lines))
+    out = tmp_path / "out"
+    out.mkdir()
+    # Width 15 makes both commands convert and format the faulty file's values, not copy them.
+    arguments = (["cut", faulty, "--width", "15"] if command == "cut"
+                 else ["merge", write_plot(tmp_path, 3, 40, 15), faulty])
+    result = cli(*arguments, "-o", out / "result.plt", piece_values=24)
+    assert result.returncode == 1 and "faulty.plt, line 84:" in result.stderr
+    assert os.listdir(out) == []
 
 
 def test_merge_refuses_different_names(cli, tmp_path):  # noqa: F811
