@@ -19,17 +19,18 @@ constexpr std::uint64_t kNarrow = 4;
 
 // The chosen columns of every step, the file indexed first: it fails as opening it does, then
 // as the read of those columns does.
-LoadedPlot read_columns_indexed(std::string_view path, std::optional<std::uint64_t> n_digits,
+LoadedPlot read_columns_indexed(OpenedPlot opened, std::vector<std::string> names,
+                                std::optional<std::uint64_t> n_digits,
                                 std::span<const std::uint64_t> columns, std::size_t threads) {
-  const OpenPlot plot(path, n_digits, false);
+  const OpenPlot plot(std::move(opened), std::move(names), n_digits, false);
   plot.check_complete();
-  const std::vector<std::string>& names = plot.names();
-  check_columns(columns, names.size());
-  LoadedPlot loaded{.names = {names[0]},
+  const std::vector<std::string>& chosen_from = plot.names();
+  check_columns(columns, chosen_from.size());
+  LoadedPlot loaded{.names = {chosen_from[0]},
                     .n_digits = plot.n_digits().value_or(0),
                     .data = plot.read({.first = 0, .stride = 1, .count = plot.steps()},
-                                      ColumnPlan::chosen(names.size(), columns), threads)};
-  for (const std::uint64_t column : columns) loaded.names.push_back(names[column]);
+                                      ColumnPlan::chosen(chosen_from.size(), columns), threads)};
+  for (const std::uint64_t column : columns) loaded.names.push_back(chosen_from[column]);
   return loaded;
 }
 
@@ -37,10 +38,11 @@ LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_di
                         std::span<const std::uint64_t> columns, std::size_t threads) {
   std::vector<std::string> names;
   ThrowingFailurePolicy policy(names);
-  const OpenedPlot opened = open_plot(path, names, policy);
+  OpenedPlot opened = open_plot(path, names, policy);
   const std::uint64_t parameters = opened.parameters;
   if (threads != 1 && columns.size() * kNarrow >= parameters) {
-    return read_columns_indexed(path, n_digits, columns, threads);
+    // The header read here is not read again: the open file takes it over.
+    return read_columns_indexed(std::move(opened), std::move(names), n_digits, columns, threads);
   }
   const int fd = opened.file.get();
   const StepsStart start = opened.start;

@@ -43,7 +43,17 @@ std::uint64_t width_of_first_block(int fd, const BlockIndex& index, std::uint64_
 OpenPlot::OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits, bool growing)
     : growing_(growing), n_digits_(n_digits) {
   ThrowingFailurePolicy policy(names_);
-  OpenedPlot opened = open_plot(path, names_, policy);
+  index_opened(open_plot(path, names_, policy), policy);
+}
+
+OpenPlot::OpenPlot(OpenedPlot opened, std::vector<std::string> names,
+                   std::optional<std::uint64_t> n_digits, bool growing)
+    : names_(std::move(names)), growing_(growing), n_digits_(n_digits) {
+  ThrowingFailurePolicy policy(names_);
+  index_opened(std::move(opened), policy);
+}
+
+void OpenPlot::index_opened(OpenedPlot opened, FailurePolicy& policy) {
   file_ = std::move(opened.file);
   parameters_ = opened.parameters;
   index_ = BlockIndex(parameters_, opened.start.offset, opened.start.line);

@@ -13,6 +13,7 @@
 #include "reader/block_index.hpp"
 #include "reader/column_plan.hpp"
 #include "reader/file_mapping.hpp"
+#include "vormant/plot_preamble.hpp"
 #include "reader/plot_data.hpp"
 #include "reader/range_reader.hpp"
 #include "text/line_source.hpp"
@@ -30,6 +31,9 @@ class OpenPlot {
   // `n_digits` the first value line tells the width; a growing file without a complete block
   // leaves it unknown until one arrives. Failures are thrown as PlotFileFailure.
   OpenPlot(std::string_view path, std::optional<std::uint64_t> n_digits, bool growing);
+  // The same, for a file already opened and its header read (its name lines `names`).
+  OpenPlot(OpenedPlot opened, std::vector<std::string> names, std::optional<std::uint64_t> n_digits,
+           bool growing);
 
   const std::vector<std::string>& names() const noexcept { return names_; }
   std::optional<std::uint64_t> n_digits() const noexcept { return n_digits_; }
@@ -47,6 +51,8 @@ class OpenPlot {
                  std::uint64_t first_number) const;
 
  private:
+  // Indexes the blocks of the file opened, learns its width and maps the bytes indexed.
+  void index_opened(OpenedPlot opened, FailurePolicy& policy);
   void learn_width();
   void map_indexed_bytes();
 
