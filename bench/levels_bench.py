@@ -2,9 +2,9 @@
 """The reader at each vector level, side by side: read bytes, vormant.read on one and two
 threads, tarnex and its floor, in nanoseconds per value on the plot files of bench/run.py.
 
-Each level is a module built with the test-only option that holds the kernel to it
-(TARNEX_FORCE_SIMD_LEVEL); the levels run in turn in fresh processes, round after round, and
-every figure is the minimum over the rounds.
+Each level is a module built with the test-only option that holds the kernel, and the chunk
+scan with it, to it (TARNEX_FORCE_SIMD_LEVEL); the levels run in turn in fresh processes, round
+after round, and every figure is the minimum over the rounds.
 
     python3 bench/levels_bench.py                    # the four shapes, 5 rounds
     python3 bench/levels_bench.py --quick            # smaller files, 3 rounds

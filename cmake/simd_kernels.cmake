@@ -2,14 +2,14 @@
 # with its own instruction set's flags, set on its source file alone, so that no other code of
 # the project can use instructions the processor may lack. The dispatcher picks one at run time.
 #
-#   TARNEX_FORCE_SIMD_LEVEL=portable|sse41|avx2|avx512   for tests only: the dispatcher uses at
-#                                                        most this level (the shipped build
-#                                                        never sets it)
+#   TARNEX_FORCE_SIMD_LEVEL=portable|sse41|avx2|avx512   for tests only: the chunk scan and the
+#                                                        field conversion use at most this
+#                                                        level (the shipped build never sets it)
 
 set(TARNEX_FORCE_SIMD_LEVEL "" CACHE STRING
     "Tests only: the widest kernel level the module may use (portable, sse41, avx2, avx512)")
 set_property(CACHE TARNEX_FORCE_SIMD_LEVEL PROPERTY STRINGS "" portable sse41 avx2 avx512)
-set(_tarnex_simd_level_numbers portable 0 sse41 1 avx2 2 avx512 3)
+set(_tarnex_simd_level_names portable Portable sse41 Sse41 avx2 Avx2 avx512 Avx512)
 
 # The x86-64 files: vector kernels and chunk scanners, each compiled with the instruction set
 # its name ends in (_sse2 is the x86-64 baseline, _sse41, _avx2, _avx512). They are built only when the
@@ -60,14 +60,14 @@ function(tarnex_add_simd_kernels target)
     endforeach()
   endif()
   if(TARNEX_FORCE_SIMD_LEVEL)
-    list(FIND _tarnex_simd_level_numbers "${TARNEX_FORCE_SIMD_LEVEL}" _index)
+    list(FIND _tarnex_simd_level_names "${TARNEX_FORCE_SIMD_LEVEL}" _index)
     if(_index EQUAL -1 OR NOT TARNEX_FORCE_SIMD_LEVEL MATCHES "^(portable|sse41|avx2|avx512)$")
       message(FATAL_ERROR "TARNEX_FORCE_SIMD_LEVEL is '${TARNEX_FORCE_SIMD_LEVEL}'; "
                           "expected portable, sse41, avx2 or avx512")
     endif()
     math(EXPR _index "${_index} + 1")
-    list(GET _tarnex_simd_level_numbers ${_index} _number)
-    set_source_files_properties(${CMAKE_SOURCE_DIR}/src/text/simd/dispatch.cpp PROPERTIES
-                                COMPILE_DEFINITIONS "TARNEX_FORCED_SIMD_LEVEL=${_number}")
+    list(GET _tarnex_simd_level_names ${_index} _name)
+    set_source_files_properties(${CMAKE_SOURCE_DIR}/src/text/cpu_levels.cpp PROPERTIES
+                                COMPILE_DEFINITIONS "TARNEX_FORCED_SIMD_LEVEL=${_name}")
   endif()
 endfunction()

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "text/chunk_scan_kernels.hpp"
+#include "text/cpu_levels.hpp"
 
 namespace tarnex {
 
@@ -71,20 +72,22 @@ void scan_chunk(const char* bytes, std::size_t size, ChunkMarks& marks) {
   scan_blocks(last, 1, marks.line_feeds() + whole, marks.non_ascii() + whole);
 }
 
-#if defined(__x86_64__)
 constexpr std::array kAllLevels{ScanLevel::Portable, ScanLevel::Sse2, ScanLevel::Avx2};
-#else
-constexpr std::array kAllLevels{ScanLevel::Portable};
-#endif
 
-bool processor_runs(ScanLevel level) noexcept {
-#if defined(__x86_64__)
-  // libgcc's check includes the operating system's support for the 256-bit registers.
-  __builtin_cpu_init();
-  if (level == ScanLevel::Avx2) return __builtin_cpu_supports("avx2");
-#endif
-  (void)level;
-  return true;
+// The scan has kernels for SSE2 and AVX2 alone: a processor level scans with the widest of them
+// that it includes.
+ScanLevel scan_level_of(CpuLevel level) noexcept {
+  switch (level) {
+    case CpuLevel::Portable:
+      return ScanLevel::Portable;
+    case CpuLevel::Sse2:
+    case CpuLevel::Sse41:
+      return ScanLevel::Sse2;
+    case CpuLevel::Avx2:
+    case CpuLevel::Avx512:
+      break;
+  }
+  return ScanLevel::Avx2;
 }
 
 }  // namespace
@@ -102,16 +105,12 @@ const char* scan_level_name(ScanLevel level) noexcept {
 }
 
 std::span<const ScanLevel> supported_scan_levels() noexcept {
-  static const std::size_t count = [] {
-    std::size_t supported = 0;
-    while (supported < kAllLevels.size() && processor_runs(kAllLevels[supported])) ++supported;
-    return supported;
-  }();
+  const auto count = static_cast<std::size_t>(scan_level_of(processor_level())) + 1;
   return std::span<const ScanLevel>(kAllLevels.data(), count);
 }
 
 ScanLevel best_scan_level() noexcept {
-  return supported_scan_levels().back();
+  return scan_level_of(chosen_level());
 }
 
 ChunkScanner chunk_scanner(ScanLevel level) noexcept {

@@ -10,14 +10,15 @@
 
 namespace tarnex {
 
-// The instruction sets a chunk can be scanned with. Every x86-64 has SSE2; AVX2 is taken where
-// the processor and the operating system support it.
+// The instruction sets a chunk can be scanned with, each taken where the processor level
+// (cpu_levels.hpp) includes it.
 enum class ScanLevel { Portable, Sse2, Avx2 };
 
 const char* scan_level_name(ScanLevel level) noexcept;
 
 // The levels this build has and this processor runs, from the plainest to the best.
 std::span<const ScanLevel> supported_scan_levels() noexcept;
+// The level the reader scans at: the widest that chosen_level() includes.
 ScanLevel best_scan_level() noexcept;
 
 // One bit per byte of the chunk, bit i of word w for byte 64 w + i; bits past the chunk's end

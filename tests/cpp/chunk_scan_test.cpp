@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -154,7 +155,8 @@ TEST(ScanLevels, EveryLevelTheProcessorRunsIsOffered) {
 #else
   EXPECT_EQ(names, std::vector<std::string>{"portable"});
 #endif
-  EXPECT_EQ(best_scan_level(), supported_scan_levels().back());
+  // The shipped build scans at the widest; a forced test build at one of those the processor runs.
+  EXPECT_NE(std::find(names.begin(), names.end(), scan_level_name(best_scan_level())), names.end());
 }
 
 }  // namespace

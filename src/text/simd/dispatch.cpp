@@ -1,14 +1,12 @@
-// The choice of kernel: the widest level the processor runs, found once, on the first call.
-//
-// A test build may force a narrower level (TARNEX_FORCED_SIMD_LEVEL, set by the CMake option
-// TARNEX_FORCE_SIMD_LEVEL) so that the Python suite runs on each kernel; the shipped build never
-// sets it, and nothing at run time changes the choice.
+// The choice of kernel: the one of the level the reader works at (cpu_levels.hpp), found once,
+// on the first call.
 #include <array>
 #include <cstddef>
 #include <limits>
 #include <span>
 #include <string_view>
 
+#include "text/cpu_levels.hpp"
 #include "text/simd/exact_scale.hpp"
 #include "text/simd/fast_fields.hpp"
 #include "text/simd/kernels.hpp"
@@ -16,34 +14,23 @@
 namespace tarnex {
 namespace {
 
-struct Levels {
-  std::array<SimdLevel, 4> levels{};
-  std::size_t count = 0;
+constexpr std::array kAllLevels{SimdLevel::Portable, SimdLevel::Sse41, SimdLevel::Avx2,
+                                SimdLevel::Avx512};
 
-  void add(SimdLevel level) noexcept { levels[count++] = level; }
-};
-
-Levels detect_levels() noexcept {
-  Levels found;
-  found.add(SimdLevel::Portable);
-#if TARNEX_SIMD_X86
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("sse4.1")) found.add(SimdLevel::Sse41);
-  // The processor's support includes the operating system's saving of the 32-byte registers.
-  if (__builtin_cpu_supports("avx2")) found.add(SimdLevel::Avx2);
-  // Likewise for the 64-byte registers and the mask registers.
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
-      __builtin_cpu_supports("avx512vl")) {
-    found.add(SimdLevel::Avx512);
+// SSE2 alone has no kernel of its own: it converts with the portable one.
+SimdLevel simd_level_of(CpuLevel level) noexcept {
+  switch (level) {
+    case CpuLevel::Portable:
+    case CpuLevel::Sse2:
+      return SimdLevel::Portable;
+    case CpuLevel::Sse41:
+      return SimdLevel::Sse41;
+    case CpuLevel::Avx2:
+      return SimdLevel::Avx2;
+    case CpuLevel::Avx512:
+      break;
   }
-#endif
-  return found;
-}
-
-const Levels& levels() noexcept {
-  static const Levels detected = detect_levels();
-  return detected;
+  return SimdLevel::Avx512;
 }
 
 simd::FieldKernel kernel_of(SimdLevel level) noexcept {
@@ -61,24 +48,7 @@ simd::FieldKernel kernel_of(SimdLevel level) noexcept {
 }
 
 bool is_supported(SimdLevel level) noexcept {
-  for (const SimdLevel supported : supported_simd_levels()) {
-    if (supported == level) return true;
-  }
-  return false;
-}
-
-SimdLevel choose_level() noexcept {
-  const std::span<const SimdLevel> supported = supported_simd_levels();
-#ifdef TARNEX_FORCED_SIMD_LEVEL
-  // The widest supported level up to the forced one.
-  SimdLevel chosen = SimdLevel::Portable;
-  for (const SimdLevel level : supported) {
-    if (static_cast<int>(level) <= TARNEX_FORCED_SIMD_LEVEL) chosen = level;
-  }
-  return chosen;
-#else
-  return supported.back();
-#endif
+  return level <= simd_level_of(processor_level());
 }
 
 simd::BlockKernel block_kernel_of(SimdLevel level) noexcept {
@@ -104,7 +74,7 @@ struct Choice {
 
 const Choice& choice() noexcept {
   static const Choice chosen = [] {
-    const SimdLevel level = choose_level();
+    const SimdLevel level = simd_level_of(chosen_level());
     return Choice{level, kernel_of(level), block_kernel_of(level)};
   }();
   return chosen;
@@ -165,7 +135,8 @@ std::size_t convert_block_at(SimdLevel level, const char* base, const std::uint3
 }
 
 std::span<const SimdLevel> supported_simd_levels() noexcept {
-  return {levels().levels.data(), levels().count};
+  const auto count = static_cast<std::size_t>(simd_level_of(processor_level())) + 1;
+  return {kAllLevels.data(), count};
 }
 
 SimdLevel active_simd_level() noexcept {

@@ -99,7 +99,7 @@ std::size_t convert_block_at(SimdLevel level, const char* base, const std::uint3
 // The levels this processor runs, narrowest first.
 std::span<const SimdLevel> supported_simd_levels() noexcept;
 
-// The level convert_fast_fields uses: the widest supported one (or the one a test build forces).
+// The level convert_fast_fields uses: the widest that chosen_level() (cpu_levels.hpp) includes.
 SimdLevel active_simd_level() noexcept;
 
 // "portable", "sse41", "avx2" or "avx512".
