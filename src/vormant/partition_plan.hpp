@@ -15,6 +15,8 @@ namespace tarnex::vormant {
 struct ByteRange {
   std::uint64_t begin;
   std::uint64_t end;
+
+  bool operator==(const ByteRange&) const = default;
 };
 
 struct LineFeeds {
