@@ -3,15 +3,13 @@
 Needs the `dask` extra: pip install "tarnex[dask]".
 
 The client reads the headers alone. Where a file's partitions begin is found on the workers:
-each counts the line feeds of a byte range, and the counts added up in order tell every range
-which time steps begin in it (a step is a lead line and ceil(P / 10) value lines, whatever they
-hold). The time at each partition's first step, one field each, gives the frame's divisions.
+each counts the line feeds of a byte range, and the native reader tells from the counts which
+time steps begin in every range. The time at each partition's first step, one field each, gives
+the frame's divisions.
 """
 
 from __future__ import annotations
 
-import dataclasses
-import itertools
 import math
 import os
 from collections.abc import Iterable, Sequence
@@ -33,7 +31,6 @@ if TYPE_CHECKING:
 FILE_COLUMN = "file"
 DEFAULT_BLOCKSIZE = "128 MiB"
 _FEATURE = "vormant.dask.read_frame"
-_VALUE_LINE_FIELDS = 10
 
 
 @dataclass(frozen=True)
@@ -132,27 +129,22 @@ def _blocksize(blocksize: object) -> int | None:
     return blocksize
 
 
-@dataclass(frozen=True)
-class _Range:
-    path: str
-    begin: int
-    end: int
-
-
 def _split(files: list[str], parameters: int, size: int, n_digits: int | None
            ) -> tuple[list[Part], tuple[float, ...] | None]:
     """The partitions of every file, and the divisions they give, from counts made by the
     workers."""
     dask: Any = require("dask", _FEATURE, "dask")
-    ranges_of_files = [_ranges(path, size) for path in files]
-    ranges = [piece for file_ranges in ranges_of_files for piece in file_ranges]
-    counts = iter(dask.compute(*[dask.delayed(_count)(piece) for piece in ranges]))
-    lines_per_step = (parameters + _VALUE_LINE_FIELDS - 1) // _VALUE_LINE_FIELDS + 1
+    ranges = [_reader.part_ranges(os.fsencode(path), size) for path in files]
+    counts = dask.compute(*[dask.delayed(_reader.count_feeds)(os.fsencode(path), begin, end)
+                            for path, (begins, ends) in zip(files, ranges)
+                            for begin, end in zip(begins, ends)])
     parts: list[Part] = []
     lasts: list[Part] = []  # a part at the last step of each file, for its time
-    for file_ranges in ranges_of_files:
-        counted = [(piece, next(counts)) for piece in file_ranges]
-        file_parts, last = _parts_of(counted, lines_per_step)
+    counted = 0
+    for path, (begins, ends) in zip(files, ranges):
+        file_parts, last = _parts_of(path, begins, ends,
+                                     counts[counted:counted + len(begins)], parameters)
+        counted += len(begins)
         parts += file_parts
         if last is not None:
             lasts.append(last)
@@ -160,20 +152,6 @@ def _split(files: list[str], parameters: int, size: int, n_digits: int | None
         return parts, None  # a file without steps: nothing to divide by
     times = dask.compute(*[dask.delayed(_first_time)(part, n_digits) for part in parts + lasts])
     return parts, _divisions(parts, list(times))
-
-
-def _ranges(path: str, size: int) -> list[_Range]:
-    """The byte ranges of `size` bytes from the file's first step to its end (at least one)."""
-    _, start = _reader.layout(os.fsencode(path))
-    end = max(os.stat(path).st_size, start)
-    return [_Range(path, begin, min(begin + size, end))
-            for begin in range(start, end, size)] or [_Range(path, start, start)]
-
-
-def _count(piece: _Range) -> tuple[int, bool]:
-    counted: tuple[int, bool] = _reader.count_feeds(os.fsencode(piece.path), piece.begin,
-                                                    piece.end)
-    return counted
 
 
 def _first_time(part: Part, n_digits: int | None) -> float:
@@ -187,26 +165,13 @@ def _first_time(part: Part, n_digits: int | None) -> float:
     return time
 
 
-def _parts_of(ranges: list[tuple[_Range, tuple[int, bool]]], lines_per_step: int
+def _parts_of(path: str, begins: tuple[int, ...], ends: tuple[int, ...],
+              counts: tuple[tuple[int, bool], ...], parameters: int
               ) -> tuple[list[Part], Part | None]:
-    """A file's partitions, and a part at its last step. Line m of the steps begins after line
-    feed m - 1; range j holds the lines its line feeds begin (range 0 the first line too) and
-    reads the steps whose lead lines it holds."""
-    feeds = [count for _, (count, _) in ranges]
-    before = list(itertools.accumulate(feeds, initial=0))
-    empty = ranges[-1][0].end == ranges[0][0].begin
-    ends_with_feed = ranges[-1][1][1]
-    lines = 0 if empty else 1 + before[-1] - (1 if ends_with_feed else 0)
-    steps = lines // lines_per_step
-    firsts = [0] + [min(steps, -(-(1 + before[j]) // lines_per_step))
-                    for j in range(1, len(ranges))] + [steps]
-    parts = [Part(piece.path, piece.begin, before[j], firsts[j], firsts[j + 1] - firsts[j], False)
-             for j, (piece, _) in enumerate(ranges) if firsts[j + 1] > firsts[j]]
-    if not parts:
-        # No complete step: one empty part says what the file ends with.
-        return [Part(ranges[0][0].path, ranges[0][0].begin, 0, 0, 0, True)], None
-    parts[-1] = dataclasses.replace(parts[-1], checks_end=True)
-    return parts, dataclasses.replace(parts[-1], first_step=steps - 1, steps=1)
+    """A file's partitions, and a part at its last step, from the line feeds counted in its
+    byte ranges."""
+    found, last = _reader.plan_parts(begins, ends, counts, parameters)
+    return [Part(path, *part) for part in found], None if last is None else Part(path, *last)
 
 
 def _divisions(parts: list[Part], times: list[float]) -> tuple[float, ...] | None:

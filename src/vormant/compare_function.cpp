@@ -76,16 +76,8 @@ PyObject* tally_tuple(const ColumnTally& tally) noexcept {
 
 PyObject* progress_result(const PieceProgress& progress,
                           const std::vector<ColumnTally>& tallies) noexcept {
-  PyObject* found = PyTuple_New(static_cast<Py_ssize_t>(tallies.size()));
+  PyObject* found = tuple_of(tallies, tally_tuple);
   if (found == nullptr) return nullptr;
-  for (std::size_t k = 0; k < tallies.size(); ++k) {
-    PyObject* item = tally_tuple(tallies[k]);
-    if (item == nullptr) {
-      Py_DECREF(found);
-      return nullptr;
-    }
-    PyTuple_SET_ITEM(found, k, item);
-  }
   return Py_BuildValue("(nnNNN)", static_cast<Py_ssize_t>(progress.consumed),
                        static_cast<Py_ssize_t>(progress.uncovered),
                        row_or_none(progress.reference_back), row_or_none(progress.candidate_back),

@@ -37,6 +37,22 @@ bool columns_argument(PyObject* object,
 // Whether a function of `name` got the `wanted` number of arguments; TypeError set if not.
 bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t wanted) noexcept;
 
+// A tuple of make(item) for each of `items`; null with an exception set when one fails.
+template <class Items, class Make>
+PyObject* tuple_of(const Items& items, Make make) noexcept {
+  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
+  if (tuple == nullptr) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = make(items[i]);
+    if (item == nullptr) {
+      Py_DECREF(tuple);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), item);
+  }
+  return tuple;
+}
+
 // (names, n_digits, values) for a file read; takes over its values.
 PyObject* result_of(PyObject* module, LoadedPlot& plot) noexcept;
 

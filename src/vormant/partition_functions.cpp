@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "vormant/guarded.hpp"
 #include "vormant/module_support.hpp"
+#include "vormant/partition_plan.hpp"
 #include "vormant/partition_read.hpp"
 #include "vormant/plot_file_type.hpp"
 
@@ -29,11 +31,95 @@ bool unsigned_arguments(PyObject* const* args, Py_ssize_t count, std::uint64_t* 
   return true;
 }
 
+// One range of plan_parts' arguments: its begin and end, and the (line feeds, whether the last
+// byte is one) count_feeds gave for it. False with an exception set when they are not that.
+bool counted_range(PyObject* begin, PyObject* end, PyObject* counted,
+                   CountedRange& range) noexcept {
+  if (!PyTuple_Check(counted) || PyTuple_GET_SIZE(counted) != 2) {
+    PyErr_SetString(PyExc_TypeError,
+                    "counts must hold pairs (line feeds, whether the last byte is one)");
+    return false;
+  }
+  PyObject* const numbers[] = {begin, end, PyTuple_GET_ITEM(counted, 0)};
+  std::uint64_t values[3];
+  if (!unsigned_arguments(numbers, 3, values)) return false;
+  const int ends_with_feed = PyObject_IsTrue(PyTuple_GET_ITEM(counted, 1));
+  if (ends_with_feed < 0) return false;
+  range = {.bytes = {values[0], values[1]}, .feeds = {values[2], ends_with_feed != 0}};
+  return true;
+}
+
+// begins, ends, counts: tuples as long as each other, of the ranges of one file and their
+// counts. False with an exception set when they are not that.
+bool counted_ranges(PyObject* const* args, std::vector<CountedRange>& ranges) noexcept {
+  for (int i = 0; i < 3; ++i) {
+    if (!PyTuple_Check(args[i])) {
+      PyErr_Format(PyExc_TypeError, "plan_parts() argument %d must be a tuple, not %.200s", i + 1,
+                   Py_TYPE(args[i])->tp_name);
+      return false;
+    }
+  }
+  const Py_ssize_t count = PyTuple_GET_SIZE(args[0]);
+  if (PyTuple_GET_SIZE(args[1]) != count || PyTuple_GET_SIZE(args[2]) != count) {
+    PyErr_SetString(PyExc_ValueError, "begins, ends and counts must be as long as each other");
+    return false;
+  }
+  try {
+    ranges.resize(static_cast<std::size_t>(count));
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (!counted_range(PyTuple_GET_ITEM(args[0], i), PyTuple_GET_ITEM(args[1], i),
+                       PyTuple_GET_ITEM(args[2], i), ranges[static_cast<std::size_t>(i)])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// (begin, feeds_before, first_step, steps, checks_end), read_part's arguments of the same names.
+PyObject* partition_tuple(const Partition& part) noexcept {
+  return Py_BuildValue("(KKKKO)", static_cast<unsigned long long>(part.begin),
+                       static_cast<unsigned long long>(part.feeds_before),
+                       static_cast<unsigned long long>(part.first_step),
+                       static_cast<unsigned long long>(part.steps),
+                       part.checks_end ? Py_True : Py_False);
+}
+
+// (parts, last): a tuple of partition_tuple, and one or None.
+PyObject* plan_tuple(const PartPlan& plan) noexcept {
+  PyObject* parts = tuple_of(plan.parts, partition_tuple);
+  if (parts == nullptr) return nullptr;
+  PyObject* last = plan.last ? partition_tuple(*plan.last) : Py_NewRef(Py_None);
+  if (last == nullptr) {
+    Py_DECREF(parts);
+    return nullptr;
+  }
+  return Py_BuildValue("(NN)", parts, last);
+}
+
+// (begins, ends) of `ranges`.
+PyObject* ranges_tuple(const std::vector<ByteRange>& ranges) noexcept {
+  PyObject* begins = tuple_of(
+      ranges, [](const ByteRange& range) { return PyLong_FromUnsignedLongLong(range.begin); });
+  if (begins == nullptr) return nullptr;
+  PyObject* ends = tuple_of(
+      ranges, [](const ByteRange& range) { return PyLong_FromUnsignedLongLong(range.end); });
+  if (ends == nullptr) {
+    Py_DECREF(begins);
+    return nullptr;
+  }
+  return Py_BuildValue("(NN)", begins, ends);
+}
+
 // layout(path, /) -> (names, offset of the first step)
 PyObject* layout(PyObject*, PyObject* arg) noexcept {
   std::string_view path;
   if (!path_argument(arg, path)) return nullptr;
-  auto outcome = without_interpreter_lock([&] { return guarded([&] { return read_layout(path); }); });
+  auto outcome =
+      without_interpreter_lock([&] { return guarded([&] { return read_layout(path); }); });
   auto* read = std::get_if<FileLayout>(&outcome);
   if (read == nullptr) return raise_outcome(outcome, path);
   PyObject* names = names_tuple(read->names);
@@ -60,6 +146,35 @@ PyObject* count_line_feeds(PyObject*, PyObject* const* args, Py_ssize_t nargs) n
   if (feeds == nullptr) return raise_outcome(outcome, path);
   return Py_BuildValue("(KO)", static_cast<unsigned long long>(feeds->count),
                        feeds->ends_with_feed ? Py_True : Py_False);
+}
+
+// part_ranges(path, size, /) -> (begins, ends) of the ranges of `size` bytes of the steps
+PyObject* ranges_of_parts(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  std::string_view path;
+  std::uint64_t size = 0;
+  if (!arity("part_ranges", nargs, 2) || !path_argument(args[0], path) ||
+      !unsigned_arguments(args + 1, 1, &size)) {
+    return nullptr;
+  }
+  auto outcome =
+      without_interpreter_lock([&] { return guarded([&] { return part_ranges(path, size); }); });
+  auto* ranges = std::get_if<std::vector<ByteRange>>(&outcome);
+  if (ranges == nullptr) return raise_outcome(outcome, path);
+  return ranges_tuple(*ranges);
+}
+
+// plan_parts(begins, ends, counts, parameters, /) -> (parts, last)
+PyObject* parts_of_ranges(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  std::vector<CountedRange> ranges;
+  std::uint64_t parameters = 0;
+  if (!arity("plan_parts", nargs, 4) || !counted_ranges(args, ranges) ||
+      !unsigned_arguments(args + 3, 1, &parameters)) {
+    return nullptr;
+  }
+  auto outcome = guarded([&] { return plan_parts(ranges, parameters); });
+  auto* plan = std::get_if<PartPlan>(&outcome);
+  if (plan == nullptr) return raise_outcome(outcome, {});
+  return plan_tuple(*plan);
 }
 
 // read_part(path, n_digits, columns, begin, feeds_before, first_step, steps, checks_end, /)
@@ -121,6 +236,10 @@ PyMethodDef partition_methods[] = {
     {"layout", &layout, METH_O, "layout(path, /): (names, offset of the first step)."},
     {"count_feeds", fastcall(&count_line_feeds), METH_FASTCALL,
      "count_feeds(path, begin, end, /): (line feeds, whether the last byte is one)."},
+    {"part_ranges", fastcall(&ranges_of_parts), METH_FASTCALL,
+     "part_ranges(path, size, /): (begins, ends) of the byte ranges of the steps to count."},
+    {"plan_parts", fastcall(&parts_of_ranges), METH_FASTCALL,
+     "plan_parts(begins, ends, counts, parameters, /): (parts, part of the last step or None)."},
     {"read_part", fastcall(&read_part), METH_FASTCALL,
      "read_part(path, n_digits, columns, begin, feeds_before, first_step, steps, checks_end, /)"},
     {"time_of_step", fastcall(&step_time), METH_FASTCALL,

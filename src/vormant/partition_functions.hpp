@@ -1,5 +1,6 @@
 // vormant._reader's functions for splitting one plot file among workers (Dask): its layout,
-// the line feeds of a byte range, the steps of one part, the time of one step.
+// its byte ranges and its parts from their line feeds, the line feeds of a byte range, the steps
+// of one part, the time of one step.
 #pragma once
 
 #include "boundary/py_compat.hpp"

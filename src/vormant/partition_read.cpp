@@ -33,16 +33,21 @@ std::uint64_t lines_per_step(const OpenedFile& opened) noexcept {
   return value_lines_per_step(opened.names.size()) + 1;
 }
 
+// The file's size now; a failure to learn it is one of reading line `line`.
+std::uint64_t file_size(const OpenedPlot& plot, std::uint64_t line, FailurePolicy& policy) {
+  struct stat status;
+  if (::fstat(plot.file.get(), &status) != 0) {
+    report_failure(
+        policy, {.kind = FailureKind::ReadError, .line = line, .io_error = IoError::system(errno)});
+  }
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
 // The most steps the bytes of the file from `offset` on can hold: every line of a step takes at
 // least a byte, its line feed or, at the end of a file without one, its last byte.
 std::uint64_t room_for_steps(const OpenedFile& opened, std::uint64_t offset, std::uint64_t line,
                              FailurePolicy& policy) {
-  struct stat status;
-  if (::fstat(opened.plot.file.get(), &status) != 0) {
-    report_failure(
-        policy, {.kind = FailureKind::ReadError, .line = line, .io_error = IoError::system(errno)});
-  }
-  const auto size = static_cast<std::uint64_t>(status.st_size);
+  const std::uint64_t size = file_size(opened.plot, line, policy);
   return size > offset ? (size - offset) / lines_per_step(opened) : 0;
 }
 
@@ -107,6 +112,14 @@ FileLayout read_layout(std::string_view path) {
   ThrowingFailurePolicy policy(opened.names);
   opened.plot = open_plot(path, opened.names, policy);
   return {std::move(opened.names), opened.plot.start.offset};
+}
+
+std::vector<ByteRange> part_ranges(std::string_view path, std::uint64_t size) {
+  OpenedFile opened;
+  ThrowingFailurePolicy policy(opened.names);
+  opened.plot = open_plot(path, opened.names, policy);
+  const StepsStart start = opened.plot.start;
+  return byte_ranges(start.offset, file_size(opened.plot, start.line, policy), size);
 }
 
 LineFeeds count_feeds(std::string_view path, std::uint64_t begin, std::uint64_t end) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vormant/load_plot.hpp"
+#include "vormant/partition_plan.hpp"
 
 namespace tarnex::vormant {
 
@@ -20,23 +21,10 @@ struct FileLayout {
   std::uint64_t data_start;
 };
 
-struct LineFeeds {
-  std::uint64_t count;
-  bool ends_with_feed;  // whether the range's last byte is a line feed (false when it is empty)
-};
-
-// The time steps of one part: steps first_step .. first_step + steps - 1 of the file, the first
-// found after the `feeds_before` line feeds between the start of the steps and `begin`.
-struct Partition {
-  std::uint64_t begin;
-  std::uint64_t feeds_before;
-  std::uint64_t first_step;
-  std::uint64_t steps;
-  bool checks_end;  // the last part: what follows its steps fails as a whole read fails
-};
-
 // Each throws PlotFileFailure for a file that cannot be read or holds a fault in what it reads.
 FileLayout read_layout(std::string_view path);
+// The byte ranges of `size` bytes from the file's first step to its end, for workers to count.
+std::vector<ByteRange> part_ranges(std::string_view path, std::uint64_t size);
 LineFeeds count_feeds(std::string_view path, std::uint64_t begin, std::uint64_t end);
 // The part's rows: every column, each line checked as a whole read checks it; or the time and
 // `columns` (parameter indices 1 to P - 1), only their value lines looked at.

@@ -365,19 +365,10 @@ PyType_Spec type_definition = {
 }  // namespace
 
 PyObject* names_tuple(const std::vector<std::string>& names) noexcept {
-  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
-  if (tuple == nullptr) return nullptr;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    // Name lines are valid UTF-8: the reader refuses any other line.
-    PyObject* name =
-        PyUnicode_DecodeUTF8(names[i].data(), static_cast<Py_ssize_t>(names[i].size()), nullptr);
-    if (name == nullptr) {
-      Py_DECREF(tuple);
-      return nullptr;
-    }
-    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), name);
-  }
-  return tuple;
+  // Name lines are valid UTF-8: the reader refuses any other line.
+  return tuple_of(names, [](const std::string& name) {
+    return PyUnicode_DecodeUTF8(name.data(), static_cast<Py_ssize_t>(name.size()), nullptr);
+  });
 }
 
 PyObject* make_plot_file_type(PyObject* module) noexcept {

@@ -8,17 +8,16 @@ from vormant_files import write_plot
 
 import vormant
 from vormant import _reader
-from vormant.dask import _parts_of, _ranges, _read_part
+from vormant.dask import _parts_of, _read_part
 
 np = pytest.importorskip("numpy")
 
 
 def parts(path, size):
-    names, _ = _reader.layout(os.fsencode(path))
-    ranges = _ranges(path, size)
-    counted = [(piece, _reader.count_feeds(os.fsencode(path), piece.begin, piece.end))
-               for piece in ranges]
-    return _parts_of(counted, (len(names) + 9) // 10 + 1)
+    encoded = os.fsencode(path)
+    begins, ends = _reader.part_ranges(encoded, size)
+    counts = tuple(_reader.count_feeds(encoded, begin, end) for begin, end in zip(begins, ends))
+    return _parts_of(path, begins, ends, counts, len(_reader.names(encoded)))
 
 
 @pytest.mark.parametrize("size", [1, 97, 1000, 10**6])
@@ -38,7 +37,6 @@ def test_parts_put_together_are_the_whole_read(tmp_path, size, columns, paramete
     together = np.concatenate(pieces)
     expected = full if columns is None else full[:, [0, *columns]]
     assert together.tobytes() == np.ascontiguousarray(expected).tobytes()
-    assert [part.checks_end for part in found] == [False] * (len(found) - 1) + [True]
     assert last.first_step == len(full) - 1
     for part in (found[0], found[-1], last):
         time = _reader.time_of_step(os.fsencode(path), None, part.begin, part.feeds_before,
@@ -63,8 +61,7 @@ def test_the_last_part_fails_as_a_whole_read_when_the_file_ends_inside_a_step(tm
 def test_a_file_without_steps_is_one_empty_part(tmp_path):
     path = tmp_path / "empty.txt"
     path.write_text(" VORMANT   2\nTIME\nA\n")
-    found, last = parts(str(path), 100)
-    assert last is None and [part.steps for part in found] == [0]
+    found, _ = parts(str(path), 100)
     assert _read_part(found[0], 12, None).to_numpy().shape == (0, 2)
 
 

@@ -41,6 +41,9 @@ def hostile_values(kind, folder):
         "rules": [(), ((0,),), ((10**6, 0, 0.0, 0.0),), ((-1, 0, 0.0, 0.0),),
                   ((0, 0, "x", 0.0),), ((0, 0, float("nan"), -1.0),), [(0, 0, 0.0, 0.0)], None],
         "out": [bytearray(8), memoryview(bytearray(8)).cast("f", (1, 2)), b"\0" * 8, 1],
+        "offsets": [(), (0, 0), (-1,), (2**64,), (2**63 - 1,), (1.5,), (None,), [0], None],
+        "counts": [(), ((0, False), (0, False)), ((-1, False),), ((2**64, True),), ((2**62, True),),
+                   ((0,),), ((0, Unusable()),), (None,), ([0, False],), [(0, False)], None],
     }[kind]
 
 
@@ -57,7 +60,8 @@ def native_calls(_reader, folder):
     schema = _reader.arrow_schema(names, metadata)
     _, start = _reader.layout(SAMPLE)
     begin = start + 100  # inside the first step
-    feeds_before, _ = _reader.count_feeds(SAMPLE, start, begin)
+    counted = _reader.count_feeds(SAMPLE, start, begin)
+    feeds_before, _ = counted
     sink = os.open(os.devnull, os.O_WRONLY)  # kept open for the replay
     opened = _reader.open(SAMPLE, 12, False)
     closed = _reader.open(SAMPLE, 12, False)
@@ -73,6 +77,11 @@ def native_calls(_reader, folder):
          [(SAMPLE, "path"), (None, "n_digits"), ((3, 1), "columns"), (0, "integer")]),
         ("open", _reader.open, [(SAMPLE, "path"), (None, "n_digits"), (True, "flag")]),
         ("layout", _reader.layout, [(SAMPLE, "path")]),
+        ("part_ranges", _reader.part_ranges, [(SAMPLE, "path"), (500, "integer")]),
+        ("plan_parts", _reader.plan_parts,
+         [((start, begin), "offsets"), ((begin, start + 500), "offsets"),
+          ((counted, _reader.count_feeds(SAMPLE, begin, start + 500)), "counts"),
+          (len(names), "integer")]),
         ("count_feeds", _reader.count_feeds,
          [(SAMPLE, "path"), (start, "integer"), (start + 500, "integer")]),
         ("read_part", _reader.read_part,
