@@ -53,7 +53,7 @@ def child(command: list[str], module_dir: str) -> tuple[float, int]:
     least, peak = float("inf"), 0
     for _ in range(RUNS):
         start = time.perf_counter()
-        process = subprocess.Popen(command, env=env)
+        process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL)
         _, status, usage = os.wait4(process.pid, 0)
         least = min(least, time.perf_counter() - start)
         if status != 0:

@@ -22,8 +22,8 @@ from ._arrow import N_DIGITS_KEY, SOURCE_KEY
 from ._optional import require
 from ._plot import Plot
 from ._progress import progress_bar
-from ._report import (UnusableParameter, WriteFailure, chosen_columns, chosen_names,
-                      file_error, missing_library, pieces, usage_error, write_error, writing)
+from ._report import (chosen_columns, chosen_names, missing_library, overwritten_source, pieces,
+                      report, usage_error, write_error, writing)
 
 # The name lines of the columns as a JSON list, repeats kept; beside the keys every
 # Arrow schema of a plot has.
@@ -59,21 +59,6 @@ def table(pyarrow: Any, plot: Plot, layout: Any) -> Any:
     """A piece as an Arrow table under the file's schema: its columns come from the plot's Arrow
     stream, copied by column natively into one block a batch."""
     return pyarrow.Table.from_arrays(plot.to_arrow().columns, schema=layout)
-
-
-def _same_file(path: str, target: str) -> bool:
-    try:
-        return os.path.samefile(path, target)
-    except OSError:
-        return False  # one of them is not there yet
-
-
-def overwritten_source(files: list[str], outputs: list[str]) -> str | None:
-    """A usage error's text when an output would be written over its own plot file."""
-    for path, target in zip(files, outputs):
-        if _same_file(path, target):
-            return f"{path} would be written over by its own output"
-    return None
 
 
 def targets(files: list[str], output: str, suffix: str) -> list[str] | str:
@@ -145,21 +130,6 @@ def piece_tables(modules: Libraries, plots: Iterator[Plot], layout: Any) -> Iter
         content = table(modules.pyarrow, plot, layout)
         del plot
         yield content
-
-
-def report(path: str, failure: BaseException | None, command: str = "convert") -> int:
-    """The exit status of one file's command, its failure reported."""
-    if failure is None:
-        return 0
-    if isinstance(failure, UnusableParameter):
-        return usage_error(command, str(failure))
-    if isinstance(failure, WriteFailure):
-        write_error(failure.target, failure.error)
-        return 1
-    if isinstance(failure, Exception):
-        file_error(path, failure)
-        return 1
-    raise failure
 
 
 def output_format(args: argparse.Namespace) -> str:

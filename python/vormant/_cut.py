@@ -7,10 +7,9 @@ import argparse
 from collections.abc import Iterator
 
 from ._columns import step_range
-from ._convert import overwritten_source, report
 from ._open import PlotFile
 from ._plot import Plot
-from ._report import chosen_columns, chosen_names, pieces, usage_error
+from ._report import chosen_columns, chosen_names, overwritten_source, pieces, report, usage_error
 from ._write import CopiedSteps, source_title, write_pieces
 
 

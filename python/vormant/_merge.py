@@ -12,10 +12,9 @@ import contextlib
 from collections.abc import Iterator, Sequence
 from typing import NamedTuple
 
-from ._convert import overwritten_source, report
 from ._open import PlotFile
 from ._plot import Plot
-from ._report import pieces, usage_error
+from ._report import overwritten_source, pieces, report, usage_error
 from ._write import CopiedSteps, source_title, write_pieces
 
 

@@ -4,6 +4,7 @@ parameters named on the command line, and how they go through a file in pieces."
 from __future__ import annotations
 
 import contextlib
+import os
 import sys
 from collections.abc import Iterator, Sequence
 
@@ -94,3 +95,33 @@ def usage_error(command: str, message: str) -> int:
 def missing_library(error: ImportError) -> int:
     print(f"{PROG}: error: {error}", file=sys.stderr)
     return 1
+
+
+def _same_file(path: str, target: str) -> bool:
+    try:
+        return os.path.samefile(path, target)
+    except OSError:
+        return False  # one of them is not there yet
+
+
+def overwritten_source(files: list[str], outputs: list[str]) -> str | None:
+    """A usage error's text when an output would be written over its own plot file."""
+    for path, target in zip(files, outputs):
+        if _same_file(path, target):
+            return f"{path} would be written over by its own output"
+    return None
+
+
+def report(path: str, failure: BaseException | None, command: str = "convert") -> int:
+    """The exit status of one file's command, its failure reported."""
+    if failure is None:
+        return 0
+    if isinstance(failure, UnusableParameter):
+        return usage_error(command, str(failure))
+    if isinstance(failure, WriteFailure):
+        write_error(failure.target, failure.error)
+        return 1
+    if isinstance(failure, Exception):
+        file_error(path, failure)
+        return 1
+    raise failure

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import contextlib
 import os
-import secrets
 from collections.abc import Iterator, Sequence
 from typing import NamedTuple
 
@@ -48,7 +47,7 @@ def replacing(target: str) -> Iterator[str]:
     """A temporary path in `target`'s folder, renamed to `target` when the block ends well and
     removed when it fails: no partial file is ever left under the name."""
     folder, name = os.path.split(os.path.abspath(target))
-    temporary = os.path.join(folder, f".{name}.{secrets.token_hex(6)}.part")
+    temporary = os.path.join(folder, f".{name}.{os.urandom(6).hex()}.part")
     try:
         yield temporary
         os.replace(temporary, target)

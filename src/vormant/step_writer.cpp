@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <memory>
-#include <vector>
 
 #include "reader/thread_split.hpp"
 #include "text/step_text.hpp"
@@ -17,10 +17,38 @@ namespace {
 // start-up small beside their work, little enough to stay bounded whatever the plot's size.
 constexpr std::size_t kPartBytes = std::size_t{2} << 20;
 
-// One thread's buffer and the end of the text it holds.
-struct PartText {
-  std::unique_ptr<char[]> buffer;
-  char* end;
+// The pieces in the order of the file: each thread takes the next piece, formats it and writes
+// it once the piece before it is written. A thread writes while the other formats, and none
+// waits for a round of the others to end.
+class OrderedPieces {
+ public:
+  explicit OrderedPieces(std::size_t count) noexcept : count_(count) {}
+
+  // The next piece to format, or false when none is left or a write has failed.
+  bool take(std::size_t& piece) noexcept {
+    piece = next_.fetch_add(1, std::memory_order_relaxed);
+    return piece < count_ && failure_.load(std::memory_order_relaxed) == 0;
+  }
+
+  // Writes piece `piece`'s text after every piece before it; a failed write ends the writing.
+  void write(int fd, std::size_t piece, const char* text, std::size_t size) noexcept {
+    for (std::size_t done = written_.load(); done != piece; done = written_.load()) {
+      written_.wait(done);
+    }
+    if (failure_.load(std::memory_order_relaxed) == 0) {
+      failure_.store(write_all(fd, text, size), std::memory_order_relaxed);
+    }
+    written_.store(piece + 1);
+    written_.notify_all();
+  }
+
+  int failure() const noexcept { return failure_.load(); }
+
+ private:
+  std::size_t count_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<std::size_t> written_{0};
+  std::atomic<int> failure_{0};
 };
 
 }  // namespace
@@ -40,31 +68,21 @@ int write_all(int fd, const char* data, std::size_t size) noexcept {
 
 int write_steps(int fd, const StepBlock& block, std::uint64_t first_number, std::size_t width,
                 std::size_t threads) {
+  if (block.steps == 0) return 0;
   const std::size_t bound = step_text_bound(block.parameters, width);
-  const std::size_t part_steps = std::max<std::size_t>(1, kPartBytes / bound);
-  const std::size_t parts =
-      std::max<std::size_t>(1, std::min(threads, (block.steps + part_steps - 1) / part_steps));
-  std::vector<PartText> texts(parts);
-  for (PartText& text : texts) text.buffer.reset(new char[part_steps * bound]);
-  for (std::size_t first = 0; first < block.steps; first += parts * part_steps) {
-    const std::size_t count = std::min(parts * part_steps, block.steps - first);
-    const std::size_t used = (count + part_steps - 1) / part_steps;
-    run_split(used, used, [&](std::size_t begin, std::size_t end, const std::atomic<bool>&) {
-      for (std::size_t part = begin; part < end; ++part) {
-        const std::size_t step = first + part * part_steps;
-        const std::size_t steps = std::min(part_steps, first + count - step);
-        texts[part].end =
-            write_step_text(texts[part].buffer.get(), block.values + step * block.parameters,
-                            block.parameters, steps, first_number + step, width);
-      }
-    });
-    for (std::size_t part = 0; part < used; ++part) {
-      const char* text = texts[part].buffer.get();
-      const auto size = static_cast<std::size_t>(texts[part].end - text);
-      if (const int failure = write_all(fd, text, size)) return failure;
+  const std::size_t piece_steps = std::clamp<std::size_t>(kPartBytes / bound, 1, block.steps);
+  OrderedPieces pieces((block.steps + piece_steps - 1) / piece_steps);
+  run_split(threads, threads, [&](std::size_t, std::size_t, const std::atomic<bool>&) {
+    const std::unique_ptr<char[]> buffer(new char[piece_steps * bound]);
+    for (std::size_t piece = 0; pieces.take(piece);) {
+      const std::size_t step = piece * piece_steps;
+      const char* end =
+          write_step_text(buffer.get(), block.values + step * block.parameters, block.parameters,
+                          std::min(piece_steps, block.steps - step), first_number + step, width);
+      pieces.write(fd, piece, buffer.get(), static_cast<std::size_t>(end - buffer.get()));
     }
-  }
-  return 0;
+  });
+  return pieces.failure();
 }
 
 }  // namespace tarnex::vormant

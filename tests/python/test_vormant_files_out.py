@@ -11,6 +11,7 @@ from vormant_files import SAMPLE_6, SAMPLE_9, hiding, plot_text, write_plot
 from test_vormant_cli import cli  # noqa: F401 - the fixture
 
 import vormant
+from vormant import _reader
 
 np = pytest.importorskip("numpy")
 SPECIALS = [float("nan"), float("inf"), float("-inf"), -0.0, 1e-45, 3.4028235e38]
@@ -122,6 +123,14 @@ def test_merge_copies_value_lines_as_they_stand(cli, tmp_path, line_end, last_fe
 def test_a_failed_copy_tells_the_write_error(tmp_path):
     with vormant.open(SAMPLE_6) as plot_file, open("/dev/full", "wb") as full:
         assert plot_file._copy_steps(full.fileno(), range(3, 40), 1) == errno.ENOSPC
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_a_failed_write_of_many_pieces_tells_the_write_error(threads):
+    values = np.zeros((50_000, 10), dtype=np.float32)  # about four pieces of text
+    with open("/dev/full", "wb") as full, pytest.raises(OSError) as raised:
+        _reader.write_steps(full.fileno(), memoryview(values), 1, 12, threads)
+    assert raised.value.errno == errno.ENOSPC
 
 
 @pytest.mark.parametrize("command", ["cut", "merge"])
