@@ -32,4 +32,4 @@ run_python_suite() {
 # the general converter) prove values, not memory safety or coverage, and take many minutes when
 # instrumented: they run in the optimised C++ suite only.
 value_sweeps='*FastFieldSweep*:*FastFieldNearMidpoints*:*NineDigitNearMidpoints*'
-value_sweeps+=':*ShortPathAgainstGeneralConverter*'
+value_sweeps+=':*ShortPathAgainstGeneralConverter*:*EveryWideFieldReadsBack*'
