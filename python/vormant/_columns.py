@@ -26,8 +26,27 @@ def find_parameter(names: Sequence[str], wanted: str, path: str) -> int:
     if by_word:
         candidates = ", ".join(repr(names[column]) for column in by_word)
         raise ValueError(f"{path}: {wanted!r} is ambiguous: it starts {candidates}")
-    known = ", ".join(repr(name) for name in names[1:]) or "only the time"
-    raise KeyError(f"{path} has no parameter {wanted!r} (it has {known})")
+    raise KeyError(f"{path} has no parameter {wanted!r} ({_known(names[1:], wanted)})")
+
+
+# Beyond this many parameters a message names the nearest few rather than every one.
+_LISTED = 20
+
+
+def _known(names: Sequence[str], wanted: str) -> str:
+    if not names:
+        return "it has only the time"
+    if len(names) <= _LISTED:
+        return "it has " + ", ".join(map(repr, names))
+    import difflib
+
+    # A name of one word is held against the names' first words, a longer one against them whole.
+    whole = len(wanted.split()) > 1
+    keys = {name if whole or not name.strip() else name.split(maxsplit=1)[0]: name
+            for name in names}
+    nearest = [keys[key] for key in difflib.get_close_matches(wanted, list(keys), n=5)]
+    near = ("; the nearest: " + ", ".join(map(repr, nearest))) if nearest else ""
+    return f"it has {len(names)} parameters{near}"
 
 
 def _column(names: Sequence[str], wanted: object, path: str) -> int:

@@ -186,9 +186,11 @@ def test_plot_is_a_png_of_the_figure_size(cli, tmp_path, samples, parameters):
     (None, ["PARAM0004  UNIT9"], ["no parameter 'PARAM0004  UNIT9' (it has 'PARAM0001  UNIT1'"]),
     (None, ["UNIT4"], ["no parameter 'UNIT4'"]),
     (" VORMANT PLOT FILE   1\nTIME\n", ["TIME2"], ["no parameter 'TIME2' (it has only the time)"]),
+    (" VORMANT PLOT FILE   31\nTIME\n" + "".join(f"P{i:02} U\n" for i in range(30)), ["P-20"],
+     ["(it has 30 parameters; the nearest: 'P20 U'"]),
     (" VORMANT PLOT FILE   4\nTIME\nA x\nB\nA y\n", ["A"], ["ambiguous", "'A x', 'A y'"]),
     (" VORMANT PLOT FILE   3\nTIME\nA\nB\n", ["A", "A"], ["'A' is chosen twice"]),
-], ids=["unknown", "not-first-word", "only-time", "ambiguous-word", "twice"])
+], ids=["unknown", "not-first-word", "only-time", "many", "ambiguous-word", "twice"])
 def test_a_name_that_fits_no_parameter_or_several_is_a_usage_error(
         cli, plot_file, tmp_path, command, content, wanted, says):
     pytest.importorskip("matplotlib" if command == "plot" else "pyarrow")
