@@ -149,8 +149,12 @@ def test_index_of_a_name():
         plot.index("PARAM0004")
 
 
-@pytest.mark.parametrize("method, extra", [("to_numpy", "numpy"), ("to_pandas", "pandas")])
-def test_missing_extra_is_named(tmp_path, method, extra):
+@pytest.mark.parametrize("method, library, extra", [
+    ("to_numpy", "numpy", "numpy"), ("to_pandas", "pandas", "pandas"),
+    ("to_arrow", "pyarrow", "arrow"), ("to_polars", "polars", "polars"),
+    ("to_xarray", "xarray", "xarray"),
+])
+def test_missing_library_names_its_extra(tmp_path, method, library, extra):
     code = f"""
 import vormant
 try:
@@ -159,8 +163,8 @@ except ImportError as error:
     print(error)
 """
     completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                               env=hiding(child_environment(), tmp_path, [extra]), check=True)
-    assert completed.stdout == f'Plot.{method} needs {extra}: pip install "tarnex[{extra}]"\n'
+                               env=hiding(child_environment(), tmp_path, [library]), check=True)
+    assert completed.stdout == f'Plot.{method} needs {library}: pip install "tarnex[{extra}]"\n'
 
 
 def test_optional_libraries_are_imported_only_when_needed():
