@@ -185,14 +185,6 @@ def test_known_divisions_read_only_the_partitions_asked(client, big, tmp_path):
     assert caught.value.line == line
 
 
-def test_a_file_ending_inside_a_step_fails_in_its_last_partition(client, big, tmp_path):
-    cut = tmp_path / "cut.txt"
-    cut.write_text(pathlib_text(big) + " TIME STEP\n")
-    frame = vormant.dask.read_frame([str(cut)], blocksize=20_000)
-    with pytest.raises(vormant.PlotFileError, match="ends inside"):
-        client.compute(frame).result()
-
-
 @pytest.mark.parametrize("blocksize, error", [(0, ValueError), (1.5, TypeError),
                                               ("lots", ValueError)])
 def test_unusable_blocksizes_are_refused(big, blocksize, error):
