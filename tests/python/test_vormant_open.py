@@ -225,15 +225,6 @@ def test_a_growing_file_is_indexed_as_it_is_written(tmp_path):
         assert plot_file.refresh() == 0
 
 
-def test_a_finished_file_that_gets_its_last_line_feed_and_a_step_reads_whole(tmp_path):
-    path = tmp_path / "finished.txt"
-    path.write_text(HEADER_3 + step_text("1", "2", "3")[:-1])
-    with vormant.open(path, 12) as plot_file:
-        append_in_child(path, "\n" + step_text("4", "5", "6"))
-        assert plot_file.refresh() == 1
-        same_bits(plot_file.read(), vormant.read(path).to_numpy())
-
-
 def test_thread_counts_past_the_processors_read_as_one_thread():
     once = vormant.read(SAMPLE_6, threads=1).to_numpy()
     same_bits(vormant.read(SAMPLE_6, threads=2**31), once)
