@@ -1,5 +1,6 @@
-// Reads of chosen steps and columns of an open plot file, held against the whole-file read of
-// the same file: the same values bit for bit, the same failure where they meet a fault.
+// Reads of chosen steps and columns of an open plot file, and the reads of every step that take
+// no index (in one pass, or shared by threads), held against the whole-file read of the same
+// file: the same values bit for bit, the same failure where they meet a fault.
 #include "vormant/open_plot.hpp"
 
 #include <algorithm>
@@ -79,6 +80,17 @@ Outcome read(const OpenPlot& plot, std::uint64_t parameters, const Selection& s)
   }
 }
 
+// What a read of every step without an index gives (the one pass, of every column or some,
+// shared by threads or not): the bit patterns of its values, row by row, or its failure.
+Outcome loaded(vormant::LoadOutcome outcome) {
+  if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) return failure_of(*failure);
+  const PlotData& data = std::get<vormant::LoadedPlot>(outcome).data;
+  std::vector<std::uint32_t> bits(data.values.size());
+  std::transform(data.values.data(), data.values.data() + bits.size(), bits.begin(),
+                 [](float value) { return std::bit_cast<std::uint32_t>(value); });
+  return bits;
+}
+
 // The rows and columns of a full read's values that `s` selects.
 Outcome values_of(const PlotData& full, const Selection& s) {
   std::vector<std::uint64_t> columns(full.parameters);
@@ -119,8 +131,9 @@ std::vector<Columns> column_choices(std::uint64_t parameters) {
 }
 
 // Consecutive steps, strides both ways, the first and the last step alone; far apart too in
-// long files.
+// long files. The file has 8 steps at least.
 std::vector<StepSelection> step_choices(std::size_t steps) {
+  EXPECT_GE(steps, 8u);
   std::vector<StepSelection> choices = {{0, 1, steps},
                                         {2, 1, 4},
                                         {0, 2, (steps + 1) / 2},
@@ -191,6 +204,18 @@ TEST_P(Shapes, EverySelectionGivesTheValuesOfTheFullRead) {
       }
     }
   }
+  // Reads of every step that take no index, shared by threads or in one pass, fail as the full
+  // read of the file does, or give its values.
+  for (const std::size_t threads : {1, 2, 5}) {
+    for (const Columns& columns : column_choices(parameters)) {
+      if (!columns && threads == 1) continue;  // the full read itself
+      const Selection s{{0, 1, steps}, columns, threads};
+      const Outcome got =
+          columns ? loaded(vormant::load_plot_columns(path, n_digits, *columns, threads))
+                  : loaded(vormant::load_plot_split(path, n_digits, threads));
+      EXPECT_EQ(got, incomplete ? Outcome(*incomplete) : values_of(full.data, s)) << s;
+    }
+  }
 }
 
 std::vector<ShapeCase> every_shape() {
@@ -217,10 +242,13 @@ std::string shape_name(const ::testing::TestParamInfo<ShapeCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OpenPlot, Shapes, ::testing::ValuesIn(every_shape()), shape_name);
+// Long files, and files as wide as the benchmark's.
 INSTANTIATE_TEST_SUITE_P(OpenPlotLong, Shapes,
                          ::testing::Values(ShapeCase{25, 15, "\n", Shape::SpareBytes, 1500},
                                            ShapeCase{11, 12, "\r\n", Shape::Plain, 1500},
-                                           ShapeCase{1, 12, "\n", Shape::NoFinalLineFeed, 3000}),
+                                           ShapeCase{1, 12, "\n", Shape::NoFinalLineFeed, 3000},
+                                           ShapeCase{2000, 12, "\n", Shape::SpareBytes, 8},
+                                           ShapeCase{200, 15, "\r\n", Shape::EndsInsideStep, 8}),
                          shape_name);
 
 // InvalidUtf8Unpicked lies in the last field of a line whose other fields a read may take;
@@ -330,6 +358,12 @@ TEST_P(Faults, ReadsMeetTheEarliestFaultTheyTakeAsTheFullReadDoes) {
         if (meets && takes_step(steps, 7)) expected = faults[1];
         if (meets && takes_step(steps, 4)) expected = faults[0];
         EXPECT_EQ(read(open, 25, s), expected) << s;
+        if (steps.count == 10 && steps.stride == 1) {  // every step: readable without the index
+          EXPECT_EQ(columns ? loaded(vormant::load_plot_columns(path, 12, *columns, threads))
+                            : loaded(vormant::load_plot_split(path, 12, threads)),
+                    expected)
+              << s;
+        }
       }
     }
   }

@@ -1,5 +1,6 @@
-"""vormant.open and the reads of part of a file: columns, time steps, threads, pieces, growing
-files, and the faults a read meets or does not."""
+"""vormant.open and the reads of part of a file as Python asks for them: the forms of columns,
+steps and threads, pieces, growing files, the faults a read raises. The values and failures of
+every kind of read are held against the whole read in open_plot_test.cpp."""
 
 import importlib.util
 import os
@@ -38,16 +39,6 @@ def rows(count, steps):
     return every[steps]
 
 
-@pytest.fixture(scope="module")
-def files(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("shapes")
-    # The benchmark's shapes (P=12 is the 6-digit sample) and the edges of a value line.
-    generated = [write_plot(folder, parameters, steps, width)
-                 for parameters, steps, width in [(1, 9, 12), (10, 7, 15), (11, 8, 12),
-                                                  (2000, 5, 12), (200, 6, 15), (100, 8, 12)]]
-    return [str(SAMPLE_6), str(SAMPLE_9), *generated]
-
-
 COLUMN_CHOICES = [None, [], [1], [-1], [3, 1], "words", "reversed"]
 STEP_CHOICES = [None, slice(-3, None), slice(None, None, -2), slice(4, 2), slice(1, None, 3),
                 range(1, 6, 3), range(4, -1, -1), range(4, -1, -2), range(-1, 0, -1), range(-3, 0),
@@ -82,20 +73,6 @@ def test_a_selection_reads_the_rows_and_columns_it_names(choice, steps):
         same_bits(plot, expected)
         assert plot.names == tuple(plot_file.names[c] for c in [0, *indices])
     same_bits(vormant.read(SAMPLE_9, columns=columns, steps=steps), expected)
-
-
-# Reads of every step, of every column or some, on threads or not: the one pass held by no
-# lower test.
-@pytest.mark.parametrize("threads", [None, 1, 2, 5])
-@pytest.mark.parametrize("choice", [None, [], [-1], "reversed"], ids=repr)
-def test_reads_of_every_step_match_one_pass(files, choice, threads):
-    for path in files:
-        once = vormant.read(path, threads=1)
-        columns, indices = chosen_columns(once.names, choice)
-        plot = vormant.read(path, columns=columns, threads=threads)
-        same_bits(plot, once.to_numpy()[:, [0, *indices]])
-        assert plot.names == tuple(once.names[c] for c in [0, *indices])
-        assert plot.n_digits == once.n_digits
 
 
 def test_open_describes_the_file():
@@ -164,22 +141,6 @@ def faulty_file(folder, faults):
 
 def fault_line(step):
     return 5 + 2 * step + 1
-
-
-# Reads of every step go through no index: the faults they meet, or do not, are held here. A
-# read of some steps is held in open_plot_test.cpp.
-@pytest.mark.parametrize("threads", range(1, 9))
-@pytest.mark.parametrize("columns, meets", [(None, True), (["B"], True), (["A"], False)])
-def test_threads_raise_the_earliest_fault_of_the_columns_read(tmp_path, threads, columns,
-                                                               meets):
-    path = faulty_file(tmp_path, [(33, 2, ""), (21, 2, "x"), (8, 2, "1e")])
-    if not meets:
-        assert vormant.read(path, columns=columns, threads=threads).steps == 40
-        return
-    with pytest.raises(vormant.PlotFileError) as caught:
-        vormant.read(path, columns=columns, threads=threads)
-    assert caught.value.line == fault_line(8)
-    assert "field 3" in str(caught.value)
 
 
 @pytest.mark.parametrize("size", [1, 7, 40, 1000])
