@@ -58,7 +58,7 @@ done < <(tools/python-matrix.sh)
 source tools/robustness-common.sh
 simd_python="$(default_test_python)"
 kernel_tests=(test_reading.py test_panic.py test_bench_peer.py test_vormant_read.py
-  test_vormant_read_size.py test_vormant_open.py test_vormant_parts.py test_vormant_many.py)
+  test_vormant_open.py test_vormant_parts.py test_vormant_many.py)
 # The AVX-512 level only where the processor has the subsets its kernel uses.
 kernel_levels=(portable sse41 avx2)
 if grep -qw avx512f /proc/cpuinfo && grep -qw avx512bw /proc/cpuinfo &&

@@ -1,5 +1,6 @@
-// Reads of chosen steps and columns of an open plot file, held against the whole-file read of
-// the same file: the same values bit for bit, the same failure where they meet a fault.
+// Reads of chosen steps and columns of an open plot file, and the reads of every step that take
+// no index (in one pass, or shared by threads), held against the whole-file read of the same
+// file: the same values bit for bit, the same failure where they meet a fault.
 #include "vormant/open_plot.hpp"
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include "plot_lines.hpp"
 #include "test_support.hpp"
 #include "vormant/load_plot.hpp"
+#include "vormant/partition_plan.hpp"
+#include "vormant/partition_read.hpp"
 
 namespace tarnex {
 namespace {
@@ -79,6 +82,20 @@ Outcome read(const OpenPlot& plot, std::uint64_t parameters, const Selection& s)
   }
 }
 
+std::vector<std::uint32_t> bits_of(const PlotData& data) {
+  std::vector<std::uint32_t> bits(data.values.size());
+  std::transform(data.values.data(), data.values.data() + bits.size(), bits.begin(),
+                 [](float value) { return std::bit_cast<std::uint32_t>(value); });
+  return bits;
+}
+
+// What a read of every step without an index gives (the one pass, of every column or some,
+// shared by threads or not): the bit patterns of its values, row by row, or its failure.
+Outcome loaded(vormant::LoadOutcome outcome) {
+  if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) return failure_of(*failure);
+  return bits_of(std::get<vormant::LoadedPlot>(outcome).data);
+}
+
 // The rows and columns of a full read's values that `s` selects.
 Outcome values_of(const PlotData& full, const Selection& s) {
   std::vector<std::uint64_t> columns(full.parameters);
@@ -119,8 +136,9 @@ std::vector<Columns> column_choices(std::uint64_t parameters) {
 }
 
 // Consecutive steps, strides both ways, the first and the last step alone; far apart too in
-// long files.
+// long files. The file has 8 steps at least.
 std::vector<StepSelection> step_choices(std::size_t steps) {
+  EXPECT_GE(steps, 8u);
   std::vector<StepSelection> choices = {{0, 1, steps},
                                         {2, 1, 4},
                                         {0, 2, (steps + 1) / 2},
@@ -191,6 +209,18 @@ TEST_P(Shapes, EverySelectionGivesTheValuesOfTheFullRead) {
       }
     }
   }
+  // Reads of every step that take no index, shared by threads or in one pass, fail as the full
+  // read of the file does, or give its values.
+  for (const std::size_t threads : {1, 2, 5}) {
+    for (const Columns& columns : column_choices(parameters)) {
+      if (!columns && threads == 1) continue;  // the full read itself
+      const Selection s{{0, 1, steps}, columns, threads};
+      const Outcome got =
+          columns ? loaded(vormant::load_plot_columns(path, n_digits, *columns, threads))
+                  : loaded(vormant::load_plot_split(path, n_digits, threads));
+      EXPECT_EQ(got, incomplete ? Outcome(*incomplete) : values_of(full.data, s)) << s;
+    }
+  }
 }
 
 std::vector<ShapeCase> every_shape() {
@@ -217,10 +247,13 @@ std::string shape_name(const ::testing::TestParamInfo<ShapeCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OpenPlot, Shapes, ::testing::ValuesIn(every_shape()), shape_name);
+// Long files, and files as wide as the benchmark's.
 INSTANTIATE_TEST_SUITE_P(OpenPlotLong, Shapes,
                          ::testing::Values(ShapeCase{25, 15, "\n", Shape::SpareBytes, 1500},
                                            ShapeCase{11, 12, "\r\n", Shape::Plain, 1500},
-                                           ShapeCase{1, 12, "\n", Shape::NoFinalLineFeed, 3000}),
+                                           ShapeCase{1, 12, "\n", Shape::NoFinalLineFeed, 3000},
+                                           ShapeCase{2000, 12, "\n", Shape::SpareBytes, 8},
+                                           ShapeCase{200, 15, "\r\n", Shape::EndsInsideStep, 8}),
                          shape_name);
 
 // InvalidUtf8Unpicked lies in the last field of a line whose other fields a read may take;
@@ -330,6 +363,12 @@ TEST_P(Faults, ReadsMeetTheEarliestFaultTheyTakeAsTheFullReadDoes) {
         if (meets && takes_step(steps, 7)) expected = faults[1];
         if (meets && takes_step(steps, 4)) expected = faults[0];
         EXPECT_EQ(read(open, 25, s), expected) << s;
+        if (steps.count == 10 && steps.stride == 1) {  // every step: readable without the index
+          EXPECT_EQ(columns ? loaded(vormant::load_plot_columns(path, 12, *columns, threads))
+                            : loaded(vormant::load_plot_split(path, 12, threads)),
+                    expected)
+              << s;
+        }
       }
     }
   }
@@ -343,6 +382,77 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Fault::InvalidUtf8LeadLine, "\n"},
                       FaultCase{Fault::InvalidUtf8Unpicked, "\r\n"},
                       FaultCase{Fault::CarriageReturn, "\n"}));
+
+// The parts of a file cut into byte ranges of `size` as workers cut it, from the line feeds
+// counted in each range.
+vormant::PartPlan parts_of(const std::string& path, std::uint64_t size) {
+  std::vector<vormant::CountedRange> counted;
+  for (const vormant::ByteRange& range : vormant::part_ranges(path, size)) {
+    counted.push_back({range, vormant::count_feeds(path, range.begin, range.end)});
+  }
+  return vormant::plan_parts(counted, vormant::read_layout(path).names.size());
+}
+
+// The parts read one by one and put together, or the first failure.
+Outcome read_parts(const std::string& path, const vormant::PartPlan& plan, const Columns& columns) {
+  std::vector<std::uint32_t> bits;
+  try {
+    for (const vormant::Partition& part : plan.parts) {
+      const auto chosen = columns ? std::optional(std::span<const std::uint64_t>(*columns))
+                                  : std::nullopt;
+      const std::vector<std::uint32_t> more =
+          bits_of(vormant::read_partition(path, std::nullopt, chosen, part).data);
+      bits.insert(bits.end(), more.begin(), more.end());
+    }
+  } catch (const PlotFileFailure& failure) {
+    return failure_of(failure);
+  }
+  return bits;
+}
+
+struct PartsCase {
+  std::uint64_t parameters;
+  int width;
+  bool final_feed;
+};
+
+class Parts : public ::testing::TestWithParam<PartsCase> {};
+
+// Whatever the size of the ranges, the parts put together are the whole read, of every column
+// or some; each part finds the time of its first step; the last part of a file that ends inside
+// a step fails as the whole read of that file does.
+TEST_P(Parts, PutTogetherAreTheWholeRead) {
+  const auto [parameters, width, final_feed] = GetParam();
+  const PlotLines plot = testing::make_plot(parameters, 40, width, parameters * 3);
+  TempDir dir;
+  const std::string path = dir.write("plot.txt", plot.text("\n", final_feed));
+  const std::string cut = dir.write("cut.txt", plot.text("\n") + " TIME STEP\n");
+  auto reference = full_read(path, std::nullopt);
+  const PlotData& full = std::get<vormant::LoadedPlot>(reference).data;
+  const Failure cut_failure = std::get<Failure>(full_read(cut, std::nullopt));
+  for (const std::uint64_t size : {1, 97, 1000, 1000000}) {
+    const vormant::PartPlan plan = parts_of(path, size);
+    const vormant::PartPlan cut_plan = parts_of(cut, size);
+    ASSERT_TRUE(plan.last.has_value());
+    EXPECT_EQ(plan.last->first_step, 39u);
+    for (const vormant::Partition& part : {plan.parts.front(), plan.parts.back(), *plan.last}) {
+      const float time =
+          vormant::time_of_step(path, std::nullopt, part.begin, part.feeds_before, part.first_step);
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(time),
+                std::bit_cast<std::uint32_t>(full.value(part.first_step, 0)))
+          << size << " step " << part.first_step;
+    }
+    for (const Columns& columns : column_choices(parameters)) {
+      const Selection s{{0, 1, 40}, columns};
+      EXPECT_EQ(read_parts(path, plan, columns), values_of(full, s)) << size << ": " << s;
+      EXPECT_EQ(read_parts(cut, cut_plan, columns), Outcome(cut_failure)) << size << ": " << s;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PartitionRead, Parts,
+                         ::testing::Values(PartsCase{13, 12, true}, PartsCase{1, 15, true},
+                                           PartsCase{21, 12, false}));
 
 // A growing file opened without a width takes it from its first complete block. A first block
 // that tells none fails the refresh that indexes it, and every read of its steps after.

@@ -5,13 +5,11 @@ schemas it refuses, and no leak over repeated exports."""
 import array
 import gc
 import os
-import subprocess
 import sys
 
 import pytest
-from conftest import child_environment
 from leak_check import assert_nothing_leaks, needs_debug_interpreter
-from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
+from vormant_files import SAMPLE_6, SAMPLE_9, write_plot
 
 import arrow_c
 import vormant
@@ -312,23 +310,6 @@ def test_the_stream_needs_no_arrow_library(run_python):
                      & set(sys.modules)))
     """)
     assert (child.out, child.err) == ("[]\n", "")
-
-
-@pytest.mark.parametrize("method, library, extra", [
-    ("to_arrow", "pyarrow", "arrow"), ("to_polars", "polars", "polars"),
-    ("to_xarray", "xarray", "xarray"),
-])
-def test_missing_library_names_its_extra(tmp_path, method, library, extra):
-    code = f"""
-import vormant
-try:
-    vormant.read({str(SAMPLE_6)!r}).{method}()
-except ImportError as error:
-    print(error)
-"""
-    completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                               env=hiding(child_environment(), tmp_path, [library]), check=True)
-    assert completed.stdout == f'Plot.{method} needs {library}: pip install "tarnex[{extra}]"\n'
 
 
 @needs_debug_interpreter

@@ -247,15 +247,6 @@ def check_parquet(path, plot, columns=None):
         assert table.column(index).to_numpy().tobytes() == array[:, index].tobytes()
 
 
-@pytest.mark.parametrize("sample", [SAMPLE_6, SAMPLE_9])
-def test_convert_one_file(cli, tmp_path, sample):
-    pytest.importorskip("pyarrow")
-    out = tmp_path / "out.parquet"
-    result = cli("convert", sample, "-o", out)
-    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
-    check_parquet(out, vormant.read(sample))
-
-
 @pytest.mark.parametrize("parameters, steps, window", [
     ([], None, None),
     (["PARAM0003", "PARAM0001  UNIT1"], None, None),

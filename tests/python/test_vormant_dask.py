@@ -3,7 +3,7 @@
 import os
 
 import pytest
-from vormant_files import SAMPLE_6, write_plot
+from vormant_files import SAMPLE_6, with_bad_field, write_plot
 
 import vormant
 import vormant.dask
@@ -114,17 +114,10 @@ def test_no_files_is_a_value_error():
 
 
 def faulty_copy(folder, path, step, parameter, name):
-    """A copy of `path` (13 parameters) with the field of `parameter` at `step` made "x", and
-    the number of that field's line."""
-    lines = pathlib_text(path).splitlines(keepends=True)
-    line = PARAMETERS + 2 + 3 * step + 1 + parameter // 10
-    width = 12 if len(lines[PARAMETERS + 2].rstrip("\n")) == 120 else 15
-    start = (parameter % 10) * width
-    text = lines[line - 1]
-    lines[line - 1] = text[:start] + "x".rjust(width) + text[start + width:]
-    copy = folder / name
-    copy.write_text("".join(lines))
-    return str(copy), line
+    """A copy of `path` (13 parameters, 6 digits) with the field of `parameter` at `step` made
+    "x", and the number of that field's line."""
+    copy = str(folder / name)
+    return copy, with_bad_field(path, copy, step, parameter, PARAMETERS, 12)
 
 
 @pytest.fixture(scope="module")
@@ -183,14 +176,6 @@ def test_known_divisions_read_only_the_partitions_asked(client, big, tmp_path):
     with pytest.raises(vormant.PlotFileError) as caught:
         client.compute(frame.loc[float(early[-1]):]).result()
     assert caught.value.line == line
-
-
-def test_a_file_ending_inside_a_step_fails_in_its_last_partition(client, big, tmp_path):
-    cut = tmp_path / "cut.txt"
-    cut.write_text(pathlib_text(big) + " TIME STEP\n")
-    frame = vormant.dask.read_frame([str(cut)], blocksize=20_000)
-    with pytest.raises(vormant.PlotFileError, match="ends inside"):
-        client.compute(frame).result()
 
 
 @pytest.mark.parametrize("blocksize, error", [(0, ValueError), (1.5, TypeError),

@@ -69,12 +69,6 @@ def test_unusable_arguments_are_refused_before_reading(kwargs, kind, text):
         vormant.read_many(["/no/such/file"], **kwargs)
 
 
-def test_a_lone_string_of_columns_is_refused_not_split(monkeypatch):
-    monkeypatch.setattr(_many, "read", lambda *args, **kwargs: pytest.fail("a file was read"))
-    with pytest.raises(TypeError, match="not a single str"):
-        vormant.read_many([str(SAMPLE_6)], columns="AB", errors="return")
-
-
 def test_a_path_of_another_type_is_refused_before_reading(monkeypatch):
     monkeypatch.setattr(_many, "read", lambda *args: pytest.fail("a file was read"))
     with pytest.raises(TypeError):

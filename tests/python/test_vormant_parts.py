@@ -1,5 +1,6 @@
 """A plot file cut into parts by counting line feeds, as Dask's workers cut it, without Dask:
-the parts put together are the whole read, whatever the cut."""
+the parts and their reads as Python hands them on. That the parts put together are the whole
+read, whatever the cut, is held in open_plot_test.cpp (Parts)."""
 
 import os
 
@@ -20,42 +21,17 @@ def parts(path, size):
     return _parts_of(path, begins, ends, counts, len(_reader.names(encoded)))
 
 
-@pytest.mark.parametrize("size", [1, 97, 1000, 10**6])
-@pytest.mark.parametrize("columns", [None, [3], [12, 1]])
-@pytest.mark.parametrize("parameters, width, ending", [(13, 12, ""), (1, 15, ""),
-                                                       (21, 12, "no final line feed")])
-def test_parts_put_together_are_the_whole_read(tmp_path, size, columns, parameters, width,
-                                               ending):
-    path = write_plot(tmp_path, parameters, 40, width)
-    if ending:
-        with open(path, "rb+") as file:
-            file.truncate(os.path.getsize(path) - 1)
-    columns = None if columns is None else [c for c in columns if c < parameters] or None
-    found, last = parts(path, size)
+@pytest.mark.parametrize("columns", [None, [12, 1]])
+def test_parts_put_together_are_the_whole_read(tmp_path, columns):
+    path = write_plot(tmp_path, 13, 40, 12)
+    found, last = parts(path, 97)
     full = vormant.read(path).to_numpy()
-    pieces = [_read_part(part, None, columns).to_numpy() for part in found]
-    together = np.concatenate(pieces)
+    together = np.concatenate([_read_part(part, None, columns).to_numpy() for part in found])
     expected = full if columns is None else full[:, [0, *columns]]
     assert together.tobytes() == np.ascontiguousarray(expected).tobytes()
-    assert last.first_step == len(full) - 1
-    for part in (found[0], found[-1], last):
-        time = _reader.time_of_step(os.fsencode(path), None, part.begin, part.feeds_before,
-                                    part.first_step)
-        assert np.float32(time) == full[part.first_step, 0]
-
-
-@pytest.mark.parametrize("columns", [None, [2]])
-def test_the_last_part_fails_as_a_whole_read_when_the_file_ends_inside_a_step(tmp_path,
-                                                                             columns):
-    path = write_plot(tmp_path, 13, 12, 12)
-    with open(path, "a") as file:
-        file.write(" TIME STEP\n")
-    found, _ = parts(path, 500)
-    for part in found[:-1]:
-        _read_part(part, None, columns)
-    with pytest.raises(vormant.PlotFileError, match="ends inside") as caught:
-        _read_part(found[-1], None, columns)
-    assert caught.value.line == 13 + 2 + 12 * 3 + 1  # where step 13's first value line would be
+    time = _reader.time_of_step(os.fsencode(path), None, last.begin, last.feeds_before,
+                                last.first_step)
+    assert (last.first_step, np.float32(time)) == (len(full) - 1, full[-1, 0])
 
 
 def test_a_file_without_steps_is_one_empty_part(tmp_path):

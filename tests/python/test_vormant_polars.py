@@ -9,7 +9,7 @@ import sys
 
 import pytest
 from conftest import child_environment
-from vormant_files import SAMPLE_6, SAMPLE_9, hiding, write_plot
+from vormant_files import SAMPLE_6, SAMPLE_9, hiding, with_bad_field, write_plot
 
 import vormant
 import vormant.polars
@@ -111,13 +111,8 @@ def test_queries_in_batches_smaller_than_a_file(files, run_python):
 
 def faulty(folder, step, parameter, name="faulty.txt", seed=1):
     """A file of 30 steps with the field of `parameter` at `step` made "x", and its line."""
-    path = pathlib.Path(write_plot(folder, PARAMETERS, 30, 12, seed, name))
-    lines = path.read_text().splitlines(keepends=True)
-    line = PARAMETERS + 2 + 3 * step + 1 + parameter // 10
-    start = (parameter % 10) * 12
-    lines[line - 1] = lines[line - 1][:start] + "x".rjust(12) + lines[line - 1][start + 12:]
-    path.write_text("".join(lines))
-    return str(path), line
+    path = write_plot(folder, PARAMETERS, 30, 12, seed, name)
+    return path, with_bad_field(path, path, step, parameter, PARAMETERS, 12)
 
 
 FAULTS = {"in-a-parameter": (3, 4), "late-in-a-parameter": (27, 11), "late-time": (27, 0)}

@@ -20,6 +20,18 @@ def write_plot(folder, parameters, steps, width, seed=1, name=None):
     return str(path)
 
 
+def with_bad_field(source, copy, step, parameter, parameters, width):
+    """Writes to `copy` the plot file `source` with the field of `parameter` at `step` made "x";
+    gives the number of that field's line."""
+    lines = pathlib.Path(source).read_text().splitlines(keepends=True)
+    line = parameters + 2 + (1 + -(-parameters // 10)) * step + 1 + parameter // 10
+    start = (parameter % 10) * width
+    text = lines[line - 1]
+    lines[line - 1] = text[:start] + "x".rjust(width) + text[start + width:]
+    pathlib.Path(copy).write_text("".join(lines))
+    return line
+
+
 def plot_text(names, rows):
     """A 12-digit plot file: `names` (the time's first), and a value line of `rows` per step."""
     lines = [f" VORMANT PLOT FILE   {len(names)}", *names]
