@@ -33,13 +33,15 @@ RESTARTS = ((0.0, 0.4), (0.35, 0.75), (0.7, 1.0))
 
 
 # Each figure is the least of this many runs: the one least disturbed by the rest of the
-# machine, as timeit takes it.
+# machine, as timeit takes it. Before each, what earlier runs wrote is flushed to the disk, so
+# that no run pays for another's writing back.
 RUNS = 5
 
 
 def timed(work) -> float:
     least = float("inf")
     for _ in range(RUNS):
+        os.sync()
         start = time.perf_counter()
         work()
         least = min(least, time.perf_counter() - start)
@@ -52,6 +54,7 @@ def child(command: list[str], module_dir: str) -> tuple[float, int]:
            "PYTHONPATH": os.pathsep.join(sys.path[:2])}
     least, peak = float("inf"), 0
     for _ in range(RUNS):
+        os.sync()
         start = time.perf_counter()
         process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL)
         _, status, usage = os.wait4(process.pid, 0)
