@@ -4,10 +4,9 @@ tests; here the files around it."""
 
 import errno
 import os
-import pathlib
 
 import pytest
-from vormant_files import SAMPLE_6, SAMPLE_9, hiding, plot_text, write_plot
+from vormant_files import SAMPLE_6, SAMPLE_9, plot_text, with_bad_field, write_plot
 from test_vormant_cli import cli  # noqa: F401 - the fixture
 
 import vormant
@@ -136,10 +135,8 @@ def test_a_failed_write_of_many_pieces_tells_the_write_error(threads):
 @pytest.mark.parametrize("command", ["cut", "merge"])
 def test_a_fault_late_in_the_input_leaves_no_output(cli, tmp_path, command):  # noqa: F811
     """The fault is met in a late piece, after earlier pieces were written: nothing stays."""
-    faulty = pathlib.Path(write_plot(tmp_path, 3, 40, 12, name="faulty.plt"))
-    lines = faulty.read_text().splitlines(keepends=True)
-    lines[-1] = "x".rjust(12) + lines[-1][12:]
-    faulty.write_text("".join(lines))
+    faulty = write_plot(tmp_path, 3, 40, 12, name="faulty.plt")
+    assert with_bad_field(faulty, faulty, 39, 0, 3, 12) == 84
     out = tmp_path / "out"
     out.mkdir()
     # Width 15 makes both commands convert and format the faulty file's values, not copy them.
