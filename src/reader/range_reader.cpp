@@ -18,8 +18,6 @@
 namespace tarnex {
 namespace {
 
-// The read size of a consecutive read, as vormant's whole-file read uses.
-constexpr std::size_t kLineReadSize = std::size_t{64} << 10;
 // A selective read takes the bytes around the lines it needs in windows of this size when the
 // lines lie close together; far apart, it reads each line alone. A read call costs about what
 // copying a few kilobytes does.
@@ -44,9 +42,9 @@ void read_consecutive(const IndexedFile& file, const StepSelection& steps, std::
                       const std::atomic<bool>& stop) {
   const std::size_t first = steps.step(begin);
   const std::size_t last = steps.step(end - 1);
-  LineSource source =
-      LineSource::over_range(file.fd, file.index.start(first), file.index.end(last),
-                             file.index.lead_line(first), best_scan_level(), kLineReadSize);
+  LineSource source = LineSource::over_range(file.fd, file.index.start(first), file.index.end(last),
+                                             file.index.lead_line(first), best_scan_level(),
+                                             LineSource::kBulkReadSize);
   read_steps(source, file.parameters, file.n_digits, file.convert_fast, end - begin,
              out + begin * static_cast<std::size_t>(file.parameters), policy, stop);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reader/block_index.hpp"
+#include "reader/guessed_split.hpp"
 #include "reader/thread_split.hpp"
 #include "reader/timestep_blocks.hpp"
 #include "text/chunk_scan.hpp"
@@ -24,7 +25,6 @@ namespace tarnex {
 namespace {
 
 constexpr std::size_t kCountPiece = std::size_t{1} << 20;
-constexpr std::size_t kLineReadSize = std::size_t{64} << 10;
 constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
 
 [[noreturn, gnu::cold]] void fail_to_read(FailurePolicy& policy, std::uint64_t line, int code) {
@@ -72,12 +72,8 @@ void divide_steps(Shares& shares, std::uint64_t lines_per_step, std::uint64_t li
   }
 }
 
-Shares count_shares(int fd, StepsStart start, std::uint64_t lines_per_step, std::size_t parts,
-                    FailurePolicy& policy) {
-  struct stat status;
-  if (::fstat(fd, &status) != 0) fail_to_read(policy, start.line, errno);
-  const std::uint64_t end =
-      std::max<std::uint64_t>(static_cast<std::uint64_t>(status.st_size), start.offset);
+Shares count_shares(int fd, StepsStart start, std::uint64_t end, std::uint64_t lines_per_step,
+                    std::size_t parts, FailurePolicy& policy) {
   Shares shares;
   for (std::size_t part = 0; part <= parts; ++part) {
     shares.bounds.push_back(start.offset + (end - start.offset) * part / parts);
@@ -121,9 +117,10 @@ std::uint64_t count_line_feeds(int fd, std::uint64_t begin, std::uint64_t end,
 // The offset just past the `count`-th line feed from `from` (count at least 1).
 std::uint64_t after_line_feeds(int fd, std::uint64_t from, std::uint64_t count,
                                FailurePolicy& policy, std::uint64_t line) {
-  std::unique_ptr<char[]> buffer(new char[kLineReadSize]);
+  std::unique_ptr<char[]> buffer(new char[LineSource::kBulkReadSize]);
   for (std::uint64_t offset = from;;) {
-    const std::size_t size = read_at(fd, buffer.get(), kLineReadSize, offset, policy, line);
+    const std::size_t size =
+        read_at(fd, buffer.get(), LineSource::kBulkReadSize, offset, policy, line);
     if (size == 0) return offset;  // shorter than counted: the read meets the end and says so
     for (const char* at = buffer.get(); at < buffer.get() + size; ++at) {
       at = static_cast<const char*>(std::memchr(at, '\n', buffer.get() + size - at));
@@ -138,14 +135,14 @@ std::uint64_t after_line_feeds(int fd, std::uint64_t from, std::uint64_t count,
 std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parameters,
                                   FailurePolicy& policy) {
   LineSource first = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
-                                            best_scan_level(), kLineReadSize);
+                                            best_scan_level(), LineSource::kBulkReadSize);
   std::string_view lead_line;
   std::string_view value_line;
   if (next_line_or_end(first, lead_line, policy) && next_line_or_end(first, value_line, policy)) {
     return width_told_by(first, value_line, parameters, policy);
   }
   LineSource again = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
-                                            best_scan_level(), kLineReadSize);
+                                            best_scan_level(), LineSource::kBulkReadSize);
   PlotData scratch;
   std::optional<std::uint64_t> width;
   read_timestep_blocks(again, parameters, width, scratch, policy);
@@ -155,7 +152,7 @@ std::uint64_t width_of_first_step(int fd, StepsStart start, std::uint64_t parame
 void check_steps_to_end(int fd, StepsStart start, std::uint64_t parameters,
                         std::optional<std::uint64_t> n_digits, FailurePolicy& policy) {
   LineSource rest = LineSource::over_range(fd, start.offset, kToTheEnd, start.line,
-                                           best_scan_level(), kLineReadSize);
+                                           best_scan_level(), LineSource::kBulkReadSize);
   PlotData scratch;
   scratch.parameters = parameters;
   read_timestep_blocks(rest, parameters, n_digits, scratch, policy);
@@ -164,8 +161,15 @@ void check_steps_to_end(int fd, StepsStart start, std::uint64_t parameters,
 void read_steps_split(int fd, StepsStart start, std::uint64_t parameters, std::uint64_t n_digits,
                       std::size_t parts, PlotData& data, FailurePolicy& policy) {
   parts = std::max<std::size_t>(parts, 1);
+  struct stat status;
+  if (::fstat(fd, &status) != 0) fail_to_read(policy, start.line, errno);
+  const std::uint64_t end =
+      std::max<std::uint64_t>(static_cast<std::uint64_t>(status.st_size), start.offset);
+  if (parts > 1 && read_steps_guessed(fd, start, end, parameters, n_digits, parts, data, policy)) {
+    return;
+  }
   const std::uint64_t lines_per_step = value_lines_per_step(parameters) + 1;
-  const Shares shares = count_shares(fd, start, lines_per_step, parts, policy);
+  const Shares shares = count_shares(fd, start, end, lines_per_step, parts, policy);
   const auto width = static_cast<std::size_t>(parameters);
   if (shares.steps > std::numeric_limits<std::size_t>::max() / sizeof(float) / width) {
     throw std::bad_alloc();
@@ -191,7 +195,7 @@ void read_steps_split(int fd, StepsStart start, std::uint64_t parameters, std::u
     const auto end = static_cast<std::size_t>(first + count);
     data.values.make_present(begin * width, end * width);
     LineSource source = LineSource::over_range(fd, offset, kToTheEnd, start.line + first_line,
-                                               best_scan_level(), kLineReadSize);
+                                               best_scan_level(), LineSource::kBulkReadSize);
     read_steps(source, parameters, n_digits, convert_fast, end - begin, rows + begin * width,
                policy, stop);
     ends[part] = source.offset();

@@ -131,28 +131,39 @@ std::uint64_t width_told_by(const LineSource& source, std::string_view value_lin
   return *width;
 }
 
+std::size_t read_steps_to_end(LineSource& source, StepValues& values, std::size_t most,
+                              const RowsAt& rows_at, FailurePolicy& policy,
+                              const std::atomic<bool>& stop) {
+  std::string_view lead_line;
+  std::size_t step = 0;
+  while (step < most) {
+    if (stop.load(std::memory_order_relaxed)) break;
+    if (const std::size_t whole = values.whole_steps_ahead(source, most - step); whole != 0) {
+      values.read_whole_steps(source, rows_at(step, whole), policy);
+      step += whole;
+      continue;
+    }
+    if (!next_line_or_end(source, lead_line, policy)) break;
+    values.read(source, source.line_number(), rows_at(step, 1), policy);
+    ++step;
+  }
+  return step;
+}
+
 void read_steps(LineSource& source, std::uint64_t parameters, std::uint64_t n_digits,
                 const FastFieldConverter& convert_fast, std::size_t count, float* out,
                 FailurePolicy& policy, const std::atomic<bool>& stop) {
   const auto width = static_cast<std::size_t>(parameters);
   StepValues values(parameters, n_digits, convert_fast);
-  std::string_view lead_line;
-  for (std::size_t step = 0; step < count;) {
-    if (stop.load(std::memory_order_relaxed)) return;
-    if (const std::size_t whole = values.whole_steps_ahead(source, count - step); whole != 0) {
-      values.read_whole_steps(source, out + step * width, policy);
-      step += whole;
-      continue;
-    }
+  const std::size_t read = read_steps_to_end(
+      source, values, count, [&](std::size_t step, std::size_t) { return out + step * width; },
+      policy, stop);
+  if (read < count && !stop.load(std::memory_order_relaxed)) {
+    // The file is shorter than when its steps were counted.
     const std::uint64_t step_line = source.line_number() + 1;
-    if (!next_line_or_end(source, lead_line, policy)) {
-      // The file is shorter than when its steps were counted.
-      report_failure(
-          policy,
-          {.kind = FailureKind::EndsInsideTimeStep, .line = step_line, .step_line = step_line});
-    }
-    values.read(source, step_line, out + step * width, policy);
-    ++step;
+    report_failure(
+        policy,
+        {.kind = FailureKind::EndsInsideTimeStep, .line = step_line, .step_line = step_line});
   }
 }
 
@@ -169,33 +180,27 @@ void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy) {
   // Every row holds P values in memory, so P fits std::size_t once a row has been made.
-  std::string_view lead_line;
-  FastFieldConverter convert_fast = fast_converter_for(n_digits);
-  // Made once the width is known: before that, the first step's first value line tells it.
-  std::optional<StepValues> values;
-  if (n_digits) values.emplace(parameters, *n_digits, convert_fast);
-  for (;;) {
-    if (values) {
-      if (const std::size_t whole = values->whole_steps_ahead(source, kNoLimit); whole != 0) {
-        values->read_whole_steps(source, data.values.append(whole * parameters), policy);
-        continue;
-      }
+  if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+  const auto width = static_cast<std::size_t>(parameters);
+  if (!n_digits) {
+    // The first step's first value line tells the width.
+    std::string_view lead_line;
+    if (next_line_or_end(source, lead_line, policy)) {
+      const std::uint64_t step_line = source.line_number();
+      const std::string_view value_line = require_value_line(source, step_line, policy);
+      n_digits = width_told_by(source, value_line, parameters, policy);
+      read_block_values(source, value_line, step_line, parameters, *n_digits,
+                        fast_converter_for(n_digits), data.values.append(width), policy);
     }
-    if (!next_line_or_end(source, lead_line, policy)) break;
-    const std::uint64_t step_line = source.line_number();
-    if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
-    if (values) {
-      float* const row = data.values.append(static_cast<std::size_t>(parameters));
-      values->read(source, step_line, row, policy);
-      continue;
-    }
-    const std::string_view value_line = require_value_line(source, step_line, policy);
-    n_digits = width_told_by(source, value_line, parameters, policy);
-    convert_fast = fast_converter_for(n_digits);
-    float* const row = data.values.append(static_cast<std::size_t>(parameters));
-    read_block_values(source, value_line, step_line, parameters, *n_digits, convert_fast, row,
-                      policy);
-    values.emplace(parameters, *n_digits, convert_fast);
+  }
+  if (n_digits) {
+    const FastFieldConverter convert_fast = fast_converter_for(n_digits);
+    StepValues values(parameters, *n_digits, convert_fast);
+    const std::atomic<bool> never{false};
+    read_steps_to_end(
+        source, values, kNoLimit,
+        [&](std::size_t, std::size_t steps) { return data.values.append(steps * width); }, policy,
+        never);
   }
   data.values.shrink_to_fit();
   if (!n_digits) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "reader/plot_data.hpp"
@@ -13,6 +14,8 @@
 #include "text/simd/fast_fields.hpp"
 
 namespace tarnex {
+
+class StepValues;
 
 // A value line as its failures name it: its number in the file and its first parameter.
 struct ValueLineSite {
@@ -43,6 +46,17 @@ std::string_view require_value_line(LineSource& source, std::uint64_t step_line,
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy);
+
+// Where the rows of time steps go: room for rows first .. first + count - 1 of a read.
+using RowsAt = std::function<float*(std::size_t first, std::size_t count)>;
+
+// The one loop over time steps: reads up to `most` of them from `source`, which stands at a
+// lead line, into the rows `rows_at` gives, and returns how many it read. It stops early where
+// the source ends at a lead line, or between steps once `stop` is set; a source that ends
+// inside a step fails.
+std::size_t read_steps_to_end(LineSource& source, StepValues& values, std::size_t most,
+                              const RowsAt& rows_at, FailurePolicy& policy,
+                              const std::atomic<bool>& stop);
 
 // Reads `count` time steps from `source`, which stands at the lead line of the first, into
 // out[0 .. count * parameters); gives up between steps once `stop` is set. A file that ends

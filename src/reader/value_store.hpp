@@ -39,6 +39,8 @@ class ValueStore {
     present_ = std::max(present_, size_);
     return room;
   }
+  // Forgets the last `count` values held (at most size()).
+  void drop_back(std::size_t count) noexcept { size_ -= std::min(count, size_); }
   // Makes the pages of values [from, to) present at once, where the system allows.
   void make_present(std::size_t from, std::size_t to) noexcept;
 

@@ -60,6 +60,11 @@ class LineSource {
   // tarnex's callers see the file read in pieces of this size; other front ends may ask for
   // larger ones.
   static constexpr std::size_t kDefaultReadSize = 8192;
+  // vormant is free of tarnex's 8192-byte reads. 64 KiB pieces take an eighth of the read
+  // calls and cut a whole read by some 3 to 7 percent; larger pieces measured no faster, and
+  // cost resident memory: the buffer and its marks are touched in full for any file at least
+  // that large, which for a file of a few hundred kilobytes would outweigh its values.
+  static constexpr std::size_t kBulkReadSize = std::size_t{64} << 10;
 
   // Opens `path` read-only and close-on-exec; a NUL anywhere in it is refused without a
   // system call. EINTR is retried. Chunks are scanned with `level`, which the processor must

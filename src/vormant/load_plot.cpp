@@ -12,7 +12,10 @@ namespace {
 LoadedPlot read_rows(std::string_view path, std::optional<std::uint64_t> n_digits) {
   PlotFile file;
   ThrowingFailurePolicy policy(file.names);
-  read_plot_file({.path = path, .n_digits = n_digits, .keep_names = true, .read_size = kReadSize},
+  read_plot_file({.path = path,
+                  .n_digits = n_digits,
+                  .keep_names = true,
+                  .read_size = LineSource::kBulkReadSize},
                  policy, file);
   return {std::move(file.names), file.n_digits, std::move(file.data)};
 }

@@ -27,7 +27,7 @@ std::uint64_t width_of_first_block(int fd, const BlockIndex& index, std::uint64_
                                    const std::vector<std::string>& names) {
   ThrowingFailurePolicy policy(names);
   LineSource first = LineSource::over_range(fd, index.start(0), index.end(0), index.lead_line(0),
-                                            best_scan_level(), kReadSize);
+                                            best_scan_level(), LineSource::kBulkReadSize);
   std::string_view lead_line;
   std::string_view value_line;
   if (!next_line_or_end(first, lead_line, policy) || !next_line_or_end(first, value_line, policy)) {

@@ -92,7 +92,7 @@ std::uint64_t read_every_column(const OpenedFile& opened, StepsStart at, std::ui
   plot.data.parameters = parameters;
   float* rows = plot.data.values.append(static_cast<std::size_t>(readable) * width);
   LineSource source = LineSource::over_range(opened.plot.file.get(), at.offset, kToTheEnd, at.line,
-                                             best_scan_level(), kReadSize);
+                                             best_scan_level(), LineSource::kBulkReadSize);
   const std::atomic<bool> never{false};
   const FastFieldConverter convert_fast(static_cast<std::size_t>(opened.n_digits));
   read_steps(source, parameters, opened.n_digits, convert_fast, static_cast<std::size_t>(readable),
@@ -184,7 +184,7 @@ float time_of_step(std::string_view path, std::optional<std::uint64_t> n_digits,
   opened.n_digits = field_width(opened.plot, n_digits, policy);
   const StepsStart at = start_of_step(opened, begin, feeds_before, step, policy);
   LineSource source = LineSource::over_range(opened.plot.file.get(), at.offset, kToTheEnd, at.line,
-                                             best_scan_level(), kReadSize);
+                                             best_scan_level(), LineSource::kBulkReadSize);
   std::string_view lead_line;
   std::string_view value_line;
   if (!next_line_or_end(source, lead_line, policy) ||

@@ -21,7 +21,7 @@ OpenedPlot open_plot(std::string_view path, std::vector<std::string>& names,
   OpenedPlot opened{.file = open_plot_file(path, policy)};
   LineSource header =
       LineSource::over_range(opened.file.get(), 0, std::numeric_limits<std::uint64_t>::max(), 1,
-                             best_scan_level(), kReadSize);
+                             best_scan_level(), LineSource::kBulkReadSize);
   opened.parameters = read_header(header, policy, &names);
   opened.start = {.offset = header.offset(), .line = opened.parameters + 2};
   return opened;

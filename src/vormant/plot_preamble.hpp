@@ -15,12 +15,6 @@
 
 namespace tarnex::vormant {
 
-// vormant is free of tarnex's 8192-byte reads. 64 KiB pieces take an eighth of the read calls
-// and cut a whole read by some 3 to 7 percent; larger pieces measured no faster, and cost
-// resident memory: the buffer and its marks are touched in full for any file at least that
-// large, which for a file of a few hundred kilobytes would outweigh its values.
-inline constexpr std::size_t kReadSize = 64 * 1024;
-
 // A plot file opened and its header read.
 struct OpenedPlot {
   FileDescriptor file{-1};

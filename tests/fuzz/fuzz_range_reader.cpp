@@ -9,8 +9,9 @@
 //   byte 4  the count (modulo the most the first step and the stride allow, plus one)
 //   byte 5  % 9: how many columns are chosen; bytes 6 and 7: which, and in what order
 //
-// Where the full read gives values, the read gives the same ones, bit for bit, on its rows and
-// columns. Where the full read fails at line L of step s (the first fault in the file):
+// A whole read shared by 2 or 3 threads (vormant::load_plot_split) gives exactly what the full
+// read gives. Where the full read gives values, the read gives the same ones, bit for bit, on its
+// rows and columns. Where the full read fails at line L of step s (the first fault in the file):
 // opening fails the same way or not at all; a read of everything fails exactly as it does, and
 // so does a read of every column that takes step s (for a fault in a lead line, only one that
 // goes through consecutive steps, as only such a read checks lead lines); any other read fails
@@ -58,8 +59,7 @@ struct Failure {
 };
 
 std::string describe(const Failure& failure) {
-  return std::string(tarnex::kind_name(failure.kind)) + " at line " +
-         std::to_string(failure.line);
+  return std::string(tarnex::kind_name(failure.kind)) + " at line " + std::to_string(failure.line);
 }
 
 std::size_t open_descriptors() {
@@ -127,9 +127,9 @@ Request request_of(const std::uint8_t* prefix, std::uint64_t parameters, std::si
     const std::size_t first = prefix[2] % steps;
     const auto stride = static_cast<std::ptrdiff_t>(static_cast<std::int8_t>(prefix[3]));
     const std::ptrdiff_t step = stride == 0 ? 1 : stride;
-    const std::size_t reachable =
-        step > 0 ? (steps - 1 - first) / static_cast<std::size_t>(step) + 1
-                 : first / static_cast<std::size_t>(-step) + 1;
+    const std::size_t reachable = step > 0
+                                      ? (steps - 1 - first) / static_cast<std::size_t>(step) + 1
+                                      : first / static_cast<std::size_t>(-step) + 1;
     request.steps = {first, step, prefix[4] % (reachable + 1)};
   }
   if (request.mode >= 2) {
@@ -184,8 +184,8 @@ void compare_row(const PlotData& data, std::size_t row, const PlotData& full, st
     const float got = data.values.data()[row * width + column];
     if (std::bit_cast<std::uint32_t>(got) !=
         std::bit_cast<std::uint32_t>(full.value(step, parameter))) {
-      mismatch("row " + std::to_string(row) + " (step " + std::to_string(step) +
-               "), parameter " + std::to_string(parameter) + " differs from the full read");
+      mismatch("row " + std::to_string(row) + " (step " + std::to_string(step) + "), parameter " +
+               std::to_string(parameter) + " differs from the full read");
     }
   }
 }
@@ -201,17 +201,54 @@ std::size_t offset_of_line(std::string_view file, std::uint64_t number) {
   return offset;
 }
 
+// A whole read shared by `threads` gives the full read's values, or fails as it does.
+void check_split_read(const FullRead& full, std::optional<std::uint64_t> n_digits,
+                      std::size_t threads) {
+  const FullRead split = [&]() -> FullRead {
+    auto outcome = tarnex::vormant::load_plot_split(plot_path, n_digits, threads);
+    if (auto* loaded = std::get_if<LoadedPlot>(&outcome)) return std::move(*loaded);
+    if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) {
+      return Failure{failure->kind(), failure->line()};
+    }
+    return std::monostate{};
+  }();
+  if (const auto* failure = std::get_if<Failure>(&full)) {
+    const auto* failed = std::get_if<Failure>(&split);
+    if (failed == nullptr || *failed != *failure) {
+      mismatch("a split read did not fail as the full read: " + describe(*failure));
+    }
+    return;
+  }
+  const PlotData& values = std::get<LoadedPlot>(full).data;
+  const auto* loaded = std::get_if<LoadedPlot>(&split);
+  if (loaded == nullptr || loaded->data.values.size() != values.values.size() ||
+      !std::equal(values.values.data(), values.values.data() + values.values.size(),
+                  loaded->data.values.data(), [](float a, float b) {
+                    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+                  })) {
+    mismatch("a split read differs from the full read");
+  }
+}
+
 void check(std::string_view file, const std::uint8_t* prefix) {
   std::optional<std::uint64_t> n_digits;
   switch (prefix[0] % 4) {
-    case 1: n_digits = 12; break;
-    case 2: n_digits = 15; break;
-    case 3: n_digits = prefix[0] >> 2; break;
-    default: break;
+    case 1:
+      n_digits = 12;
+      break;
+    case 2:
+      n_digits = 15;
+      break;
+    case 3:
+      n_digits = prefix[0] >> 2;
+      break;
+    default:
+      break;
   }
   const FullRead full = full_read(plot_path, n_digits);
   if (std::holds_alternative<std::monostate>(full)) return;
   const Failure* full_failure = std::get_if<Failure>(&full);
+  if (prefix[1] % 3 != 0) check_split_read(full, n_digits, prefix[1] % 3 + 1);
 
   std::optional<OpenPlot> opened;
   try {
@@ -268,9 +305,8 @@ void check(std::string_view file, const std::uint8_t* prefix) {
   const std::size_t faulty = (full_failure->line - first_lead) / lines_per_step;
   const bool lead_line = (full_failure->line - first_lead) % lines_per_step == 0;
   const std::ptrdiff_t stride = request.steps.stride;
-  const bool exact =
-      request.mode == 0 || (!request.columns && takes_step(request.steps, faulty) &&
-                            (!lead_line || stride == 1 || stride == -1));
+  const bool exact = request.mode == 0 || (!request.columns && takes_step(request.steps, faulty) &&
+                                           (!lead_line || stride == 1 || stride == -1));
   if (const Failure* failed = std::get_if<Failure>(&outcome)) {
     if (exact) {
       if (*failed == *full_failure) return;
@@ -306,9 +342,8 @@ void check(std::string_view file, const std::uint8_t* prefix) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   diagnostics = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   const char* shm = "/dev/shm";
-  const std::string folder = std::filesystem::is_directory(shm)
-                                 ? shm
-                                 : std::filesystem::temp_directory_path().string();
+  const std::string folder =
+      std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path().string();
   const std::string stem = folder + "/tarnex-fuzz-range-reader-" + std::to_string(getpid());
   plot_path = stem + ".plt";
   prefix_path = stem + "-prefix.plt";
