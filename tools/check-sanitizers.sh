@@ -41,6 +41,6 @@ cmake -S . -B build/tsan "${configure[@]}" -DTARNEX_SANITIZE=thread -DTARNEX_BUI
 cmake --build build/tsan --target tarnex_reader_tests
 build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*Threads*' --gtest_repeat=20
 # Reads split over threads, faulty files among them, and block indexes scanned by several
-# threads: fewer rounds, each reads many files.
-build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*ThreadSplit*:*Faults*:*SharedScan*' \
+# threads, and reads from guessed step starts: fewer rounds, each reads many files.
+build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*ThreadSplit*:*Faults*:*SharedScan*:*GuessedSplit*' \
   --gtest_repeat=1

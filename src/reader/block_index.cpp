@@ -178,7 +178,8 @@ std::uint64_t BlockIndex::extend_shared(int fd, std::uint64_t offset, FailurePol
 }
 
 std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, ScanLevel level,
-                               LineVisitor* visitor, std::size_t most, ScanSplit split) {
+                               LineVisitor* visitor, std::size_t most, ScanSplit split,
+                               std::uint64_t until) {
   const std::size_t before = starts_.size();
   if (most == 0) return 0;
   const std::size_t limit = most > SIZE_MAX - before ? SIZE_MAX : before + most;
@@ -193,11 +194,13 @@ std::size_t BlockIndex::extend(int fd, bool growing, FailurePolicy& policy, Scan
   ChunkMarks marks(kScanPiece);
   const ChunkScanner scan = chunk_scanner(level);
   std::uint64_t offset = complete_end_;
-  if (visitor == nullptr && most == SIZE_MAX) {
+  if (visitor == nullptr && most == SIZE_MAX && until == UINT64_MAX) {
     offset = extend_shared(fd, offset, policy, level, split);
   }
-  for (;;) {
-    const ssize_t count = read_at(fd, buffer.get(), kScanPiece, offset);
+  while (offset < until) {
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kScanPiece, until - offset));
+    const ssize_t count = read_at(fd, buffer.get(), wanted, offset);
     if (count < 0) fail_to_read(policy, errno);
     if (count == 0) break;
     const auto size = static_cast<std::size_t>(count);

@@ -51,11 +51,13 @@ class BlockIndex {
   // line feed, or, unless the file is `growing`, at the end of the file. A read error goes to
   // `policy`.
   // `visitor`, when given, is told of each value line on the way. The scan stops once `most`
-  // blocks have been added. Without either, the bytes the file has when the scan starts are
-  // scanned by several threads, as `split` shares them out.
+  // blocks have been added, and reads no byte from `until` on, as if the file ended there.
+  // Without a visitor or a limit, the bytes the file has when the scan starts are scanned by
+  // several threads, as `split` shares them out.
   std::size_t extend(int fd, bool growing, FailurePolicy& policy,
                      ScanLevel level = best_scan_level(), LineVisitor* visitor = nullptr,
-                     std::size_t most = SIZE_MAX, ScanSplit split = {});
+                     std::size_t most = SIZE_MAX, ScanSplit split = {},
+                     std::uint64_t until = UINT64_MAX);
 
   std::size_t steps() const noexcept { return starts_.size(); }
   std::uint64_t value_lines() const noexcept { return value_lines_; }

@@ -1,8 +1,6 @@
-// A whole plot file read by several threads in one pass over its bytes: each thread guesses
-// where the first time step after the start of its share begins, from the lengths of the lines
-// there, and reads its steps at once up to where the next thread began. The guesses hold when
-// each thread ends exactly where the next began; the rows of a thread whose guessed place among
-// the rows was off are moved to their place afterwards.
+// A whole plot file read by several threads in one pass over its bytes, from guessed step
+// starts (guessed_parts.hpp), each thread filling its rows of one block in place; the rows of a
+// thread whose guessed place among the rows was off are moved to their place afterwards.
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,7 @@
 
 #include "reader/read_plot_file.hpp"
 #include "reader/split_read.hpp"
+#include "reader/split_selection.hpp"
 #include "reader/streaming_read.hpp"
 #include "vormant/load_plot.hpp"
 #include "vormant/open_plot.hpp"
@@ -48,11 +49,17 @@ LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_di
   const StepsStart start = opened.start;
   const std::uint64_t width = field_width(opened, n_digits, policy);
   check_columns(columns, parameters);
+  const ColumnPlan plan = ColumnPlan::chosen(parameters, columns);
+  LoadedPlot plot{.names = {names[0]}, .n_digits = width, .data = {}};
+  for (const std::uint64_t column : columns) plot.names.push_back(names[column]);
+  const std::size_t parts = whole_read_threads(path, threads);
+  if (parts > 1 &&
+      read_selection_guessed(fd, start, parameters, width, plan, parts, plot.data, policy)) {
+    return plot;
+  }
   BlockIndex index(parameters, start.offset, start.line);
   const FastFieldConverter convert_fast(static_cast<std::size_t>(width));
   const IndexedFile file{fd, index, parameters, width, convert_fast};
-  const ColumnPlan plan = ColumnPlan::chosen(parameters, columns);
-  LoadedPlot plot{.names = {names[0]}, .n_digits = width, .data = {}};
   StreamingSelection selection(file, plan, plot.data, policy);
   index.extend(fd, false, policy, best_scan_level(), &selection);
   // A file that ends inside a step fails as its opening would, before any fault in a value.
@@ -61,7 +68,6 @@ LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_di
                        parameters, width, policy);
   }
   selection.finish();
-  for (const std::uint64_t column : columns) plot.names.push_back(names[column]);
   return plot;
 }
 

@@ -1,6 +1,6 @@
-// Whole reads shared by threads that guess where their steps start, held against the read in
-// one pass: the same values bit for bit, or the same failure at the same line, whether the
-// guesses hold, were off by some rows, or fail.
+// Whole reads, and reads of some columns, shared by threads that guess where their steps start,
+// held against the read in one pass: the same values bit for bit, or the same failure at the same
+// line, whether the guesses hold, were off by some rows, or fail.
 #include "reader/guessed_split.hpp"
 
 #include <gtest/gtest.h>
@@ -130,9 +130,14 @@ TEST_P(SplitReads, GiveWhatTheReadInOnePassGives) {
   const std::string path = dir.write("plot.txt", text);
   const Outcome one_pass = outcome_of(vormant::load_plot(path, 12));
   ASSERT_EQ(std::holds_alternative<Failure>(one_pass), c.fault);
+  const std::vector<std::uint64_t> columns{1, c.parameters - 1};
+  const Outcome columns_in_one_pass = outcome_of(vormant::load_plot_columns(path, 12, columns, 1));
   for (const std::size_t threads : {2, 3, 4}) {
     EXPECT_EQ(outcome_of(vormant::load_plot_split(path, 12, threads)), one_pass)
         << threads << " threads";
+    EXPECT_EQ(outcome_of(vormant::load_plot_columns(path, 12, columns, threads)),
+              columns_in_one_pass)
+        << threads << " threads, two columns";
   }
 }
 

@@ -10,13 +10,13 @@
 //   byte 5  % 9: how many columns are chosen; bytes 6 and 7: which, and in what order
 //
 // A whole read shared by 2 or 3 threads (vormant::load_plot_split) gives exactly what the full
-// read gives. Where the full read gives values, the read gives the same ones, bit for bit, on its
-// rows and columns. Where the full read fails at line L of step s (the first fault in the file):
-// opening fails the same way or not at all; a read of everything fails exactly as it does, and
-// so does a read of every column that takes step s (for a fault in a lead line, only one that
-// goes through consecutive steps, as only such a read checks lead lines); any other read fails
-// at a line from L on, inside the steps it takes, or gives the values of the steps before s
-// that a full read of the file up to step s gives.
+// read gives, and a read of two columns so shared what it gives on one thread. Where the full read
+// gives values, the read gives the same ones, bit for bit, on its rows and columns. Where the full
+// read fails at line L of step s (the first fault in the file): opening fails the same way or not
+// at all; a read of everything fails exactly as it does, and so does a read of every column that
+// takes step s (for a fault in a lead line, only one that goes through consecutive steps, as only
+// such a read checks lead lines); any other read fails at a line from L on, inside the steps it
+// takes, or gives the values of the steps before s that a full read of the file up to step s gives.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -201,32 +201,46 @@ std::size_t offset_of_line(std::string_view file, std::uint64_t number) {
   return offset;
 }
 
-// A whole read shared by `threads` gives the full read's values, or fails as it does.
-void check_split_read(const FullRead& full, std::optional<std::uint64_t> n_digits,
-                      std::size_t threads) {
-  const FullRead split = [&]() -> FullRead {
-    auto outcome = tarnex::vormant::load_plot_split(plot_path, n_digits, threads);
-    if (auto* loaded = std::get_if<LoadedPlot>(&outcome)) return std::move(*loaded);
-    if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) {
-      return Failure{failure->kind(), failure->line()};
-    }
-    return std::monostate{};
-  }();
-  if (const auto* failure = std::get_if<Failure>(&full)) {
-    const auto* failed = std::get_if<Failure>(&split);
-    if (failed == nullptr || *failed != *failure) {
-      mismatch("a split read did not fail as the full read: " + describe(*failure));
-    }
-    return;
+FullRead outcome_of(tarnex::vormant::LoadOutcome outcome) {
+  if (auto* loaded = std::get_if<LoadedPlot>(&outcome)) return std::move(*loaded);
+  if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) {
+    return Failure{failure->kind(), failure->line()};
   }
-  const PlotData& values = std::get<LoadedPlot>(full).data;
-  const auto* loaded = std::get_if<LoadedPlot>(&split);
-  if (loaded == nullptr || loaded->data.values.size() != values.values.size() ||
-      !std::equal(values.values.data(), values.values.data() + values.values.size(),
-                  loaded->data.values.data(), [](float a, float b) {
-                    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
-                  })) {
-    mismatch("a split read differs from the full read");
+  return std::monostate{};
+}
+
+// Whether two reads gave the same values bit for bit, or failed the same way.
+bool same_outcome(const FullRead& one, const FullRead& other) {
+  if (const auto* failure = std::get_if<Failure>(&one)) {
+    const auto* failed = std::get_if<Failure>(&other);
+    return failed != nullptr && *failed == *failure;
+  }
+  const auto* a = std::get_if<LoadedPlot>(&one);
+  const auto* b = std::get_if<LoadedPlot>(&other);
+  if (a == nullptr || b == nullptr) return a == b;
+  return a->data.values.size() == b->data.values.size() &&
+         std::equal(a->data.values.data(), a->data.values.data() + a->data.values.size(),
+                    b->data.values.data(), [](float x, float y) {
+                      return std::bit_cast<std::uint32_t>(x) == std::bit_cast<std::uint32_t>(y);
+                    });
+}
+
+// Reads shared by `threads`, of everything and of the first and last parameters, give what
+// the same reads on one thread give.
+void check_split_reads(const FullRead& full, std::optional<std::uint64_t> n_digits,
+                       std::size_t threads) {
+  using namespace tarnex::vormant;
+  if (!same_outcome(full, outcome_of(load_plot_split(plot_path, n_digits, threads)))) {
+    mismatch("a whole read on " + std::to_string(threads) + " threads differs from the full read");
+  }
+  const FullRead names = outcome_of(load_names(plot_path));
+  const auto* header = std::get_if<LoadedPlot>(&names);
+  if (header == nullptr || header->names.size() < 2) return;
+  const std::vector<std::uint64_t> columns{1, header->names.size() - 1};
+  if (!same_outcome(outcome_of(load_plot_columns(plot_path, n_digits, columns, 1)),
+                    outcome_of(load_plot_columns(plot_path, n_digits, columns, threads)))) {
+    mismatch("a read of two columns on " + std::to_string(threads) +
+             " threads differs from the read on one");
   }
 }
 
@@ -248,7 +262,7 @@ void check(std::string_view file, const std::uint8_t* prefix) {
   const FullRead full = full_read(plot_path, n_digits);
   if (std::holds_alternative<std::monostate>(full)) return;
   const Failure* full_failure = std::get_if<Failure>(&full);
-  if (prefix[1] % 3 != 0) check_split_read(full, n_digits, prefix[1] % 3 + 1);
+  if (prefix[1] % 3 != 0) check_split_reads(full, n_digits, prefix[1] % 3 + 1);
 
   std::optional<OpenPlot> opened;
   try {
