@@ -42,5 +42,5 @@ cmake --build build/tsan --target tarnex_reader_tests
 build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*Threads*' --gtest_repeat=20
 # Reads split over threads, faulty files among them, and block indexes scanned by several
 # threads, and reads from guessed step starts: fewer rounds, each reads many files.
-build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*ThreadSplit*:*Faults*:*SharedScan*:*GuessedSplit*' \
+build/tsan/tarnex_reader_tests --gtest_brief=1 --gtest_filter='*ThreadSplit*:*Faults*:*SharedScan*:*GuessedStarts*' \
   --gtest_repeat=1

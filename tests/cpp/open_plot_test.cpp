@@ -383,6 +383,51 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Fault::InvalidUtf8Unpicked, "\r\n"},
                       FaultCase{Fault::CarriageReturn, "\n"}));
 
+// Lead lines whose lengths make the rows a thread guesses for its first step exact, too many,
+// too few, or that make no guess at all: reads of every step shared by threads, of every column
+// and of two, give what they give on one thread, a fault near the end included.
+enum class Leads { Fixed, Growing, Dip, AsLongAsValues };
+
+struct GuessCase {
+  Leads leads;
+  std::uint64_t parameters;
+  bool fault;
+};
+
+class GuessedStarts : public ::testing::TestWithParam<GuessCase> {};
+
+TEST_P(GuessedStarts, SharedReadsGiveWhatOneThreadGives) {
+  const auto [leads, parameters, fault] = GetParam();
+  PlotLines plot = testing::make_plot(parameters, 600, 12, 11);
+  for (std::size_t step = 0; step < 600; ++step) {
+    std::string& lead = plot.line(plot.lead_line(step));
+    const bool dip = step >= 20 && step < 100;
+    lead = leads == Leads::AsLongAsValues ? plot.line(plot.value_line(step, 0))
+           : leads == Leads::Growing      ? " TIME STEP" + std::string(step / 50, '.')
+           : leads == Leads::Dip          ? " TIME STEP" + std::string(dip ? 0 : 40, '.')
+                                          : " TIME STEP";
+  }
+  if (fault) plot.line(plot.value_line(580, 0)).replace(12, 12, "   1.2.3E+00");
+  TempDir dir;
+  const std::string path = dir.write("plot.txt", plot.text("\n"));
+  const std::vector<std::uint64_t> columns{1, parameters - 1};
+  const Outcome whole = loaded(vormant::load_plot(path, 12));
+  const Outcome two = loaded(vormant::load_plot_columns(path, 12, columns, 1));
+  EXPECT_EQ(std::holds_alternative<Failure>(whole), fault);
+  for (const std::size_t threads : {2, 3, 4}) {
+    EXPECT_EQ(loaded(vormant::load_plot_split(path, 12, threads)), whole) << threads;
+    EXPECT_EQ(loaded(vormant::load_plot_columns(path, 12, columns, threads)), two) << threads;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(OpenPlot, GuessedStarts,
+                         ::testing::Values(GuessCase{Leads::Fixed, 25, false},
+                                           GuessCase{Leads::Fixed, 25, true},
+                                           GuessCase{Leads::Growing, 11, false},
+                                           GuessCase{Leads::Growing, 11, true},
+                                           GuessCase{Leads::Dip, 11, false},
+                                           GuessCase{Leads::AsLongAsValues, 10, false}));
+
 // The parts of a file cut into byte ranges of `size` as workers cut it, from the line feeds
 // counted in each range.
 vormant::PartPlan parts_of(const std::string& path, std::uint64_t size) {
@@ -398,8 +443,8 @@ Outcome read_parts(const std::string& path, const vormant::PartPlan& plan, const
   std::vector<std::uint32_t> bits;
   try {
     for (const vormant::Partition& part : plan.parts) {
-      const auto chosen = columns ? std::optional(std::span<const std::uint64_t>(*columns))
-                                  : std::nullopt;
+      const auto chosen =
+          columns ? std::optional(std::span<const std::uint64_t>(*columns)) : std::nullopt;
       const std::vector<std::uint32_t> more =
           bits_of(vormant::read_partition(path, std::nullopt, chosen, part).data);
       bits.insert(bits.end(), more.begin(), more.end());
