@@ -13,7 +13,7 @@ namespace {
 
 // A guess looks at this many whole steps, in at least this many bytes and at most the last.
 constexpr std::size_t kGuessSteps = 3;
-constexpr std::size_t kLeastWindow = std::size_t{64} << 10;
+constexpr std::size_t kLeastWindow = std::size_t{16} << 10;
 constexpr std::size_t kMostWindow = std::size_t{16} << 20;
 
 // A part's bytes end inside a time step: its guess, or the next part's, was wrong.
