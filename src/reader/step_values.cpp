@@ -60,26 +60,20 @@ std::size_t StepValues::whole_steps_ahead(LineSource& source, std::size_t most) 
   gathered_steps_ = 0;
   if (most_gathered_ == 0 || most < 2) return 0;
   gathered_steps_ =
-      source.regular_steps(full_length_, last_length_, static_cast<std::size_t>(lines_),
-                           std::min(most, most_gathered_), value_starts_.data(), gathered_);
+      source.regular_groups(full_length_, last_length_, static_cast<std::size_t>(lines_),
+                            std::min(most, most_gathered_), value_starts_.data(), gathered_);
   return gathered_steps_;
 }
 
-void StepValues::read_whole_steps(LineSource& source, float* rows, FailurePolicy& policy) {
-  const auto parameters = static_cast<std::size_t>(parameters_);
+bool StepValues::read_whole_steps(LineSource& source, float* rows) {
   lay_out_gathered_fields();
-  const std::size_t count = gathered_steps_ * parameters;
-  if (convert_block_exactly(convert_fast_, gathered_.start, gathered_offsets_.data(), count,
-                            static_cast<std::size_t>(width_), rows, refused_.data())) {
-    source.take_lines(gathered_);
-    return;
+  const std::size_t count = gathered_steps_ * static_cast<std::size_t>(parameters_);
+  if (!convert_block_exactly(convert_fast_, gathered_.start, gathered_offsets_.data(), count,
+                             static_cast<std::size_t>(width_), rows, refused_.data())) {
+    return false;
   }
-  // A field that is no number: the steps again, line by line, meet it in order.
-  std::string_view lead_line;
-  for (std::size_t step = 0; step < gathered_steps_; ++step) {
-    next_line_or_end(source, lead_line, policy);
-    read(source, source.line_number(), rows + step * parameters, policy);
-  }
+  source.take_lines(gathered_);
+  return true;
 }
 
 void StepValues::read(LineSource& source, std::uint64_t step_line, float* row,

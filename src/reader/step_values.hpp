@@ -40,8 +40,9 @@ class StepValues {
   // would cost as much as the values.
   std::size_t whole_steps_ahead(LineSource& source, std::size_t most);
   // Reads the steps whole_steps_ahead() just found, lead lines included, into
-  // rows[0 .. steps * parameters).
-  void read_whole_steps(LineSource& source, float* rows, FailurePolicy& policy);
+  // rows[0 .. steps * parameters); false, having taken nothing, when a field is no number: the
+  // steps are then to be read one by one, which meets the failures in order.
+  bool read_whole_steps(LineSource& source, float* rows);
 
  private:
   // The fields of `run`, which begins a step's value line, into out[0 .. count); false when one

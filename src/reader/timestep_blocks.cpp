@@ -136,12 +136,17 @@ std::size_t read_steps_to_end(LineSource& source, StepValues& values, std::size_
                               const std::atomic<bool>& stop) {
   std::string_view lead_line;
   std::size_t step = 0;
+  std::size_t one_by_one_until = 0;  // steps taken whole that held a field that is no number
   while (step < most) {
     if (stop.load(std::memory_order_relaxed)) break;
-    if (const std::size_t whole = values.whole_steps_ahead(source, most - step); whole != 0) {
-      values.read_whole_steps(source, rows_at(step, whole), policy);
-      step += whole;
-      continue;
+    if (step >= one_by_one_until) {
+      if (const std::size_t whole = values.whole_steps_ahead(source, most - step); whole != 0) {
+        if (values.read_whole_steps(source, rows_at(step, whole))) {
+          step += whole;
+          continue;
+        }
+        one_by_one_until = step + whole;
+      }
     }
     if (!next_line_or_end(source, lead_line, policy)) break;
     values.read(source, source.line_number(), rows_at(step, 1), policy);
@@ -197,10 +202,13 @@ void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
     const FastFieldConverter convert_fast = fast_converter_for(n_digits);
     StepValues values(parameters, *n_digits, convert_fast);
     const std::atomic<bool> never{false};
-    read_steps_to_end(
-        source, values, kNoLimit,
-        [&](std::size_t, std::size_t steps) { return data.values.append(steps * width); }, policy,
-        never);
+    const std::size_t before = data.values.size();
+    const auto rows_at = [&](std::size_t first, std::size_t count) {
+      const std::size_t needed = before + (first + count) * width;
+      if (data.values.size() < needed) data.values.append(needed - data.values.size());
+      return data.values.data() + before + first * width;
+    };
+    read_steps_to_end(source, values, kNoLimit, rows_at, policy, never);
   }
   data.values.shrink_to_fit();
   if (!n_digits) {

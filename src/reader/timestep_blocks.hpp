@@ -47,7 +47,8 @@ void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy);
 
-// Where the rows of time steps go: room for rows first .. first + count - 1 of a read.
+// Where the rows of time steps go: room for rows first .. first + count - 1 of a read, which
+// may ask again for rows it was given.
 using RowsAt = std::function<float*(std::size_t first, std::size_t count)>;
 
 // The one loop over time steps: reads up to `most` of them from `source`, which stands at a

@@ -113,33 +113,33 @@ LineRun LineSource::regular_lines(std::size_t length, std::size_t last_length,
   return run;
 }
 
-std::size_t LineSource::regular_steps(std::size_t length, std::size_t last_length,
-                                      std::size_t lines, std::size_t most,
-                                      std::uint32_t* value_starts, LineRun& run) noexcept {
+std::size_t LineSource::regular_groups(std::size_t length, std::size_t last_length,
+                                       std::size_t lines, std::size_t most,
+                                       std::uint32_t* regular_starts, LineRun& run) noexcept {
   run = {};
   if (position_ >= filled_) return 0;
   std::size_t at = position_;
-  std::size_t steps = 0;
-  for (; steps < most; ++steps) {
-    const std::size_t lead_feed = marks_.next_line_feed(at, filled_);
-    if (lead_feed == filled_) break;
-    const std::size_t value_start = lead_feed + 1;
+  std::size_t groups = 0;
+  for (; groups < most; ++groups) {
+    const std::size_t first_feed = marks_.next_line_feed(at, filled_);
+    if (first_feed == filled_) break;
+    const std::size_t regular_start = first_feed + 1;
     if (run.terminator == 0) {
-      run.terminator = terminator_after(value_start, lines == 1 ? last_length : length);
+      run.terminator = terminator_after(regular_start, lines == 1 ? last_length : length);
     }
-    std::size_t end = value_start;
+    std::size_t end = regular_start;
     for (std::size_t line = 0; line < lines && end != 0; ++line) {
       end = regular_line_end(end, line + 1 == lines ? last_length : length, run.terminator);
     }
     if (end == 0) break;
-    value_starts[steps] = static_cast<std::uint32_t>(value_start - position_);
+    regular_starts[groups] = static_cast<std::uint32_t>(regular_start - position_);
     at = end;
   }
-  run.lines = steps * (lines + 1);
-  if (steps == 0 || !chunk_is_ascii(position_, at)) return 0;
+  run.lines = groups * (lines + 1);
+  if (groups == 0 || !chunk_is_ascii(position_, at)) return 0;
   run.start = buffer_.get() + position_;
   run.bytes = at - position_;
-  return steps;
+  return groups;
 }
 
 LineStatus LineSource::next_with_checks(std::string_view& line) {

@@ -106,12 +106,13 @@ class LineSource {
   // the run whole must rule that out, as a reader of fixed-width fields does by finding no line
   // feed in any field (its fields cover the line).
   LineRun regular_lines(std::size_t length, std::size_t last_length, std::size_t lines) noexcept;
-  // The same for whole time steps: up to `most` steps, each a lead line of any length and
-  // `lines` value lines as regular_lines takes them, all with one kind of line end. The offset
-  // of each step's first value line from run.start goes to value_starts[step]; run.lines
-  // counts the steps' lines, lead lines included. The number of steps is returned.
-  std::size_t regular_steps(std::size_t length, std::size_t last_length, std::size_t lines,
-                            std::size_t most, std::uint32_t* value_starts, LineRun& run) noexcept;
+  // The same for groups of lines: up to `most` groups, each a line of any length and then
+  // `lines` lines as regular_lines takes them, all with one kind of line end. The offset of
+  // each group's second line from run.start goes to regular_starts[group]; run.lines counts
+  // every line of the groups. The number of groups is returned.
+  std::size_t regular_groups(std::size_t length, std::size_t last_length, std::size_t lines,
+                             std::size_t most, std::uint32_t* regular_starts,
+                             LineRun& run) noexcept;
   void take_lines(const LineRun& run) noexcept {
     position_ += run.bytes;
     line_number_ += run.lines;
