@@ -5,7 +5,9 @@
 #include <limits>
 #include <string_view>
 
+#include "reader/block_index.hpp"
 #include "reader/field_width.hpp"
+#include "reader/step_guess.hpp"
 #include "reader/timestep_blocks.hpp"
 #include "text/numbers.hpp"
 
@@ -38,13 +40,14 @@ StepValues::StepValues(std::uint64_t parameters, std::uint64_t width,
     : parameters_(parameters),
       width_(width),
       convert_fast_(convert_fast),
-      lines_((parameters + kFieldsPerLine - 1) / kFieldsPerLine) {
+      lines_(value_lines_per_step(parameters)) {
   const std::uint64_t step_bytes = lines_ * (kFieldsPerLine * width + 2);
   blocks_ = convert_fast.converts_blocks() && parameters >= kBlockMinimumFields &&
             step_bytes <= kMostRunBytes;
   if (!blocks_) return;
-  full_length_ = static_cast<std::size_t>(kFieldsPerLine * width);
-  last_length_ = static_cast<std::size_t>((parameters - (lines_ - 1) * kFieldsPerLine) * width);
+  const StepShape shape = StepShape::of(parameters, width);
+  full_length_ = shape.full_length;
+  last_length_ = shape.last_length;
   offsets_[0] = field_offsets(parameters, width, 1);
   offsets_[1] = field_offsets(parameters, width, 2);
   if (parameters <= kMostGatheredParameters) {

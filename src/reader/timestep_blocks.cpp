@@ -184,7 +184,7 @@ void fail_to_take_line(const LineSource& source, FailurePolicy& policy) {
 void read_timestep_blocks(LineSource& source, std::uint64_t parameters,
                           std::optional<std::uint64_t>& n_digits, PlotData& data,
                           FailurePolicy& policy) {
-  // Every row holds P values in memory, so P fits std::size_t once a row has been made.
+  // A row of P values must fit in memory.
   if (parameters > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
   const auto width = static_cast<std::size_t>(parameters);
   if (!n_digits) {

@@ -9,14 +9,14 @@
 //   byte 4  the count (modulo the most the first step and the stride allow, plus one)
 //   byte 5  % 9: how many columns are chosen; bytes 6 and 7: which, and in what order
 //
-// A whole read shared by 2 or 3 threads (vormant::load_plot_split) gives exactly what the full
-// read gives, and a read of two columns so shared what it gives on one thread. Where the full read
-// gives values, the read gives the same ones, bit for bit, on its rows and columns. Where the full
-// read fails at line L of step s (the first fault in the file): opening fails the same way or not
-// at all; a read of everything fails exactly as it does, and so does a read of every column that
-// takes step s (for a fault in a lead line, only one that goes through consecutive steps, as only
-// such a read checks lead lines); any other read fails at a line from L on, inside the steps it
-// takes, or gives the values of the steps before s that a full read of the file up to step s gives.
+// A whole read, and one of two columns, shared by 2 or 3 threads gives what it gives on one.
+// Where the full read gives values, the read gives the same ones, bit for bit, on its rows and
+// columns. Where the full read fails at line L of step s (the first fault in the file):
+// opening fails the same way or not at all; a read of everything fails exactly as it does, and
+// so does a read of every column that takes step s (for a fault in a lead line, only one that
+// goes through consecutive steps, as only such a read checks lead lines); any other read fails
+// at a line from L on, inside the steps it takes, or gives the values of the steps before s
+// that a full read of the file up to step s gives.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -59,7 +60,8 @@ struct Failure {
 };
 
 std::string describe(const Failure& failure) {
-  return std::string(tarnex::kind_name(failure.kind)) + " at line " + std::to_string(failure.line);
+  return std::string(tarnex::kind_name(failure.kind)) + " at line " +
+         std::to_string(failure.line);
 }
 
 std::size_t open_descriptors() {
@@ -97,16 +99,55 @@ void write_file(const std::string& path, std::string_view content) {
 // The whole-file read: values, a failure, or nothing to compare with (memory ran out).
 using FullRead = std::variant<LoadedPlot, Failure, std::monostate>;
 
-FullRead full_read(const std::string& path, std::optional<std::uint64_t> n_digits) {
-  auto outcome = tarnex::vormant::load_plot(path, n_digits);
+FullRead outcome_of(tarnex::vormant::LoadOutcome outcome) {
   if (auto* loaded = std::get_if<LoadedPlot>(&outcome)) return std::move(*loaded);
   if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) {
     return Failure{failure->kind(), failure->line()};
   }
   if (auto* unexpected = std::get_if<tarnex::vormant::UnexpectedFailure>(&outcome)) {
-    mismatch("the full read threw " + unexpected->what);
+    mismatch("a read threw " + unexpected->what);
   }
   return std::monostate{};
+}
+
+FullRead full_read(const std::string& path, std::optional<std::uint64_t> n_digits) {
+  return outcome_of(tarnex::vormant::load_plot(path, n_digits));
+}
+
+// Whether two reads gave the same values bit for bit, or failed the same way; a read that ran
+// out of memory has nothing to compare.
+bool same_outcome(const FullRead& one, const FullRead& other) {
+  const auto nothing = [](const FullRead& read) {
+    return std::holds_alternative<std::monostate>(read);
+  };
+  if (nothing(one) || nothing(other)) return true;
+  const auto* a = std::get_if<LoadedPlot>(&one);
+  const auto* b = std::get_if<LoadedPlot>(&other);
+  if (a == nullptr || b == nullptr) {
+    return a == b && std::get<Failure>(one) == std::get<Failure>(other);
+  }
+  const auto bits = [](float x) { return std::bit_cast<std::uint32_t>(x); };
+  return std::ranges::equal(std::span(a->data.values.data(), a->data.values.size()),
+                            std::span(b->data.values.data(), b->data.values.size()), {}, bits,
+                            bits);
+}
+
+// Reads shared by `threads`, of everything and of the first and last parameters, give what the
+// same reads give on one thread.
+void check_split_reads(const FullRead& full, std::optional<std::uint64_t> n_digits,
+                       std::size_t threads) {
+  using namespace tarnex::vormant;
+  if (!same_outcome(full, outcome_of(load_plot_split(plot_path, n_digits, threads)))) {
+    mismatch("a whole read on " + std::to_string(threads) + " threads differs from the full read");
+  }
+  const auto header = load_names(plot_path);
+  const auto* names = std::get_if<LoadedPlot>(&header);
+  if (names == nullptr || names->names.size() < 2) return;
+  const std::vector<std::uint64_t> columns{1, names->names.size() - 1};
+  if (!same_outcome(outcome_of(load_plot_columns(plot_path, n_digits, columns, 1)),
+                    outcome_of(load_plot_columns(plot_path, n_digits, columns, threads)))) {
+    mismatch("a read of two columns on " + std::to_string(threads) + " threads differs");
+  }
 }
 
 // What the input asks to read.
@@ -127,9 +168,9 @@ Request request_of(const std::uint8_t* prefix, std::uint64_t parameters, std::si
     const std::size_t first = prefix[2] % steps;
     const auto stride = static_cast<std::ptrdiff_t>(static_cast<std::int8_t>(prefix[3]));
     const std::ptrdiff_t step = stride == 0 ? 1 : stride;
-    const std::size_t reachable = step > 0
-                                      ? (steps - 1 - first) / static_cast<std::size_t>(step) + 1
-                                      : first / static_cast<std::size_t>(-step) + 1;
+    const std::size_t reachable =
+        step > 0 ? (steps - 1 - first) / static_cast<std::size_t>(step) + 1
+                 : first / static_cast<std::size_t>(-step) + 1;
     request.steps = {first, step, prefix[4] % (reachable + 1)};
   }
   if (request.mode >= 2) {
@@ -184,8 +225,8 @@ void compare_row(const PlotData& data, std::size_t row, const PlotData& full, st
     const float got = data.values.data()[row * width + column];
     if (std::bit_cast<std::uint32_t>(got) !=
         std::bit_cast<std::uint32_t>(full.value(step, parameter))) {
-      mismatch("row " + std::to_string(row) + " (step " + std::to_string(step) + "), parameter " +
-               std::to_string(parameter) + " differs from the full read");
+      mismatch("row " + std::to_string(row) + " (step " + std::to_string(step) +
+               "), parameter " + std::to_string(parameter) + " differs from the full read");
     }
   }
 }
@@ -201,63 +242,13 @@ std::size_t offset_of_line(std::string_view file, std::uint64_t number) {
   return offset;
 }
 
-FullRead outcome_of(tarnex::vormant::LoadOutcome outcome) {
-  if (auto* loaded = std::get_if<LoadedPlot>(&outcome)) return std::move(*loaded);
-  if (auto* failure = std::get_if<PlotFileFailure>(&outcome)) {
-    return Failure{failure->kind(), failure->line()};
-  }
-  return std::monostate{};
-}
-
-// Whether two reads gave the same values bit for bit, or failed the same way.
-bool same_outcome(const FullRead& one, const FullRead& other) {
-  if (const auto* failure = std::get_if<Failure>(&one)) {
-    const auto* failed = std::get_if<Failure>(&other);
-    return failed != nullptr && *failed == *failure;
-  }
-  const auto* a = std::get_if<LoadedPlot>(&one);
-  const auto* b = std::get_if<LoadedPlot>(&other);
-  if (a == nullptr || b == nullptr) return a == b;
-  return a->data.values.size() == b->data.values.size() &&
-         std::equal(a->data.values.data(), a->data.values.data() + a->data.values.size(),
-                    b->data.values.data(), [](float x, float y) {
-                      return std::bit_cast<std::uint32_t>(x) == std::bit_cast<std::uint32_t>(y);
-                    });
-}
-
-// Reads shared by `threads`, of everything and of the first and last parameters, give what
-// the same reads on one thread give.
-void check_split_reads(const FullRead& full, std::optional<std::uint64_t> n_digits,
-                       std::size_t threads) {
-  using namespace tarnex::vormant;
-  if (!same_outcome(full, outcome_of(load_plot_split(plot_path, n_digits, threads)))) {
-    mismatch("a whole read on " + std::to_string(threads) + " threads differs from the full read");
-  }
-  const FullRead names = outcome_of(load_names(plot_path));
-  const auto* header = std::get_if<LoadedPlot>(&names);
-  if (header == nullptr || header->names.size() < 2) return;
-  const std::vector<std::uint64_t> columns{1, header->names.size() - 1};
-  if (!same_outcome(outcome_of(load_plot_columns(plot_path, n_digits, columns, 1)),
-                    outcome_of(load_plot_columns(plot_path, n_digits, columns, threads)))) {
-    mismatch("a read of two columns on " + std::to_string(threads) +
-             " threads differs from the read on one");
-  }
-}
-
 void check(std::string_view file, const std::uint8_t* prefix) {
   std::optional<std::uint64_t> n_digits;
   switch (prefix[0] % 4) {
-    case 1:
-      n_digits = 12;
-      break;
-    case 2:
-      n_digits = 15;
-      break;
-    case 3:
-      n_digits = prefix[0] >> 2;
-      break;
-    default:
-      break;
+    case 1: n_digits = 12; break;
+    case 2: n_digits = 15; break;
+    case 3: n_digits = prefix[0] >> 2; break;
+    default: break;
   }
   const FullRead full = full_read(plot_path, n_digits);
   if (std::holds_alternative<std::monostate>(full)) return;
@@ -319,8 +310,9 @@ void check(std::string_view file, const std::uint8_t* prefix) {
   const std::size_t faulty = (full_failure->line - first_lead) / lines_per_step;
   const bool lead_line = (full_failure->line - first_lead) % lines_per_step == 0;
   const std::ptrdiff_t stride = request.steps.stride;
-  const bool exact = request.mode == 0 || (!request.columns && takes_step(request.steps, faulty) &&
-                                           (!lead_line || stride == 1 || stride == -1));
+  const bool exact =
+      request.mode == 0 || (!request.columns && takes_step(request.steps, faulty) &&
+                            (!lead_line || stride == 1 || stride == -1));
   if (const Failure* failed = std::get_if<Failure>(&outcome)) {
     if (exact) {
       if (*failed == *full_failure) return;
@@ -356,8 +348,9 @@ void check(std::string_view file, const std::uint8_t* prefix) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   diagnostics = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   const char* shm = "/dev/shm";
-  const std::string folder =
-      std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path().string();
+  const std::string folder = std::filesystem::is_directory(shm)
+                                 ? shm
+                                 : std::filesystem::temp_directory_path().string();
   const std::string stem = folder + "/tarnex-fuzz-range-reader-" + std::to_string(getpid());
   plot_path = stem + ".plt";
   prefix_path = stem + "-prefix.plt";
