@@ -226,6 +226,10 @@ def read(path: PathArgument, n_digits: int | None = None, *,
         if columns is None:
             names, used, values = _reader.read_split(encoded, width, count or 0)
         else:
-            chosen = resolve_columns(_reader.names(encoded), columns, os.fsdecode(encoded))
-            names, used, values = _reader.read_columns(encoded, width, chosen or (), count or 0)
+            # The names are resolved against the header of the file whose values are read,
+            # however the path changes meanwhile.
+            def chosen(names: tuple[str, ...]) -> tuple[int, ...]:
+                return resolve_columns(names, columns, os.fsdecode(encoded)) or ()
+
+            names, used, values = _reader.read_columns(encoded, width, chosen, count or 0)
     return Plot(names, memoryview(values), used, os.fsdecode(encoded))

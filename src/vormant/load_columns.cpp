@@ -35,11 +35,18 @@ LoadedPlot read_columns_indexed(OpenedPlot opened, std::vector<std::string> name
   return loaded;
 }
 
-LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
+OpenedHeader read_header(std::string_view path) {
+  OpenedHeader header;
+  ThrowingFailurePolicy policy(header.names);
+  header.opened = open_plot(path, header.names, policy);
+  return header;
+}
+
+LoadedPlot read_columns(OpenedHeader header, std::optional<std::uint64_t> n_digits,
                         std::span<const std::uint64_t> columns, std::size_t threads) {
-  std::vector<std::string> names;
+  std::vector<std::string>& names = header.names;
+  OpenedPlot& opened = header.opened;
   ThrowingFailurePolicy policy(names);
-  OpenedPlot opened = open_plot(path, names, policy);
   const std::uint64_t parameters = opened.parameters;
   if (threads != 1 && columns.size() * kNarrow >= parameters) {
     // The header read here is not read again: the open file takes it over.
@@ -52,7 +59,7 @@ LoadedPlot read_columns(std::string_view path, std::optional<std::uint64_t> n_di
   const ColumnPlan plan = ColumnPlan::chosen(parameters, columns);
   LoadedPlot plot{.names = {names[0]}, .n_digits = width, .data = {}};
   for (const std::uint64_t column : columns) plot.names.push_back(names[column]);
-  const std::size_t parts = whole_read_threads(path, threads);
+  const std::size_t parts = whole_read_threads(fd, threads);
   if (parts > 1 &&
       read_selection_guessed(fd, start, parameters, width, plan, parts, plot.data, policy)) {
     return plot;
@@ -82,10 +89,20 @@ LoadOutcome load_names(std::string_view path) noexcept {
   });
 }
 
+Outcome<OpenedHeader> open_header(std::string_view path) noexcept {
+  return guarded([&] { return read_header(path); });
+}
+
+LoadOutcome load_plot_columns(OpenedHeader header, std::optional<std::uint64_t> n_digits,
+                              std::span<const std::uint64_t> columns,
+                              std::size_t threads) noexcept {
+  return guarded([&] { return read_columns(std::move(header), n_digits, columns, threads); });
+}
+
 LoadOutcome load_plot_columns(std::string_view path, std::optional<std::uint64_t> n_digits,
                               std::span<const std::uint64_t> columns,
                               std::size_t threads) noexcept {
-  return guarded([&] { return read_columns(path, n_digits, columns, threads); });
+  return guarded([&] { return read_columns(read_header(path), n_digits, columns, threads); });
 }
 
 }  // namespace tarnex::vormant

@@ -12,6 +12,7 @@
 
 #include "reader/plot_data.hpp"
 #include "vormant/outcome.hpp"
+#include "vormant/plot_preamble.hpp"
 
 namespace tarnex::vormant {
 
@@ -30,6 +31,20 @@ LoadOutcome load_plot(std::string_view path, std::optional<std::uint64_t> n_digi
 // The trimmed name lines of the file at `path` (in `names`), its header alone read.
 LoadOutcome load_names(std::string_view path) noexcept;
 
+// A plot file opened and its header read, kept open so that columns chosen by its names are
+// read from the same file whatever happens to the path meanwhile.
+struct OpenedHeader {
+  OpenedPlot opened;
+  std::vector<std::string> names;  // trimmed name lines
+};
+
+// Opens the plot file at `path` and reads its header.
+Outcome<OpenedHeader> open_header(std::string_view path) noexcept;
+
+// load_plot_columns of a file opened by open_header; takes it over.
+LoadOutcome load_plot_columns(OpenedHeader header, std::optional<std::uint64_t> n_digits,
+                              std::span<const std::uint64_t> columns, std::size_t threads) noexcept;
+
 // The time and `columns` (parameter indices 1 to P - 1, in the order wanted) of every step,
 // only the value lines that hold them looked at, only their fields converted. A few columns,
 // or one thread asked for, are converted as the file is indexed, in one pass over it; more are
@@ -46,5 +61,8 @@ LoadOutcome load_plot_split(std::string_view path, std::optional<std::uint64_t> 
 // the processors this process may use; 0 chooses one for a file too small to be worth more,
 // else every processor.
 std::size_t whole_read_threads(std::string_view path, std::size_t threads) noexcept;
+
+// whole_read_threads of the file open as `fd`.
+std::size_t whole_read_threads(int fd, std::size_t threads) noexcept;
 
 }  // namespace tarnex::vormant

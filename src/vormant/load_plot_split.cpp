@@ -45,6 +45,14 @@ std::size_t whole_read_threads(std::string_view path, std::size_t threads) noexc
   return usable_processors();
 }
 
+std::size_t whole_read_threads(int fd, std::size_t threads) noexcept {
+  if (threads != 0) return at_most_usable(threads);
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return 1;  // the read itself meets what is wrong
+  if (static_cast<std::uint64_t>(status.st_size) < kSplitFrom) return 1;
+  return usable_processors();
+}
+
 LoadOutcome load_plot_split(std::string_view path, std::optional<std::uint64_t> n_digits,
                             std::size_t threads) noexcept {
   return guarded([&] { return read_split(path, n_digits, threads); });

@@ -56,24 +56,50 @@ PyObject* names(PyObject*, PyObject* arg) noexcept {
   return raise_outcome(outcome, path);
 }
 
-// read_columns(path, n_digits, columns, threads, /): the time and `columns` (a tuple of
-// parameter indices) of every step, by `threads` threads (0 chooses).
+// The columns `resolve` chooses among the name lines of `header`, a tuple of parameter
+// indices. False with an exception set when it raises or returns anything else.
+bool resolved_columns(PyObject* resolve, const OpenedHeader& header,
+                      std::optional<std::vector<std::uint64_t>>& columns) noexcept {
+  PyObject* names = names_tuple(header.names);
+  if (names == nullptr) return false;
+  PyObject* chosen = PyObject_CallOneArg(resolve, names);
+  Py_DECREF(names);
+  if (chosen == nullptr) return false;
+  const bool taken = chosen != Py_None && columns_argument(chosen, columns);
+  if (chosen == Py_None) PyErr_SetString(PyExc_TypeError, "the columns chosen must be a tuple");
+  Py_DECREF(chosen);
+  return taken;
+}
+
+// read_columns(path, n_digits, columns, threads, /): the time and `columns` of every step, by
+// `threads` threads (0 chooses). `columns` is a tuple of parameter indices, or a callable that
+// is given the file's name lines once its header is read and returns them: the names are
+// resolved against the very file whose values are read.
 PyObject* read_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   std::string_view path;
   std::optional<std::uint64_t> width;
   std::optional<std::vector<std::uint64_t>> columns;
   if (!arity("read_columns", nargs, 4) || !path_argument(args[0], path) ||
-      !width_argument(args[1], width) || !columns_argument(args[2], columns)) {
+      !width_argument(args[1], width)) {
     return nullptr;
   }
-  if (!columns) return PyErr_Format(PyExc_TypeError, "columns must be a tuple");
+  const bool resolves = PyCallable_Check(args[2]) != 0;
+  if (!resolves && !columns_argument(args[2], columns)) return nullptr;
+  if (!resolves && !columns) return PyErr_Format(PyExc_TypeError, "columns must be a tuple");
   const Py_ssize_t threads = PyLong_AsSsize_t(args[3]);
   if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
   if (threads < 0) return PyErr_Format(PyExc_ValueError, "threads must be at least 0");
-  return plot_result(module, path, [&] {
-    return load_plot_columns(path, width, *columns,
-                             at_most_usable(static_cast<std::uint64_t>(threads)));
-  });
+  const std::size_t usable = at_most_usable(static_cast<std::uint64_t>(threads));
+  if (!resolves) {
+    return plot_result(module, path,
+                       [&] { return load_plot_columns(path, width, *columns, usable); });
+  }
+  Outcome<OpenedHeader> opened = without_interpreter_lock([&] { return open_header(path); });
+  auto* header = std::get_if<OpenedHeader>(&opened);
+  if (header == nullptr) return raise_outcome(opened, path);
+  if (!resolved_columns(args[2], *header, columns)) return nullptr;
+  return plot_result(
+      module, path, [&] { return load_plot_columns(std::move(*header), width, *columns, usable); });
 }
 
 // open(path, n_digits, growing, /) -> PlotFile

@@ -15,6 +15,7 @@
 #include "reader/split_read.hpp"
 #include "reader/streaming_read.hpp"
 #include "reader/timestep_blocks.hpp"
+#include "text/positioned_read.hpp"
 #include "vormant/plot_preamble.hpp"
 
 namespace tarnex::vormant {
@@ -128,9 +129,14 @@ LineFeeds count_feeds(std::string_view path, std::uint64_t begin, std::uint64_t 
   const FileDescriptor file = open_plot_file(path, policy);
   LineFeeds feeds{.count = count_line_feeds(file.get(), begin, end, policy, 0),
                   .ends_with_feed = false};
-  char last = 0;
-  if (end > begin && ::pread(file.get(), &last, 1, static_cast<off_t>(end - 1)) == 1) {
-    feeds.ends_with_feed = last == '\n';
+  if (end > begin) {
+    char last = 0;
+    const ssize_t got = read_at(file.get(), &last, 1, end - 1);
+    if (got < 0) {
+      report_failure(
+          policy, {.kind = FailureKind::ReadError, .line = 0, .io_error = IoError::system(errno)});
+    }
+    feeds.ends_with_feed = got == 1 && last == '\n';
   }
   return feeds;
 }

@@ -9,7 +9,8 @@ import sys
 
 import pytest
 from conftest import child_environment
-from vormant_files import SAMPLE_6, SAMPLE_9, SAMPLE_WIDTHS, assert_same_values, hiding
+from vormant_files import (SAMPLE_6, SAMPLE_9, SAMPLE_WIDTHS, assert_same_values, hiding,
+                           plot_text)
 
 import vormant
 
@@ -165,3 +166,23 @@ print(sorted(name for name in ("numpy", "pandas", "dask", "pyarrow", "matplotlib
     completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                                env=child_environment(), check=True)
     assert completed.stdout == "[]\n"
+
+
+@pytest.mark.parametrize("threads", [1, None])
+def test_chosen_names_and_their_values_come_from_one_file(tmp_path, monkeypatch, threads):
+    """A file replaced by another while its columns are being chosen: the values read are those of the
+    file whose names were chosen from."""
+    path = tmp_path / "run.plt"
+    path.write_text(plot_text(["TIME S", "A", "B"], [["0", "1", "2"]]))
+    resolve = vormant._open.resolve_columns
+
+    def replacing_resolve(names, wanted, source):
+        newer = tmp_path / "newer.plt"
+        newer.write_text(plot_text(["TIME S", "B", "A"], [["0", "3", "4"]]))
+        os.replace(newer, path)
+        return resolve(names, wanted, source)
+
+    monkeypatch.setattr(vormant._open, "resolve_columns", replacing_resolve)
+    plot = vormant.read(path, columns=["B"], threads=threads)
+    assert plot.names == ("TIME S", "B")
+    assert plot.to_numpy().tolist() == [[0.0, 2.0]]
