@@ -147,9 +147,12 @@ class Comparison:
 
     @property
     def passed(self) -> bool:
+        """Every compared value within tolerance, every reference step and parameter covered,
+        and as many steps on both sides (by time: a run with steps never matches one without,
+        against which nothing could be compared)."""
         agree = all(column.failures == 0 for column in self._columns)
         return agree and self._uncovered == 0 and not self.only_in_reference and (
-            self._align == "time" or self._steps[0] == self._steps[1])
+            self._steps[0] == self._steps[1] or (self._align == "time" and 0 not in self._steps))
 
     def __getitem__(self, name: str) -> ColumnComparison:
         names = [column.name for column in self._columns]
@@ -201,8 +204,9 @@ def compare(reference: Run, candidate: Run, n_digits: int | None = None, *,
 
     align="steps" compares step i with step i, the time like a parameter; align="time"
     compares each reference step within the candidate's times with the candidate linearly
-    interpolated there (PlotFileError for a candidate whose time goes back). Both files are
-    read a piece of their compared columns at a time.
+    interpolated there (PlotFileError for a time that goes back or is NaN, in either run). A
+    file with no time steps is an empty run, equal only to another. Both files are read a piece
+    of their compared columns at a time.
     """
     width = check_n_digits(n_digits)
     if align not in ALIGNS:

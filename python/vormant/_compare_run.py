@@ -4,6 +4,7 @@ step by step, or at the reference's times with the candidate interpolated."""
 from __future__ import annotations
 
 import contextlib
+import math
 from collections.abc import Iterator
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, NamedTuple, TypeVar
@@ -54,8 +55,28 @@ def opened(run: PathArgument | Plot, n_digits: int | None) -> Iterator[Source]:
     if isinstance(run, Plot):
         yield Source(run)
         return
-    with PlotFile(run, n_digits) as plot_file:
+    with _open_run(run, n_digits) as plot_file:
         yield Source(plot_file)
+
+
+def _open_run(path: PathArgument, n_digits: int | None) -> PlotFile:
+    """The plot file at `path`. A file with no time steps tells no width but needs none: it is
+    an empty run, opened at either width."""
+    try:
+        return PlotFile(path, n_digits)
+    except PlotFileError:
+        if n_digits is not None or not _empty_run(path):
+            raise
+    return PlotFile(path, 12)
+
+
+def _empty_run(path: PathArgument) -> bool:
+    """Whether the file is its header alone, no time step begun."""
+    try:
+        with PlotFile(path, 12) as plot_file:
+            return plot_file.steps == 0
+    except PlotFileError:
+        return False
 
 
 class Columns(NamedTuple):
@@ -192,7 +213,8 @@ def _walk_times(walk: Walk, windows: Iterator[tuple[memoryview, int, int]]) -> N
     for ref_piece, ref_begin, first in walk.pieces(walk.reference, walk.chosen.reference):
         while True:
             consumed, ref_back, cand_back = walk.step(ref_piece, window, first, final, ref_begin)
-            _refuse_going_back(walk, ref_back, ref_begin, cand_back, window_begin)
+            _refuse_going_back(walk.candidate, window, cand_back, window_begin)
+            _refuse_going_back(walk.reference, ref_piece, ref_back, ref_begin)
             first += consumed
             if first >= len(ref_piece):
                 break
@@ -201,20 +223,19 @@ def _walk_times(walk: Walk, windows: Iterator[tuple[memoryview, int, int]]) -> N
     # The rest of the candidate is still checked for times that go back.
     for window, window_begin, _ in windows:
         _, _, cand_back = walk.step(ref_piece, window, len(ref_piece), True, ref_begin)
-        _refuse_going_back(walk, None, 0, cand_back, window_begin)
+        _refuse_going_back(walk.candidate, window, cand_back, window_begin)
 
 
-def _refuse_going_back(walk: Walk, ref_back: int | None, ref_begin: int, cand_back: int | None,
-                       cand_begin: int) -> None:
-    for source, back, begin in ((walk.candidate, cand_back, cand_begin),
-                                (walk.reference, ref_back, ref_begin)):
-        if back is None:
-            continue
-        step = begin + back
-        line = source.time_line(step)
-        raise PlotFileError(f"{source.path}, line {line}: the time of step {step} goes back "
-                            "from the step before, so it cannot be lined up by time",
-                            source.path, line)
+def _refuse_going_back(source: Source, piece: memoryview, back: int | None, begin: int) -> None:
+    """PlotFileError naming the step at row `back` of `piece`, whose time is NaN or below the
+    time before it: steps out of time order cannot be lined up by time."""
+    if back is None:
+        return
+    step = begin + back
+    line = source.time_line(step)
+    how = "is NaN" if math.isnan(piece[back, 0]) else "goes back from the step before"
+    raise PlotFileError(f"{source.path}, line {line}: the time of step {step} {how}, so it "
+                        "cannot be lined up by time", source.path, line)
 
 
 def difference_block(rows: int, columns: int) -> memoryview:

@@ -11,7 +11,7 @@ from typing import Any
 
 from ._compare import ColumnComparison, Comparison, check_tolerance, compare
 from ._plotting import Curve, _pyplot, draw, first_word
-from ._report import failure_text
+from ._report import failure_text, parameter_items, usage_error
 
 COMMAND = "diff"
 HEADINGS = ("parameter", "max abs", "max rel", "failures", "first time")
@@ -96,8 +96,13 @@ def verdict(comparison: Comparison) -> str:
     return "differ: " + ", ".join(parts)
 
 
+def wanted_parameters(args: argparse.Namespace) -> list[str | int] | None:
+    """The parameters of -p, names or indices; None for all."""
+    return parameter_items(args.parameters) if args.parameters else None
+
+
 def compared(args: argparse.Namespace, reference: str, candidate: str) -> Comparison:
-    return compare(reference, candidate, args.n_digits, columns=args.parameters,
+    return compare(reference, candidate, args.n_digits, columns=wanted_parameters(args),
                    rtol=args.rtol, atol=args.atol, tolerances=dict(args.tolerances or ()),
                    align=args.align)
 
@@ -106,7 +111,7 @@ def plot_differences(args: argparse.Namespace, comparison: Comparison) -> None:
     pyplot = _pyplot()
     # With align="steps" the time comes first, compared but not drawn against itself.
     parameters = comparison.columns[1:] if args.align == "steps" else comparison.columns
-    wanted = args.parameters or [column.name for column in parameters if column.failures]
+    wanted = wanted_parameters(args) or [column.name for column in parameters if column.failures]
     differences = comparison.differences(wanted)
     values = differences.to_numpy()
     curves = [Curve(args.candidate, name, values[:, 0], values[:, column])
@@ -132,38 +137,54 @@ def plot_names(folder: str) -> list[str]:
 
 
 def folders(args: argparse.Namespace) -> int:
+    """Every plot file of either folder against the one of the same name in the other: 1 for
+    one in a single folder, 2 for one that cannot be read, and 2 when there is nothing at all
+    to compare, which would otherwise pass unnoticed."""
     if args.plot:
         raise Unusable("--plot takes two files, not two folders")
+    sides = {"reference": set(plot_names(args.reference)),
+             "candidate": set(plot_names(args.candidate))}
     status = 0
     results: list[dict[str, Any]] = []
-    for name in plot_names(args.reference):
-        candidate = os.path.join(args.candidate, name)
-        if not os.path.isfile(candidate):
-            status = max(status, 1)
-            results.append({"file": name, "missing": True})
-            if not args.json:
-                print(f"{name}: missing from {args.candidate}")
-            continue
-        try:
-            comparison = compared(args, os.path.join(args.reference, name), candidate)
-        except (OSError, ValueError) as error:
-            print(f"vormant: error: {failure_text(name, error)}", file=sys.stderr)
-            status = 2
-            continue
-        status = max(status, 0 if comparison.passed else 1)
-        results.append({"file": name, **as_json(comparison)})
-        if not args.json:
-            for line in table(comparison, args.verbose):
-                print(f"  {line}")
-            print(f"{name}: {verdict(comparison)}")
+    for name in sorted(sides["reference"] | sides["candidate"]):
+        missing = [side for side, names in sides.items() if name not in names]
+        found, result = folder_file(args, name, missing[0] if missing else None)
+        status = max(status, found)
+        results.append(result)
+    if not results:
+        status = usage_error(COMMAND, f"nothing to compare: no plot files in {args.reference} "
+                                      f"or {args.candidate}")
     if args.json:
         print(json.dumps({"passed": status == 0, "files": results}))
     return status
 
 
+def folder_file(args: argparse.Namespace, name: str, missing: str | None
+                ) -> tuple[int, dict[str, Any]]:
+    """The status and JSON entry of the file `name` of two folders (`missing`: the side that
+    lacks it); its lines printed unless --json."""
+    if missing is not None:
+        if not args.json:
+            print(f"{name}: missing from {getattr(args, missing)}")
+        return 1, {"file": name, "missing": missing}
+    try:
+        comparison = compared(args, os.path.join(args.reference, name),
+                              os.path.join(args.candidate, name))
+    except (OSError, ValueError) as error:
+        text = failure_text(name, error)
+        print(f"vormant: error: {text}", file=sys.stderr)
+        return 2, {"file": name, "error": text}
+    if not args.json:
+        for line in table(comparison, args.verbose):
+            print(f"  {line}")
+        print(f"{name}: {verdict(comparison)}")
+    return (0 if comparison.passed else 1), {"file": name, **as_json(comparison)}
+
+
 def run(args: argparse.Namespace) -> int:
     """0 when everything agrees, 1 when something differs or is missing, 2 when a file cannot
-    be read or the arguments cannot be used, as diff and cmp have it."""
+    be read, two folders hold nothing to compare or the arguments cannot be used, as diff and
+    cmp have it."""
     try:
         both = [os.path.isdir(path) for path in (args.reference, args.candidate)]
         if both[0] != both[1]:

@@ -43,10 +43,15 @@ def writing(target: str) -> Iterator[None]:
         raise WriteFailure(target, error) from error
 
 
+def parameter_items(wanted: Sequence[str]) -> list[str | int]:
+    """The parameters named on the command line as `read` takes them: a word of digits alone is
+    an index, any other word a name."""
+    return [int(word) if word.isdecimal() else word for word in wanted]
+
+
 def chosen_columns(plot_file: PlotFile, wanted: Sequence[str]) -> tuple[int, ...]:
-    """The columns of the parameters named `wanted`, in that order; a word of digits alone is
-    an index."""
-    items = [int(word) if word.isdigit() else word for word in wanted]
+    """The columns of the parameters named `wanted`, in that order."""
+    items = parameter_items(wanted)
     try:
         columns = resolve_columns(plot_file.names, items, plot_file.path)
     except (KeyError, IndexError, ValueError) as error:

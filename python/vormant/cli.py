@@ -161,9 +161,10 @@ def _parser() -> argparse.ArgumentParser:
         description="Compares CANDIDATE with REFERENCE parameter by parameter: a value c is "
                     "within tolerance of r when |c - r| <= atol + rtol * |r|. Prints the "
                     "parameters beyond tolerance and a verdict. Two folders: each file of "
-                    "REFERENCE against the file of the same name in CANDIDATE. Exit status 0 "
+                    "either against the file of the same name in the other. Exit status 0 "
                     "when all agree, 1 when something differs or is missing, 2 when a file "
-                    "cannot be read or the arguments cannot be used.")
+                    "cannot be read, two folders hold no files, or the arguments cannot be "
+                    "used.")
     diff.add_argument("reference", metavar="REFERENCE")
     diff.add_argument("candidate", metavar="CANDIDATE")
     diff.add_argument("-p", "--parameter", action="append", dest="parameters", metavar="NAME",

@@ -49,7 +49,7 @@ struct ColumnTally {
 Deviation deviation(double reference, double candidate, const ColumnRule& rule) noexcept;
 
 // Where a comparison of pieces stopped: the reference rows it went through (compared or
-// uncovered), and a time that goes back (its row, or -1), which ends it early.
+// uncovered), and a time that is NaN or goes back (its row, or -1), which ends it early.
 struct PieceProgress {
   std::size_t consumed = 0;
   std::size_t uncovered = 0;

@@ -6,12 +6,18 @@
 namespace tarnex::vormant {
 namespace {
 
-// The first row whose time is below the one before it (a NaN time counts as going back), or -1.
+// Whether the time of `row` breaks the order a walk in time needs: it is NaN, or below the time
+// of the row before. A NaN is blamed on its own row, never on the row after it.
+bool out_of_order(FloatRows rows, std::size_t row) noexcept {
+  const float time = rows.at(row, 0);
+  return std::isnan(time) || (row > 0 && time < rows.at(row - 1, 0));
+}
+
+// The first row of the candidate whose time is out of order, or -1.
 std::int64_t candidate_goes_back(FloatRows candidate) noexcept {
-  for (std::size_t row = 1; row < candidate.rows; ++row) {
-    if (!(candidate.at(row, 0) >= candidate.at(row - 1, 0))) return static_cast<std::int64_t>(row);
+  for (std::size_t row = 0; row < candidate.rows; ++row) {
+    if (out_of_order(candidate, row)) return static_cast<std::int64_t>(row);
   }
-  if (candidate.rows == 1 && std::isnan(candidate.at(0, 0))) return 0;
   return -1;
 }
 
@@ -35,7 +41,7 @@ enum class Place { Before, Within, Beyond, Later };
 Place place_of(double time, FloatRows candidate, bool final) noexcept {
   if (candidate.rows == 0) return final ? Place::Beyond : Place::Later;
   const double last = candidate.at(candidate.rows - 1, 0);
-  if (std::isnan(time) || time < candidate.at(0, 0)) return Place::Before;
+  if (time < candidate.at(0, 0)) return Place::Before;
   if (time < last) return Place::Within;
   if (!final) return Place::Later;
   return time == last ? Place::Within : Place::Beyond;
@@ -54,7 +60,7 @@ PieceProgress compare_times(FloatRows reference, FloatRows candidate, std::size_
   std::size_t row = first;
   for (; row < reference.rows; ++row) {
     const double time = reference.at(row, 0);
-    if (row > 0 && time < reference.at(row - 1, 0)) {
+    if (out_of_order(reference, row)) {
       progress.reference_back = static_cast<std::int64_t>(row);
       break;
     }

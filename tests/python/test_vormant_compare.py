@@ -162,3 +162,68 @@ def test_command_line_draws_the_differences(files, tmp_path):
     result = diff(ref, cand, "--plot", str(tmp_path / "differences.png"))
     assert result.returncode == 1, result.stderr
     assert (tmp_path / "differences.png").read_bytes().startswith(b"\x89PNG")
+
+
+@pytest.mark.parametrize("side", ["reference", "candidate"])
+@pytest.mark.parametrize("step", [0, 4, 7])
+def test_time_alignment_names_the_step_whose_time_is_nan(files, monkeypatch, side, step):
+    monkeypatch.setattr(_compare_run, "PIECE_VALUES", 8)  # pieces of 4 steps, the edges crossed
+    rows = [[float(time), 1.0] for time in range(8)]
+    broken = [[NAN, 1.0] if k == step else row for k, row in enumerate(rows)]
+    ref, cand = pair(files, broken, rows) if side == "reference" else pair(files, rows, broken)
+    with pytest.raises(vormant.PlotFileError, match=f"step {step} is NaN") as raised:
+        vormant.compare(ref, cand, align="time")
+    assert raised.value.path == (ref if side == "reference" else cand)
+    assert raised.value.line == 1 + 2 + 2 * step + 2
+
+
+@pytest.mark.parametrize("reference, candidate, align, passed", [
+    (1, 0, "steps", False), (0, 1, "steps", False), (0, 0, "steps", True),
+    (1, 0, "time", False), (0, 1, "time", False), (0, 0, "time", True),
+])
+def test_a_run_without_steps_is_an_empty_run(files, reference, candidate, align, passed):
+    ref, cand = pair(files, [[0.0, 1.0]] * reference, [[0.0, 1.0]] * candidate)
+    result = vormant.compare(ref, cand, align=align)
+    assert result.passed == passed and result.steps == (reference, candidate)
+
+
+def test_a_step_begun_but_not_written_is_still_refused(files):
+    ref, cand = pair(files, [[0.0, 1.0]], [])
+    with open(cand, "a") as started:
+        started.write(" TIME STEP 1\n")
+    with pytest.raises(vormant.PlotFileError):
+        vormant.compare(ref, cand)
+
+
+@pytest.mark.parametrize("plot", [False, True])
+@pytest.mark.parametrize("parameter, status", [("1", 0), ("2", 1)])
+def test_command_line_takes_parameter_indices(files, tmp_path, plot, parameter, status):
+    ref, cand = pair(files, [[0.0, 1.0, 1.0]], [[0.0, 1.0, 2.0]], ("TIME S", "A X", "B Y"))
+    if plot:
+        pytest.importorskip("matplotlib", reason="--plot needs the plot extra")
+    drawing = ["--plot", str(tmp_path / "d.png")] if plot else []
+    result = diff(ref, cand, "-p", parameter, *drawing)
+    assert result.returncode == status, result.stderr
+    assert (tmp_path / "d.png").exists() == plot
+
+
+@pytest.mark.parametrize("reference, candidate, status, found", [
+    (["same"], ["same", "new"], 1, {"same": ("passed", True), "new": ("missing", "reference")}),
+    (["same", "gone"], ["same"], 1, {"same": ("passed", True), "gone": ("missing", "candidate")}),
+    (["same", "bad"], ["same", "bad"], 2, {"same": ("passed", True), "bad": ("error", "bad")}),
+    ([], [], 2, {}),
+])
+def test_folders_account_for_every_file(tmp_path, reference, candidate, status, found):
+    text = {"bad": "not a plot file\n"}
+    for side, names in (("r", reference), ("c", candidate)):
+        (tmp_path / side).mkdir()
+        for name in names:
+            (tmp_path / side / name).write_text(text.get(name, plot_text(["TIME S"], [["0.0"]])))
+    result = diff(str(tmp_path / "r"), str(tmp_path / "c"), "--json")
+    report = json.loads(result.stdout)
+    assert result.returncode == status and not report["passed"]
+    entries = {entry["file"]: entry for entry in report["files"]}
+    assert entries.keys() == found.keys()
+    for name, (key, value) in found.items():
+        assert str(value) in str(entries[name][key])
+    assert ("error:" in result.stderr) == (status == 2)
