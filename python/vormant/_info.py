@@ -25,9 +25,18 @@ def shortest(value: float) -> str:
     wanted = struct.pack("<f", value)
     for digits in range(1, 10):
         text = f"{value:.{digits}g}"
-        if struct.pack("<f", float(text)) == wanted:
+        if _binary32_bits(float(text)) == wanted:
             return text
     return repr(value)
+
+
+def _binary32_bits(value: float) -> bytes | None:
+    """The bits of the binary32 nearest `value`; None past the largest binary32, where a short
+    text of a value near it (3.40282E+38 to 3.403e+38) has been rounded up."""
+    try:
+        return struct.pack("<f", value)
+    except OverflowError:
+        return None
 
 
 def _ranges_numpy(numpy: Any, plot: Plot) -> list[Range]:

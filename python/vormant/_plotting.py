@@ -23,6 +23,11 @@ FIGURE_DPI = 100
 # line through every point but for about one in a hundred, where a group straddles two columns.
 GROUPS_PER_PIXEL = 4
 GROUPS = GROUPS_PER_PIXEL * FIGURE_INCHES[0] * FIGURE_DPI
+# The time axis spans the steps that hold numbers: numbers in a short stretch of a long run fill
+# the panel, each group many pixel columns wide. A curve whose numbers span less than this share
+# of its steps is drawn from the envelope of those steps alone; at this share or more, the axes
+# (about nine tenths of the figure's width) still have four groups to a pixel column.
+SPANNED_SHARE = 0.9
 
 
 @dataclass
@@ -48,7 +53,8 @@ def first_word(name: str) -> str:
 def m4_points(numpy: Any, envelope: Envelope, column: int, whole: bool) -> tuple[Any, Any]:
     """The line through every step when each group is one step (`whole`), else, of each group,
     its first value at its first time, its smallest and largest, and its last at its last
-    time: the points whose line covers the pixels the line through every point covers."""
+    time: the points whose line covers the pixels the line through every point covers. A group
+    of NaN alone gives four NaN points, where matplotlib breaks the line: a gap."""
     arrays = envelope.to_numpy()
     if whole:
         return arrays["time_first"], arrays["first"][:, column]
@@ -59,6 +65,40 @@ def m4_points(numpy: Any, envelope: Envelope, column: int, whole: bool) -> tuple
     return x, y
 
 
+def numbered_steps(numpy: Any, plot_file: PlotFile, envelope: Envelope, index: int,
+                   column: int, steps: range) -> range:
+    """The steps of `steps` (cut into the groups of `envelope`) from the first whose value of
+    `column` (the envelope's `index`-th) is a number to the last; empty when all are NaN. Only
+    the first and the last group that hold a number are read again."""
+    held = numpy.flatnonzero(~numpy.isnan(numpy.asarray(envelope.min)[:, index]))
+    if not len(held):
+        return steps[:0]
+
+    def numbers_of(group: int) -> tuple[int, Any]:
+        begin = group * len(steps) // envelope.groups
+        end = (group + 1) * len(steps) // envelope.groups
+        values = plot_file.read([column], steps[begin:end]).to_numpy()[:, 1]
+        return begin, numpy.flatnonzero(~numpy.isnan(values))
+
+    head, in_head = numbers_of(int(held[0]))
+    tail, in_tail = numbers_of(int(held[-1]))
+    return steps[head + int(in_head[0]):tail + int(in_tail[-1]) + 1]
+
+
+def curve_points(numpy: Any, plot_file: PlotFile, envelope: Envelope, index: int, column: int,
+                 steps: range) -> tuple[Any, Any]:
+    """The points to draw of `column` (the envelope's `index`-th) over `steps`: the M4 points
+    of `envelope`, or, when its numbers span a small part of the steps, those of an envelope of
+    that part alone, so that its groups stay within a pixel column of the axes scaled to it."""
+    if envelope.groups == len(steps):
+        return m4_points(numpy, envelope, index, True)
+    numbered = numbered_steps(numpy, plot_file, envelope, index, column, steps)
+    if numbered and len(numbered) < SPANNED_SHARE * len(steps):
+        envelope = plot_file.envelope([column], numbered, buckets=GROUPS)
+        return m4_points(numpy, envelope, 0, envelope.groups == len(numbered))
+    return m4_points(numpy, envelope, index, False)
+
+
 def file_curves(numpy: Any, path: str, n_digits: int | None,
                 wanted: Sequence[str]) -> tuple[str, list[Curve]]:
     """The time's first word and a curve per parameter wanted of the file at `path`."""
@@ -67,10 +107,11 @@ def file_curves(numpy: Any, path: str, n_digits: int | None,
         time = first_word(plot_file.names[0])
         if not columns:
             return time, []
+        steps = range(plot_file.steps)
         envelope = plot_file.envelope(columns, buckets=GROUPS)
-        whole = envelope.groups == plot_file.steps
-        return time, [Curve(path, name, *m4_points(numpy, envelope, column, whole))
-                      for column, name in enumerate(envelope.names)]
+        return time, [
+            Curve(path, name, *curve_points(numpy, plot_file, envelope, index, column, steps))
+            for index, (column, name) in enumerate(zip(columns, envelope.names))]
 
 
 def default_parameters(path: str, n_digits: int | None) -> list[str]:

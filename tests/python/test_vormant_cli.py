@@ -98,6 +98,22 @@ def test_info_leaves_nan_out_of_the_range_and_counts_it(cli, plot_file, hide):
 
 
 @pytest.mark.parametrize("hide", [(), ("numpy",)], ids=["numpy", "plain"])
+@pytest.mark.parametrize("width, fields, shown", [
+    (12, ["3.40282E+38", "-3.40282E+38"], ["-3.40282e+38", "3.40282e+38"]),
+    (15, ["3.40282347E+38", "-3.40282347E+38"], ["-3.4028235e+38", "3.4028235e+38"]),
+    (12, ["1.40130E-45", "-0.00000E+00"], ["-0", "1e-45"]),
+    (12, ["inf", "-inf"], ["-inf", "inf"]),
+], ids=["largest-12", "largest-15", "subnormal-and-negative-zero", "infinities"])
+def test_info_prints_the_extremes_of_binary32(cli, plot_file, width, fields, shown, hide):
+    steps = [f" TIME STEP {step}\n{f'{step}.0'.rjust(width)}{field.rjust(width)}\n"
+             for step, field in enumerate(fields, start=1)]
+    result = cli("info", plot_file(" VORMANT PLOT FILE   2\nTIME\nA\n" + "".join(steps)),
+                 hide=hide)
+    assert (result.returncode, result.stderr) == (0, "")
+    assert result.stdout.splitlines()[-1].split() == ["A", *shown]
+
+
+@pytest.mark.parametrize("hide", [(), ("numpy",)], ids=["numpy", "plain"])
 @pytest.mark.parametrize("piece_values", [1, 40])
 def test_info_in_pieces_gives_the_ranges_of_the_whole_file(cli, plot_file, tmp_path, hide,
                                                             piece_values):
