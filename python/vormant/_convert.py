@@ -23,7 +23,8 @@ from ._optional import require
 from ._plot import Plot
 from ._progress import progress_bar
 from ._report import (chosen_columns, chosen_names, missing_library, overwritten_source, pieces,
-                      report, usage_error, write_error, writing)
+                      report, usage_error, write_error)
+from ._write import read_apart, written
 
 # The name lines of the columns as a JSON list, repeats kept; beside the keys every
 # Arrow schema of a plot has.
@@ -94,24 +95,18 @@ def libraries() -> Libraries:
     return Libraries(*modules)
 
 
-def write(parquet: Any, target: str, layout: Any, tables: Iterator[Any]) -> None:
-    """`tables` as the row groups of the Parquet file `target`. A failure on the way, in
-    reading or in writing, removes the unfinished file."""
-    with writing(target):
-        writer = parquet.ParquetWriter(target, layout)
+def write(parquet: Any, temporary: str, layout: Any, tables: Iterator[Any]) -> None:
+    """`tables` as the row groups of the Parquet file at `temporary`."""
+    writer = parquet.ParquetWriter(temporary, layout)
     try:
         for content in tables:
-            with writing(target):
-                writer.write_table(content)
+            writer.write_table(content)
             del content  # written: the next piece is read without it
-        with writing(target):
-            writer.close()
     except BaseException:
         with contextlib.suppress(Exception):
-            writer.close()
-        with contextlib.suppress(OSError):
-            os.remove(target)
+            writer.close()  # the file is removed; the first failure is the one told
         raise
+    writer.close()
 
 
 def convert_one(modules: Libraries, path: str, target: str, args: argparse.Namespace) -> None:
@@ -120,8 +115,9 @@ def convert_one(modules: Libraries, path: str, target: str, args: argparse.Names
         rows = step_range(args.steps, plot_file.steps)
         names = chosen_names(plot_file, columns)
         layout = schema(modules.pyarrow, names, plot_file.n_digits, plot_file.path)
-        write(modules.parquet, target, layout,
-              piece_tables(modules, pieces(plot_file, columns, rows), layout))
+        with written(target) as temporary:
+            write(modules.parquet, temporary, layout,
+                  piece_tables(modules, read_apart(pieces(plot_file, columns, rows)), layout))
 
 
 def piece_tables(modules: Libraries, plots: Iterator[Plot], layout: Any) -> Iterator[Any]:

@@ -89,7 +89,10 @@ def file_error(path: str, error: Exception) -> None:
 
 
 def write_error(target: str, error: OSError) -> None:
-    print(f"{PROG}: error: cannot write {target}: {error.strerror or error}", file=sys.stderr)
+    # The system's words for the error number: a format library's own text may name the
+    # temporary file it was writing, never the output.
+    reason = os.strerror(error.errno) if error.errno else error.strerror or error
+    print(f"{PROG}: error: cannot write {target}: {reason}", file=sys.stderr)
 
 
 def usage_error(command: str, message: str) -> int:

@@ -1,12 +1,17 @@
 """Plot files written: `vormant.write`, and the writer `vormant cut` and `vormant merge` stream
-their pieces through. The text is formatted natively; a file appears only once it is whole."""
+their pieces through. The text is formatted natively; a file appears only once it is whole.
+
+`replacing` is how every output of the package is written, `vormant convert`'s too: a
+temporary file beside it, renamed over it when whole."""
 
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
+import stat
 from collections.abc import Iterator, Sequence
-from typing import NamedTuple
+from typing import Any, NamedTuple
 
 from . import _reader
 from ._arguments import PathArgument, check_n_digits
@@ -42,18 +47,109 @@ def source_title(path: str) -> str | None:
     return " ".join(words[:-1]) or None
 
 
-@contextlib.contextmanager
-def replacing(target: str) -> Iterator[str]:
-    """A temporary path in `target`'s folder, renamed to `target` when the block ends well and
-    removed when it fails: no partial file is ever left under the name."""
-    folder, name = os.path.split(os.path.abspath(target))
-    temporary = os.path.join(folder, f".{name}.{os.urandom(6).hex()}.part")
+# The temporary file an output is written to, beside it: a name of fixed length, so that
+# every name the folder takes for the output leaves room for it.
+def _temporary_name() -> str:
+    return f".vormant-{os.urandom(8).hex()}.part"
+
+
+def _create(path: str) -> int:
+    """Creates the empty file `path` and gives its mode: 0o666 less the umask, as for any new
+    file."""
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:
-        yield temporary
+        return stat.S_IMODE(os.fstat(fd).st_mode)
+    finally:
+        os.close(fd)
+
+
+def _kept_mode(target: str, new_mode: int) -> int:
+    """The mode of the file `target` replaces, so that a private file stays private; a new
+    file's mode where there is none."""
+    try:
+        return stat.S_IMODE(os.stat(target).st_mode)
+    except OSError:
+        return new_mode
+
+
+def _sync(path: str, flags: int) -> None:
+    fd = os.open(path, flags | os.O_CLOEXEC)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def _sync_folder(folder: str) -> None:
+    """Flushes a rename in `folder` to the disk; a file system that cannot sync a folder
+    (EINVAL) keeps it as it keeps every other."""
+    try:
+        _sync(folder, os.O_RDONLY | os.O_DIRECTORY)
+    except OSError as error:
+        if error.errno != errno.EINVAL:
+            raise
+
+
+def _named_as_given(error: OSError, temporary: str, target: PathArgument) -> OSError:
+    """`error` naming `target` alone, as the caller gave it, where it named the temporary file
+    or no file (a failed rename names both): the temporary file is never shown."""
+    given, ours = os.fspath(target), (None, temporary, os.fsdecode(target))
+    if error.filename not in ours or error.filename2 not in ours:
+        return error
+    if error.filename2 is None or error.errno is None or error.strerror is None:
+        error.filename = given
+        return error
+    return type(error)(error.errno, error.strerror, given)
+
+
+def _is_device(path: str) -> bool:
+    """Whether `path` is a device or a pipe, which is written in place, as `cp` writes it: a
+    rename would put a plain file in its stead."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError:
+        return False
+    return not (stat.S_ISREG(mode) or stat.S_ISDIR(mode))
+
+
+@contextlib.contextmanager
+def _swapped_in(temporary: str, target: str) -> Iterator[None]:
+    """Creates `temporary`; when the block ends well gives it the mode of the file it replaces
+    (a new file's usual mode where there is none), flushes it to the disk, renames it to
+    `target` and flushes the rename, so a crash right after loses nothing. When the block fails
+    it is removed."""
+    new_mode = _create(temporary)
+    renamed = False
+    try:
+        yield
+        os.chmod(temporary, _kept_mode(target, new_mode))
+        _sync(temporary, os.O_RDONLY)
         os.replace(temporary, target)
+        renamed = True
+        _sync_folder(os.path.dirname(temporary))
     except BaseException:
-        with contextlib.suppress(OSError):
-            os.remove(temporary)
+        if not renamed:
+            with contextlib.suppress(OSError):
+                os.remove(temporary)
+        raise
+
+
+@contextlib.contextmanager
+def replacing(target: PathArgument) -> Iterator[str]:
+    """The path of a new, empty temporary file beside `target`, for the block to write, which
+    becomes `target` when the block ends well, with the mode of the file it replaces, and is
+    removed when it fails: no partial file is ever left under the name. A device or a pipe is
+    written in place. An OSError raised names `target` as it was given."""
+    name = os.fsdecode(target)
+    path = name if _is_device(name) else os.path.join(os.path.dirname(os.path.abspath(name)),
+                                                      _temporary_name())
+    try:
+        with contextlib.nullcontext() if path == name else _swapped_in(path, name):
+            yield path
+    except OSError as error:
+        named = _named_as_given(error, path, target)
+        if named is not error:
+            raise named.with_traceback(error.__traceback__) from None
         raise
 
 
@@ -108,18 +204,23 @@ def _write_all(fd: int, data: bytes) -> None:
 
 
 @contextlib.contextmanager
-def plot_writer(target: str, names: Sequence[str], width: int,
+def plot_writer(target: PathArgument, names: Sequence[str], width: int,
                 title: str | None = None) -> Iterator[PlotWriter]:
     """A PlotWriter of a new plot file at `target`, which appears there when the block ends
     well; the names and the title are checked before anything is written."""
     header = header_bytes(names, title)
-    with replacing(target) as temporary:
-        fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
-        try:
-            _write_all(fd, header)
-            yield PlotWriter(fd, width)
-        finally:
-            os.close(fd)
+    with replacing(target) as temporary, _writer_at(temporary, header, width) as writer:
+        yield writer
+
+
+@contextlib.contextmanager
+def _writer_at(temporary: str, header: bytes, width: int) -> Iterator[PlotWriter]:
+    fd = os.open(temporary, os.O_WRONLY | os.O_CLOEXEC)
+    try:
+        _write_all(fd, header)
+        yield PlotWriter(fd, width)
+    finally:
+        os.close(fd)
 
 
 def write(path: PathArgument, plot: Plot, n_digits: int = 15, *, title: str | None = None
@@ -131,8 +232,10 @@ def write(path: PathArgument, plot: Plot, n_digits: int = 15, *, title: str | No
     Width 15 writes 9 significant digits, which read back to the same binary32 bits; width 12
     writes 6, correctly rounded (ties to even). NaN is written "NaN", infinities "Inf" and
     "-Inf". Raises ValueError, before anything is written, for a name line or title holding a
-    line break, a Plot of no parameters or a width other than 12 and 15. The file appears only
-    when it is whole: a failure leaves none behind.
+    line break, a Plot of no parameters, values that are not a (steps, parameters) block of a
+    column per name, or a width other than 12 and 15. The file appears only when it is whole,
+    with the mode of the file it replaces: a failure leaves none behind, and an OSError names
+    `path` as given.
     """
     if not isinstance(plot, Plot):
         raise TypeError(f"plot must be a vormant.Plot, not {type(plot).__name__}")
@@ -141,16 +244,46 @@ def write(path: PathArgument, plot: Plot, n_digits: int = 15, *, title: str | No
     width = check_n_digits(n_digits)
     if width is None:
         raise ValueError("n_digits must be 12 or 15 for writing, not None")
-    target = os.fsdecode(os.fsencode(path))
-    with plot_writer(target, plot.names, width, title) as writer:
+    os.fsencode(path)  # a path of another type is refused before anything is written
+    _check_columns(plot)
+    with plot_writer(path, plot.names, width, title) as writer:
         writer.write(plot.values)
 
 
-def _read_apart(plots: Iterator[Plot | CopiedSteps]) -> Iterator[Plot | CopiedSteps]:
+def _check_columns(plot: Plot) -> None:
+    """A Plot made by hand whose values have another number of columns than it has names would
+    be written as a file no reader takes: it is refused."""
+    shape = memoryview(plot.values).shape
+    if len(shape) != 2 or shape[1] != len(plot.names):
+        raise ValueError(f"the values of {plot.path!r} must be a (steps, parameters) block of "
+                         f"{len(plot.names)} columns, one per name, not of shape {shape}")
+
+
+@contextlib.contextmanager
+def reading() -> Iterator[None]:
+    """Inside `written`: a failure here is one of reading a plot file, not of writing."""
     try:
-        yield from plots
+        yield
     except Exception as error:
         raise _ReadFailure(error) from error
+
+
+def read_apart(plots: Iterator[Any]) -> Iterator[Any]:
+    """The items of `plots`, each read inside `reading`."""
+    with reading():
+        yield from plots
+
+
+@contextlib.contextmanager
+def written(target: str) -> Iterator[str]:
+    """`replacing(target)` for a command: a failure of writing is raised as a WriteFailure
+    naming `target`, one of reading a plot file (inside `reading`) as it is; either way no
+    file is left."""
+    try:
+        with writing(target), replacing(target) as temporary:
+            yield temporary
+    except _ReadFailure as failure:
+        raise failure.error from None
 
 
 def write_pieces(target: str, names: Sequence[str], width: int, title: str | None,
@@ -158,12 +291,10 @@ def write_pieces(target: str, names: Sequence[str], width: int, title: str | Non
     """The pieces `plots`, read and formatted or copied, as one plot file at `target`. An
     OSError of writing is raised as a WriteFailure, one of reading as it is; either way no file
     is left."""
-    try:
-        with writing(target), plot_writer(target, names, width, title) as writer:
-            for piece in _read_apart(plots):
-                if isinstance(piece, CopiedSteps):
-                    writer.copy(piece)
-                else:
-                    writer.write(piece.values)
-    except _ReadFailure as failure:
-        raise failure.error from None
+    header = header_bytes(names, title)
+    with written(target) as temporary, _writer_at(temporary, header, width) as writer:
+        for piece in read_apart(plots):
+            if isinstance(piece, CopiedSteps):
+                writer.copy(piece)
+            else:
+                writer.write(piece.values)

@@ -366,7 +366,8 @@ def test_convert_reports_what_it_cannot_write(cli, tmp_path, several):
         out.write_text("")
         sources, reason = [SAMPLE_6, SAMPLE_9], "File exists"
     else:
-        out, sources, reason = tmp_path / "absent" / "x.parquet", [SAMPLE_6], ""
+        out, sources = tmp_path / "absent" / "x.parquet", [SAMPLE_6]
+        reason = "No such file or directory"
     result = cli("convert", *sources, "-o", out)
     assert (result.returncode, result.stdout) == (1, "")
     assert result.stderr.startswith(f"vormant: error: cannot write {out}: {reason}")

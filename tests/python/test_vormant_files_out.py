@@ -2,15 +2,19 @@
 own library to the values it came from. The formatting of single values is held in the C++
 tests; here the files around it."""
 
+import contextlib
 import errno
 import os
+import pathlib
+import stat
 
 import pytest
 from vormant_files import SAMPLE_6, SAMPLE_9, plot_text, with_bad_field, write_plot
 from test_vormant_cli import cli  # noqa: F401 - the fixture
 
 import vormant
-from vormant import _reader
+from vormant import _reader, _write
+from vormant._options import SUFFIXES
 
 np = pytest.importorskip("numpy")
 SPECIALS = [float("nan"), float("inf"), float("-inf"), -0.0, 1e-45, 3.4028235e38]
@@ -48,6 +52,51 @@ def test_write_refuses_before_writing(tmp_path, names, width, error):
     with pytest.raises(error):
         vormant.write(tmp_path / "out.plt", plot_of(np.zeros((2, len(names))), names), width)
     assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("shape", [(2, 3), (2, 1), (6,)])
+def test_write_refuses_values_of_another_column_count(tmp_path, shape):
+    plot = vormant.Plot(("TIME", "A"), memoryview(np.zeros(shape, "f4")), 15, "x")
+    with pytest.raises(ValueError):
+        vormant.write(tmp_path / "out.plt", plot)
+    assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("name, error", [
+    ("x" * 251 + ".plt", None),          # the longest name a folder takes
+    ("missing/out.plt", errno.ENOENT),
+    (b"missing/out.plt", errno.ENOENT),  # bytes stay bytes
+    ("full", errno.ENOSPC),              # a device like /dev/full: written, not renamed over
+])
+def test_write_names_its_output_as_given(tmp_path, monkeypatch, name, error):
+    monkeypatch.chdir(tmp_path)
+    if name == "full":
+        try:
+            os.mknod(name, stat.S_IFCHR | 0o666, os.makedev(1, 7))
+        except (OSError, AttributeError):
+            pytest.skip("no device can be made here")
+    with pytest.raises(OSError) if error else contextlib.nullcontext() as raised:
+        vormant.write(name, vormant.read(SAMPLE_6))
+    assert os.listdir() == (["full"] if name == "full" else [] if error else [name])
+    if error:
+        assert (raised.value.errno, raised.value.filename) == (error, name)
+    assert name != "full" or stat.S_ISCHR(os.stat(name).st_mode)
+
+
+def test_replacing_syncs_the_file_then_the_folder(tmp_path, monkeypatch):
+    target = tmp_path / "out.plt"
+    synced, fsync = [], os.fsync
+    monkeypatch.setattr(os, "fsync", lambda fd: synced.append(
+        (os.fstat(fd).st_ino, target.exists())) or fsync(fd))
+    umask = os.umask(0o027)
+    try:
+        with _write.replacing(target) as temporary:
+            pathlib.Path(temporary).write_text("x")
+    finally:
+        os.umask(umask)
+    # A new file has the usual mode: 0o666 less the umask.
+    assert stat.S_IMODE(target.stat().st_mode) == 0o640
+    assert synced == [(target.stat().st_ino, False), (tmp_path.stat().st_ino, True)]
 
 
 def test_a_failed_write_leaves_no_file(tmp_path):
@@ -165,7 +214,7 @@ def read_back(form, path):
         return pytest.importorskip("scipy.io").loadmat(path)["values"]
     xarray = pytest.importorskip("xarray")
     with xarray.open_dataset(path, engine="h5netcdf") as data:
-        return np.stack([data[name].values for name in data.data_vars], axis=1)
+        return np.column_stack([data["time"].values, data["values"].values])
 
 
 # The libraries that write each format and read it back.
@@ -184,10 +233,86 @@ def test_convert_reads_back_with_the_format_library(cli, tmp_path, form, option)
     assert result.returncode == 0, result.stderr
     values = np.asarray(vormant.read(SAMPLE_6).values)
     back = read_back(form, target)
-    assert same_bits(back, values if form != "netcdf" else values[:, 1:])
+    assert same_bits(back, values)
 
 
 def test_convert_names_the_missing_extra(cli, tmp_path):  # noqa: F811
     result = cli("convert", SAMPLE_6, "-o", tmp_path / "o.h5", hide=("h5py",))
     assert result.returncode == 1 and "tarnex[hdf5]" in result.stderr
     assert os.listdir(tmp_path) == []
+
+
+def needs(form):
+    for library in FORMAT_LIBRARIES.get(form, ("pyarrow.parquet",)):
+        pytest.importorskip(library, reason=f"the {form} format needs {library}")
+
+
+@pytest.mark.parametrize("command", [("write",), ("cut",), ("convert", "--to=hdf5")])
+def test_a_replaced_output_keeps_its_mode(cli, tmp_path, command):  # noqa: F811
+    if command[0] == "convert":
+        needs(command[1].split("=")[1])
+    target = tmp_path / "out"
+    target.write_bytes(b"old")
+    target.chmod(0o600)
+    if command == ("write",):
+        vormant.write(target, vormant.read(SAMPLE_6))
+    else:
+        result = cli(command[0], SAMPLE_6, "-o", target, *command[1:])
+        assert result.returncode == 0, result.stderr
+    assert stat.S_IMODE(target.stat().st_mode) == 0o600 and target.read_bytes() != b"old"
+
+
+@pytest.mark.parametrize("form", ["parquet", "csv", "hdf5", "netcdf"])
+def test_a_failed_convert_keeps_the_previous_output(cli, tmp_path, form):  # noqa: F811
+    needs(form)
+    faulty = write_plot(tmp_path, 3, 40, 12, name="faulty.plt")
+    with_bad_field(faulty, faulty, 39, 0, 3, 12)
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "old").write_bytes(b"previous")
+    result = cli("convert", faulty, "-o", out / "old", f"--to={form}", piece_values=24)
+    assert result.returncode == 1 and "faulty.plt, line 84:" in result.stderr
+    assert os.listdir(out) == ["old"] and (out / "old").read_bytes() == b"previous"
+
+
+# The command line with files limited to 100,000 bytes: a longer write fails (EFBIG), as on a
+# full disk.
+LIMITED = ("import resource, signal, sys; signal.signal(signal.SIGXFSZ, signal.SIG_IGN); "
+           "resource.setrlimit(resource.RLIMIT_FSIZE, (100_000, 100_000)); "
+           "from vormant.cli import main; sys.exit(main(sys.argv[1:]))")
+
+
+@pytest.mark.parametrize("form", ["parquet", "csv", "hdf5", "mat", "netcdf"])
+def test_a_full_disk_fails_that_output_alone(run_python, tmp_path, form):
+    needs(form)
+    pytest.importorskip("resource")
+    files = [write_plot(tmp_path, 20, 2000, 15, name="big.plt"),
+             write_plot(tmp_path, 3, 5, 15, name="small.plt")]
+    out = tmp_path / "out"
+    result = run_python(LIMITED, "convert", *files, "-o", str(out), f"--to={form}")
+    target = out / f"big{SUFFIXES[form]}"
+    assert (result.returncode, result.err) == (
+        1, f"vormant: error: cannot write {target}: {os.strerror(errno.EFBIG)}\n")
+    assert os.listdir(out) == [f"small{SUFFIXES[form]}"]
+
+
+@pytest.mark.parametrize("form", ["hdf5", "netcdf"])
+def test_convert_takes_any_name_line_and_path(cli, tmp_path, form):  # noqa: F811
+    needs(form)
+    source = write_plot(tmp_path, 5000, 2, 15, name=os.fsdecode(b"caf\xe9.plt"))
+    lines = pathlib.Path(source).read_text().split("\n")
+    lines[2:5] = ["SPEED  M/S", "", "A.B"]  # each no name a NetCDF variable may have
+    pathlib.Path(source).write_text("\n".join(lines))
+    target = tmp_path / f"o{SUFFIXES[form]}"
+    result = cli("convert", source, "-o", target)
+    assert result.returncode == 0, result.stderr
+    plot = vormant.read(source)
+    assert same_bits(read_back(form, target), plot.values)
+    h5py = pytest.importorskip("h5py")
+    with h5py.File(target) as data:
+        names = data["names"].asstr()[...].tolist()
+        if form == "netcdf":  # the names of the parameters; the time's is its long_name
+            names.insert(0, data["time"].attrs["long_name"])
+        written_source = data["values" if form == "hdf5" else "/"].attrs["source"]
+    assert names == list(plot.names)
+    assert written_source == os.fsencode(source).decode(errors="backslashreplace")
