@@ -5,9 +5,13 @@ from __future__ import annotations
 
 from typing import Any
 
-from ._columns import find_parameter
+from ._compare import _keys
 from ._open import PlotFile
 from ._plotting import m4_points
+
+# A parameter as the files of a view know it: its name line (stripped of the blanks around it,
+# as PlotFile gives it) and how often that line came before it in its file.
+Key = tuple[str, int]
 
 
 class Followed:
@@ -16,8 +20,12 @@ class Followed:
     def __init__(self, numpy: Any, path: str, n_digits: int | None, growing: bool) -> None:
         self._numpy = numpy
         self.plot_file = PlotFile(path, n_digits, growing=growing)
+        self.times = numpy.zeros(0, dtype="float32")
+        # The time, column 0, is no parameter: its key matches none.
+        self.keys: list[Key] = [("", -1), *_keys(self.plot_file.names[1:])]
+        self._columns = {key: column for column, key in enumerate(self.keys) if column}
         try:
-            self.times = self._times(range(self.plot_file.steps))
+            self._index_times()
         except BaseException:
             self.plot_file.close()
             raise
@@ -30,22 +38,22 @@ class Followed:
     def steps(self) -> int:
         return len(self.times)
 
-    def column(self, name: str) -> int | None:
-        """The column of the parameter of this name line, None when the file has none."""
-        try:
-            column = find_parameter(self.plot_file.names, name, self.path)
-        except (KeyError, ValueError):
-            return None
-        return column or None
+    def column(self, key: Key) -> int | None:
+        """The column of the parameter with this name line and occurrence; None when the file
+        has none (a repeated name line it has fewer times)."""
+        return self._columns.get(key)
 
-    def refresh(self) -> int:
-        """Indexes the steps completed since; returns how many."""
-        before = self.steps
-        added = self.plot_file.refresh()
-        if added:
-            more = self._times(range(before, before + added))
-            self.times = self._numpy.concatenate([self.times, more])
-        return added
+    def check(self, columns: list[int]) -> None:
+        """Reads `columns` of every step indexed, so that a fault in what will be drawn is
+        raised now (PlotFileError) rather than at a page load."""
+        if columns and self.steps:
+            self.plot_file.envelope(columns, range(self.steps), buckets=1)
+
+    def refresh(self) -> None:
+        """Indexes the steps completed since. Times are read from the first step not yet
+        timed, so that a step whose time could not be read is read again next time."""
+        self.plot_file.refresh()
+        self._index_times()
 
     def steps_between(self, low: float, high: float) -> range:
         """The steps whose time is within [low, high], and one more on either side, so that
@@ -63,5 +71,8 @@ class Followed:
         whole = envelope.groups == len(steps)
         return [m4_points(self._numpy, envelope, index, whole) for index in range(len(columns))]
 
-    def _times(self, steps: range) -> Any:
-        return self.plot_file.read([], steps).to_numpy()[:, 0].copy()
+    def _index_times(self) -> None:
+        new = range(self.steps, self.plot_file.steps)
+        if new:
+            more = self.plot_file.read([], new).to_numpy()[:, 0]
+            self.times = self._numpy.concatenate([self.times, more])

@@ -162,9 +162,10 @@ class PlotFile:
         return f"<vormant.PlotFile {self._path!r}: {self.parameters} parameters, {state}>"
 
     def _repr_html_(self) -> str:
-        state = "closed" if self.closed else self.steps
-        return summary_table("vormant.PlotFile", self._path, self._names,
-                             [("steps", state), ("n_digits", self.n_digits)])
+        # A closed file says so, as repr does: its width is no longer to be asked.
+        rows: list[tuple[str, object]] = [("steps", "closed")] if self.closed else [
+            ("steps", self.steps), ("n_digits", self.n_digits)]
+        return summary_table("vormant.PlotFile", self._path, self._names, rows)
 
     def _read(self, chosen: tuple[int, ...] | None, rows: range, threads: int) -> Plot:
         first = rows.start if rows else 0

@@ -100,7 +100,7 @@ def _parser() -> argparse.ArgumentParser:
                     "ends it (needs bokeh: the view extra).")
     view.add_argument("--follow", action="store_true",
                       help="the files are still being written: show their new steps")
-    view.add_argument("--port", type=int, default=0,
+    view.add_argument("--port", type=_later("_view", "port_number"), default=0, metavar="N",
                       help="the port to listen on (default: a free one)")
     view.add_argument("--no-browser", action="store_true",
                       help="print the address, open no browser")

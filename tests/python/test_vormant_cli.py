@@ -3,14 +3,16 @@ generated files. Expected figures come from vormant.read in this process."""
 
 import json
 import math
+import pathlib
 import re
+import socket
 import struct
 import subprocess
 import sys
 
 import pytest
 from conftest import child_environment
-from vormant_files import SAMPLE_6, SAMPLE_9, hiding, plot_text, write_plot
+from vormant_files import SAMPLE_6, SAMPLE_9, hiding, plot_text, with_bad_field, write_plot
 
 import vormant
 
@@ -396,13 +398,52 @@ def test_convert_without_pyarrow_says_so(cli, tmp_path):
                              'pip install "tarnex[parquet]"\n')
 
 
-@pytest.mark.parametrize("hide, status, says", [
-    ((), 2, "vormant: error: {path}, line 1"),
-    (("bokeh",), 1, 'vormant: error: vormant view needs bokeh: pip install "tarnex[view]"'),
-], ids=["unreadable", "without-bokeh"])
-def test_view_refuses_before_serving(cli, plot_file, hide, status, says):
+def view_second_file(first, fault):
+    """A copy of the plot file `first` with `fault`, and the number of the line at fault."""
+    lines = pathlib.Path(first).read_text().splitlines(keepends=True)
+    path = pathlib.Path(first).with_name(f"{fault}.txt")
+    if fault == "field":  # parameter 2, drawn, at the last step
+        return str(path), with_bad_field(first, path, 29, 2, 4, 12)
+    if fault == "header":
+        lines = [" VORMANT PLOT FILE   0\n"]
+    if fault == "short":  # the last value line, whole but cut short
+        lines[-1] = lines[-1][:30] + "\n"
+    path.write_text("".join(lines))
+    return str(path), 1 if fault == "header" else len(lines)
+
+
+FILE_FAULT = "vormant: error: {path}, line {line}:"
+WRONG_PORT = "vormant view: error: argument --port: expected a port from 1 to 65535"
+
+
+@pytest.mark.parametrize("fault, args, hide, status, says", [
+    ("header", [], (), 2, FILE_FAULT),
+    ("header", [], ("bokeh",), 1,
+     'vormant: error: vormant view needs bokeh: pip install "tarnex[view]"'),
+    ("field", [], (), 2, FILE_FAULT),
+    ("short", [], (), 2, FILE_FAULT),
+    ("short", ["--follow"], (), 2, FILE_FAULT),
+    ("none", ["--port", "-1"], (), 2, WRONG_PORT),
+    ("none", ["--port", "70000"], (), 2, WRONG_PORT),
+    ("none", ["--port", "{port}"], (), 1, "vormant view: error: cannot listen on 127.0.0.1:{port}"),
+], ids=["unreadable", "without-bokeh", "bad-field", "cut-short", "cut-short-following",
+        "negative-port", "port-too-high", "port-in-use"])
+def test_view_refuses_before_serving(tmp_path, fault, args, hide, status, says):
     pytest.importorskip("bokeh")
-    path = plot_file(" VORMANT PLOT FILE   0\n")
-    result = cli("view", path, "--no-browser", hide=hide)
-    assert (result.returncode, result.stdout) == (status, "")
-    assert result.stderr.startswith(says.format(path=path))
+    first = write_plot(tmp_path, 4, 30, 12)
+    path, line = view_second_file(first, fault)
+    env = hiding(child_environment(), tmp_path, hide) if hide else child_environment()
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        port = taken.getsockname()[1]
+        view = subprocess.Popen(
+            [sys.executable, "-m", "vormant", "view", first, path, "--no-browser",
+             *(arg.format(port=port) for arg in args)],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+        served = view.stdout.readline()  # a view that serves prints its address and goes on
+        if served:
+            view.kill()
+        _, reported = view.communicate()
+        assert (view.returncode, served) == (status, "")
+    assert reported.splitlines()[-1].startswith(says.format(path=path, line=line, port=port))

@@ -86,6 +86,17 @@ def test_open_describes_the_file():
         plot_file.read()
 
 
+@pytest.mark.parametrize("closed", [False, True], ids=["open", "closed"])
+def test_a_plot_file_shows_its_steps_or_that_it_is_closed(closed):
+    plot_file = vormant.open(SAMPLE_9)
+    if closed:
+        plot_file.close()
+    state = "closed" if closed else "30 steps"
+    assert repr(plot_file).endswith(f"23 parameters, {state}>")
+    assert f"<th>steps</th><td>{state.split()[0]}</td>" in plot_file._repr_html_()
+    plot_file.close()
+
+
 @pytest.mark.parametrize("columns, error", [
     (["NOPE"], KeyError), (["PARAM0001", "PARAM0001  UNIT1"], ValueError), ([1, 1], ValueError),
     (["TIME"], ValueError), ([0], IndexError), ([12], IndexError), ("PARAM0001", TypeError),

@@ -1,15 +1,18 @@
-"""`vormant view` in a real browser: Debian's chromium, headless, driven by Selenium against a
-server the test starts. Screenshots of each state are kept in build/view-screenshots/."""
+"""`vormant view`: its pages in a real browser (Debian's chromium, headless, driven by Selenium
+against a server the test starts; screenshots of each state kept in build/view-screenshots/), its
+door knocked at with raw requests, and its page built in this process."""
 
 import pathlib
+import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 
 import pytest
 from conftest import child_environment
-from vormant_files import ROOT, write_plot
+from vormant_files import ROOT, plot_text, with_bad_field, write_plot
 
 pytest.importorskip("bokeh", reason="vormant view needs bokeh (the view extra)")
 webdriver = pytest.importorskip("selenium.webdriver", reason="the browser tests need selenium")
@@ -17,31 +20,24 @@ from selenium.webdriver.common.action_chains import ActionChains, ScrollOrigin  
 from selenium.webdriver.support.wait import WebDriverWait  # noqa: E402
 
 BROWSER, DRIVER = shutil.which("chromium"), shutil.which("chromedriver")
-pytestmark = pytest.mark.skipif(
-    not (BROWSER and DRIVER),
-    reason="the browser tests need Debian's chromium and chromium-driver (tools/install-deps.sh)")
 SCREENSHOTS = ROOT / "build" / "view-screenshots"
 # How long the page may take to show a state: a generous bound for a loaded machine, not a
 # measure of speed.
 PATIENCE = 30
 
 
-@pytest.fixture
-def view(tmp_path):
-    """Starts `vormant view --no-browser --port 0` on the files and arguments given; its
-    address."""
-    servers = []
+def start_view(servers, *args):
+    """`vormant view --no-browser --port 0` on the files and arguments given; its address."""
+    server = subprocess.Popen(
+        [sys.executable, "-m", "vormant", "view", "--no-browser", "--port", "0", *args],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=child_environment())
+    servers.append(server)
+    line = server.stdout.readline()
+    assert line.startswith("vormant view: http://127.0.0.1:"), server.stderr.read()
+    return line.split()[-1]
 
-    def start(*args):
-        server = subprocess.Popen(
-            [sys.executable, "-m", "vormant", "view", "--no-browser", "--port", "0", *args],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=child_environment())
-        servers.append(server)
-        line = server.stdout.readline()
-        assert line.startswith("vormant view: http://127.0.0.1:"), server.stderr.read()
-        return line.split()[-1]
 
-    yield start
+def stop_views(servers):
     for server in servers:  # Ctrl-C ends the view, quietly, with status 0
         server.send_signal(signal.SIGINT)
         assert server.wait() == 0
@@ -49,10 +45,31 @@ def view(tmp_path):
 
 
 @pytest.fixture
-def browser():
+def view():
+    servers = []
+    yield lambda *args: start_view(servers, *args)
+    stop_views(servers)
+
+
+@pytest.fixture(scope="module")
+def served_port(tmp_path_factory):
+    """The port of a view of a small file, shared by the tests that only knock at its door."""
+    servers = []
+    url = start_view(servers, write_plot(tmp_path_factory.mktemp("served"), 4, 200, 12))
+    yield int(url.rstrip("/").rsplit(":", 1)[1])
+    stop_views(servers)
+
+
+@pytest.fixture
+def browser(request):
+    """Headless chromium; an indirect parameter gives it more arguments."""
+    if not (BROWSER and DRIVER):
+        pytest.skip("the browser tests need Debian's chromium and chromium-driver "
+                    "(tools/install-deps.sh)")
     options = webdriver.ChromeOptions()
     options.binary_location = BROWSER
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1200,800"):
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1200,800",
+                     *getattr(request, "param", ())):
         options.add_argument(argument)
     driver = webdriver.Chrome(options=options, service=webdriver.ChromeService(DRIVER))
     yield driver
@@ -119,11 +136,13 @@ def test_the_view_lists_draws_and_draws_a_zoom_again_from_the_file(tmp_path, vie
 
 def test_follow_shows_the_steps_another_process_appends(tmp_path, view, browser):
     whole = pathlib.Path(write_plot(tmp_path, 4, 3000, 12)).read_text()
-    cut = whole.index(" TIME STEP     1001")
+    # The value line of step 1000 is being written: it is left out, not refused.
+    cut = whole.index(" TIME STEP     1001") - 20
     path = tmp_path / "growing.txt"
     path.write_text(whole[:cut])
     browser.get(view(str(path), "--follow", "-p", "1"))
-    wait_for(browser, lambda: (model(browser, "line-0-0", "data") or [0])[-1] > 0.998)
+    wait_for(browser, lambda: (model(browser, "line-0-0", "data") or [0])[-1] == pytest.approx(
+        0.998))
     screenshot(browser, "following")
     code = "import sys; open(sys.argv[1], 'a').write(sys.stdin.read())"
     subprocess.run([sys.executable, "-c", code, str(path)], input=whole[cut:], text=True,
@@ -131,3 +150,130 @@ def test_follow_shows_the_steps_another_process_appends(tmp_path, view, browser)
     wait_for(browser, lambda: model(browser, "line-0-0", "data")[-1] == pytest.approx(2.999))
     assert model(browser, "time", "end") == pytest.approx(2.999)
     assert shows_blue_line(screenshot(browser, "followed"))
+
+
+def knock(port, host, path="/", origin=None, websocket=False, extra=()):
+    """The status of one raw request to the view on 127.0.0.1, and what came with it."""
+    lines = [f"GET {path} HTTP/1.1", f"Host: {host.format(port=port)}", *extra]
+    if origin:
+        lines.append(f"Origin: {origin.format(port=port)}")
+    if websocket:
+        token = re.search(r'"token":"([^"]+)"', knock(port, "127.0.0.1:{port}")[1])[1]
+        lines += ["Upgrade: websocket", "Connection: Upgrade", "Sec-WebSocket-Version: 13",
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==",
+                  f"Sec-WebSocket-Protocol: bokeh, {token}"]
+    else:
+        lines.append("Connection: close")
+    with socket.create_connection(("127.0.0.1", port), timeout=PATIENCE) as door:
+        door.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
+        answer = door.makefile("rb")
+        head = b"".join(iter(answer.readline, b"\r\n")).decode()
+        length = re.search(r"Content-Length: (\d+)", head)
+        return int(head.split()[1]), head + answer.read(int(length[1]) if length else 0).decode()
+
+
+OWN, OTHER = "http://127.0.0.1:{port}", "http://evil.example:{port}"
+
+
+@pytest.mark.parametrize("host, path, origin, websocket, extra, status", [
+    ("127.0.0.1:{port}", "/", None, False, (), 200),
+    ("localhost:{port}", "/", "http://localhost:{port}", False, (), 200),
+    ("127.0.0.1:{port}", "/ws", OWN, True, (), 101),
+    ("evil.example:{port}", "/", None, False, (), 403),
+    ("evil.example:{port}", "/static/js/bokeh.min.js", None, False, (), 403),
+    ("127.0.0.1:{port}", "/", OTHER, False, (), 403),
+    ("evil.example:{port}", "/ws", OTHER, True, (), 403),
+    ("evil.example:{port}", "/ws", OTHER, True, ("Sec-Fetch-Site: same-origin",), 403),
+    ("127.0.0.1:{port}", "/ws", OTHER, True, ("Sec-Fetch-Site: same-origin",), 403),
+    ("127.0.0.1:{port}", "/ws", None, True, (), 403),
+], ids=["own", "localhost", "own-websocket", "other-host", "other-host-static",
+        "other-origin", "other-websocket", "other-same-site", "other-origin-same-site",
+        "websocket-of-nowhere"])
+def test_the_view_answers_only_its_own_host_and_origin(served_port, host, path, origin,
+                                                        websocket, extra, status):
+    answer = knock(served_port, host, path, origin, websocket, extra)
+    assert answer[0] == status
+    assert ("token" in answer[1] or "PARAM" in answer[1]) == (status == 200)
+
+
+@pytest.mark.parametrize("browser", [["--host-resolver-rules=MAP evil.example 127.0.0.1"]],
+                         indirect=True)
+def test_a_page_of_another_name_for_127_0_0_1_reads_nothing(served_port, browser):
+    browser.get(f"http://evil.example:{served_port}/")
+    assert "403" in browser.title and "PARAM" not in browser.page_source
+    tried = browser.execute_async_script(
+        "const done = arguments[0];"
+        "fetch('/static/js/bokeh.min.js').then(answer => {"
+        "  const socket = new WebSocket(`ws://${location.host}/ws`);"
+        "  socket.onopen = () => done([answer.status, 'open']);"
+        "  socket.onerror = () => done([answer.status, 'refused']); });")
+    assert tried == [403, "refused"]
+
+
+@pytest.fixture
+def page():
+    """Builds in this process the page of the files given, drawing `columns` of the first; its
+    View and document. The files are closed after."""
+    numpy = pytest.importorskip("numpy")
+    from bokeh.document import Document
+    from vormant._followed import Followed
+    from vormant._view import View, bokeh_modules
+
+    files = []
+
+    def build(paths, columns, follow=False):
+        files[:] = [Followed(numpy, str(path), None, follow) for path in paths]
+        document = Document()
+        return View(bokeh_modules(), files, columns, follow, document), document
+
+    yield build
+    for file in files:
+        file.plot_file.close()
+
+
+def test_a_panel_draws_its_parameter_and_the_same_name_line_of_other_files(tmp_path, page):
+    first = tmp_path / "first.txt"
+    first.write_text(plot_text(["TIME", "A  U", "A  U", "X", "B"],
+                               [["0", "1", "2", "3", "4"], ["1", "1", "2", "3", "4"]]))
+    # Blanks around a name line do not count, blanks inside it do.
+    second = tmp_path / "second.txt"
+    second.write_text(plot_text(["TIME", "  A  U", "X  OTHER", "A U", "B   "],
+                                [["0", "10", "30", "20", "40"], ["1", "10", "30", "20", "40"]]))
+    _, document = page([first, second], [1, 2, 3, 4])
+    drawn = {}
+    for panel in range(4):
+        for file in range(2):
+            line = document.select_one({"name": f"line-{panel}-{file}"})
+            drawn[panel, file] = line and set(line.data["y"].tolist())
+    assert drawn == {(0, 0): {1}, (0, 1): {10}, (1, 0): {2}, (1, 1): None, (2, 0): {3},
+                     (2, 1): None, (3, 0): {4}, (3, 1): {40}}
+
+
+def test_a_fault_met_on_the_page_is_shown_there(tmp_path, page):
+    path = tmp_path / "bad.txt"
+    line = with_bad_field(write_plot(tmp_path, 4, 30, 12), path, 29, 3, 4, 12)
+    view, document = page([path], [1])
+    view.chooser.value = [view.labels[2]]
+    assert f"{path}, line {line}:" in document.select_one({"name": "message"}).text
+
+
+@pytest.mark.parametrize("shown", [(0.0, 1.5), (0.2, 0.3)], ids=["to-the-end", "zoomed-in"])
+def test_follow_keeps_the_points_of_a_line_bounded(tmp_path, page, shown):
+    whole = pathlib.Path(write_plot(tmp_path, 3, 20_000, 12)).read_text()
+    starts = [match.start() for match in re.finditer(" TIME STEP", whole)]
+    growing = tmp_path / "growing.txt"
+    growing.write_text(whole[:starts[1500]])
+    view, document = page([growing], [1], follow=True)
+    view.x_range.update(start=shown[0], end=shown[1])
+    view.redraw()
+    line = document.select_one({"name": "line-0-0"})
+    before = line.data["x"].tolist()
+    for begin, end in zip(starts[1500::3000], (*starts[4500::3000], len(whole))):
+        with growing.open("a") as more:
+            more.write(whole[begin:end])
+        view.follow()
+    if shown[1] < 1.499:  # out of sight: nothing added
+        assert line.data["x"].tolist() == before
+    else:  # the view moves on with the run, drawn at the panel's width
+        assert line.data["x"][-1] == view.x_range.end == pytest.approx(19.999)
+        assert len(line.data["x"]) <= 4 * 800
