@@ -1,7 +1,9 @@
 """`vormant merge`: the plot files of one run that was restarted, in order, as one plot file.
 
 A file whose first time is not after the time reached so far supersedes the steps of the
-earlier files from that time on: the restarted run computed them again.
+earlier files from that time on: the restarted run computed them again. Where that time falls
+is found by bisecting the earlier files' times, so every file's times must rise (a time may
+repeat) and none may be NaN; a file that breaks this is refused before anything is written.
 """
 
 from __future__ import annotations
@@ -9,46 +11,105 @@ from __future__ import annotations
 import argparse
 import bisect
 import contextlib
+import itertools
+import math
+import operator
 from collections.abc import Iterator, Sequence
 from typing import NamedTuple
 
+from ._errors import PlotFileError
+from ._info import shortest
 from ._open import PlotFile
 from ._plot import Plot
 from ._report import overwritten_source, pieces, report, usage_error
 from ._write import CopiedSteps, source_title, write_pieces
 
+FIELDS_PER_LINE = 10
+
+
+class Run(NamedTuple):
+    """A file of the run and the times of its steps."""
+
+    plot_file: PlotFile
+    times: Sequence[float]
+
 
 class Kept(NamedTuple):
     """The first `stop` steps of a file, those no later file supersedes."""
 
-    plot_file: PlotFile
+    run: Run
     stop: int
 
 
-def _time(plot_file: PlotFile, step: int) -> float:
-    time: float = plot_file.read([], range(step, step + 1)).values[0, 0]
-    return time
+class TimesOutOfOrder(Exception):
+    """A file's times the merge cannot place; the text names the file, the line and the step."""
 
 
-def _superseded_from(kept: Kept, start: float) -> int:
-    """The first step of `kept` whose time is `start` or later (its times rise)."""
-    return bisect.bisect_left(range(kept.stop), start,
-                              key=lambda step: _time(kept.plot_file, step))
+def open_file(path: str, n_digits: int | None) -> PlotFile:
+    """The plot file at `path`. A file with no time steps is a run that stopped before its
+    first: no value line tells its width and none is needed, so without `n_digits` it is
+    opened at one, which it takes when nothing follows its header; otherwise the failure of
+    the first opening stands."""
+    try:
+        return PlotFile(path, n_digits)
+    except PlotFileError as failure:
+        if n_digits is not None:
+            raise
+        try:
+            empty = PlotFile(path, 15)
+        except PlotFileError:
+            raise failure from None
+        if empty.steps == 0:
+            return empty
+        empty.close()
+        raise
 
 
-def kept_steps(files: Sequence[PlotFile]) -> list[Kept]:
+def time_line(plot_file: PlotFile, step: int) -> int:
+    """The line holding the time of `step`: after the first line and the name lines, each step
+    takes a lead line and its value lines, ten fields to a line."""
+    lines_per_step = 1 + -(-plot_file.parameters // FIELDS_PER_LINE)
+    return 1 + plot_file.parameters + step * lines_per_step + 2
+
+
+def first_out_of_order(times: Sequence[float]) -> int | None:
+    """The first step whose time is NaN or below the time of the step before, or None."""
+    if len(times) and math.isnan(times[0]):
+        return 0
+    # `before <= after` fails where either is NaN: a NaN after step 0 fails with the pair it ends.
+    rising = map(operator.le, times, times[1:])
+    return next(itertools.compress(itertools.count(1), map(operator.not_, rising)), None)
+
+
+def times_of(plot_file: PlotFile) -> Sequence[float]:
+    """The times of every step of `plot_file`, refused with TimesOutOfOrder unless they rise."""
+    column = plot_file.read([]).values
+    times: Sequence[float] = column.cast("B").cast("f") if len(column) else ()
+    step = first_out_of_order(times)
+    if step is not None:
+        time = times[step]
+        how = ("is NaN" if math.isnan(time) else
+               f"({shortest(time)}) goes back from {shortest(times[step - 1])} at the step before")
+        raise TimesOutOfOrder(
+            f"{plot_file.path}, line {time_line(plot_file, step)}: the time of step {step} "
+            f"{how}; merge needs every file's times to rise")
+    return times
+
+
+def kept_steps(runs: Sequence[Run]) -> list[Kept]:
     kept: list[Kept] = []
-    for plot_file in files:
-        if plot_file.steps == 0:
-            continue
-        start = _time(plot_file, 0)
+    for run in runs:
+        if not run.times:
+            continue  # a run that stopped before its first step supersedes nothing
+        start = run.times[0]
         while kept:
-            stop = _superseded_from(kept[-1], start)
+            # The first step of the last kept file whose time is `start` or later.
+            stop = bisect.bisect_left(kept[-1].run.times, start, 0, kept[-1].stop)
             if stop > 0:
                 kept[-1] = kept[-1]._replace(stop=stop)
                 break
             kept.pop()  # wholly computed again
-        kept.append(Kept(plot_file, plot_file.steps))
+        kept.append(Kept(run, len(run.times)))
     return kept
 
 
@@ -68,10 +129,11 @@ def _all_pieces(kept: list[Kept], width: int) -> Iterator[Plot | CopiedSteps]:
     """The kept steps of each file: copied as their text stands from a file of the output's
     width, read and formatted again from a narrower one."""
     for part in kept:
-        if part.plot_file.n_digits == width:
-            yield CopiedSteps(part.plot_file, range(part.stop))
+        plot_file = part.run.plot_file
+        if plot_file.n_digits == width:
+            yield CopiedSteps(plot_file, range(part.stop))
         else:
-            yield from pieces(part.plot_file, None, range(part.stop))
+            yield from pieces(plot_file, None, range(part.stop))
 
 
 def merge(args: argparse.Namespace, files: list[PlotFile]) -> int:
@@ -79,10 +141,14 @@ def merge(args: argparse.Namespace, files: list[PlotFile]) -> int:
         difference = name_difference(files[0], other)
         if difference:
             return usage_error("merge", difference)
-    # The widest of the files: nothing that one of them holds is rounded away.
-    width = max((plot_file.n_digits or 0 for plot_file in files), default=0) or 15
+    try:
+        runs = [Run(plot_file, times_of(plot_file)) for plot_file in files]
+    except TimesOutOfOrder as failure:
+        return usage_error("merge", str(failure))
+    # The widest of the files that hold steps: nothing that one of them holds is rounded away.
+    width = max((run.plot_file.n_digits or 0 for run in runs if run.times), default=0) or 15
     write_pieces(args.output, files[0].names, width, source_title(files[0].path),
-                 _all_pieces(kept_steps(files), width))
+                 _all_pieces(kept_steps(runs), width))
     return 0
 
 
@@ -95,7 +161,7 @@ def run(args: argparse.Namespace) -> int:
         with contextlib.ExitStack() as stack:
             files = []
             for path in args.files:
-                files.append(stack.enter_context(PlotFile(path, args.n_digits)))
+                files.append(stack.enter_context(open_file(path, args.n_digits)))
             return merge(args, files)
     except Exception as failure:  # noqa: BLE001 - each failure is reported with its status
         return report(path, failure, "merge")

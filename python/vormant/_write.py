@@ -155,7 +155,7 @@ def replacing(target: PathArgument) -> Iterator[str]:
 
 class CopiedSteps(NamedTuple):
     """Consecutive time steps of an open plot file, to be written as their text stands: what a
-    file of the output's width gives without converting a value."""
+    file of the output's width gives without formatting a value."""
 
     plot_file: PlotFile
     rows: range
@@ -186,8 +186,9 @@ class PlotWriter:
         self._steps += len(values)
 
     def copy(self, steps: CopiedSteps) -> None:
-        """Appends `steps`, whose file has the writer's width, as their text stands; a failure
-        of reading them is raised as a _ReadFailure."""
+        """Appends `steps`, whose file has the writer's width, as their text stands, each line
+        checked as a read checks it; a failure of reading them (a fault in a line among them)
+        is raised as a _ReadFailure."""
         try:
             failure = steps.plot_file._copy_steps(self._fd, steps.rows, self._steps + 1)
         except Exception as error:

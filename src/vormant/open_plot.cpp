@@ -134,8 +134,13 @@ PlotData OpenPlot::read(const StepSelection& steps, const ColumnPlan& plan,
 
 int OpenPlot::copy_steps(std::size_t first, std::size_t count, int target,
                          std::uint64_t first_number) const {
+  if (count == 0) return 0;
+  // Without a width, the first block told none: the copy fails as a read does.
+  const std::uint64_t n_digits =
+      n_digits_ ? *n_digits_ : width_of_first_block(file_.get(), index_, parameters_, names_);
   ThrowingFailurePolicy policy(names_);
-  return vormant::copy_steps(file_.get(), index_, first, count, target, first_number, policy);
+  return vormant::copy_steps({file_.get(), index_, parameters_, n_digits}, first, count, target,
+                             first_number, policy);
 }
 
 }  // namespace tarnex::vormant

@@ -131,22 +131,25 @@ def restarts(tmp_path, bounds, widths):
 EVERY = slice(None)
 
 
-# kept: (restart, its steps kept), in order. The output has the widest restart's width; the
-# steps of a narrower one are read and formatted again, the others copied.
+# kept: (restart, its steps kept), in order. The output has the widest width of the restarts
+# that hold steps; the steps of a narrower one are read and formatted again, the others copied.
+# A restart of no steps (begin == end) has no width and supersedes nothing.
 @pytest.mark.parametrize("bounds, widths, kept", [
     ([(0, 15), (10, 30)], (15, 15), [(0, slice(10)), (1, EVERY)]),            # overlapping
     ([(0, 8), (15, 30)], (15, 15), [(0, EVERY), (1, EVERY)]),                  # a gap
     ([(0, 30), (0, 30)], (15, 15), [(1, EVERY)]),                              # identical
     ([(0, 20), (18, 25), (8, 30)], (15, 15, 15), [(0, slice(8)), (2, EVERY)]),  # further back
     ([(0, 15), (10, 30)], (12, 15), [(0, slice(10)), (1, EVERY)]),             # one narrower
-    ([(0, 15), (10, 30)], (12, 12), [(0, slice(10)), (1, EVERY)])])
+    ([(0, 15), (10, 30)], (12, 12), [(0, slice(10)), (1, EVERY)]),
+    ([(0, 15), (3, 3), (10, 30)], (12, 15, 12), [(0, slice(10)), (2, EVERY)]),  # no steps
+    ([(3, 3), (0, 10)], (12, 15), [(1, EVERY)])])
 def test_merge_is_the_later_run_written(cli, tmp_path, bounds, widths, kept):  # noqa: F811
     paths = restarts(tmp_path, bounds, widths)
     result = cli("merge", *paths, "-o", tmp_path / "m.plt", piece_values=50)
     assert result.returncode == 0, result.stderr
     values = np.concatenate([np.asarray(vormant.read(paths[n]).values)[rows] for n, rows in kept])
     vormant.write(tmp_path / "whole.plt", plot_of(values, vormant.read(SAMPLE_9).names),
-                  max(widths))
+                  max(width for (begin, end), width in zip(bounds, widths) if end > begin))
     assert (tmp_path / "m.plt").read_bytes() == (tmp_path / "whole.plt").read_bytes()
 
 
@@ -182,18 +185,42 @@ def test_a_failed_write_of_many_pieces_tells_the_write_error(threads):
 
 
 @pytest.mark.parametrize("command", ["cut", "merge"])
-def test_a_fault_late_in_the_input_leaves_no_output(cli, tmp_path, command):  # noqa: F811
-    """The fault is met in a late piece, after earlier pieces were written: nothing stays."""
+@pytest.mark.parametrize("width", [15, 12])
+def test_a_fault_late_in_the_input_leaves_no_output(cli, tmp_path, command, width):  # noqa: F811
+    """The fault is met in a late piece, after earlier pieces were written: it is reported as a
+    read reports it, and nothing stays."""
     faulty = write_plot(tmp_path, 3, 40, 12, name="faulty.plt")
-    assert with_bad_field(faulty, faulty, 39, 0, 3, 12) == 84
+    assert with_bad_field(faulty, faulty, 39, 2, 3, 12) == 84
     out = tmp_path / "out"
     out.mkdir()
-    # Width 15 makes both commands convert and format the faulty file's values, not copy them.
-    arguments = (["cut", faulty, "--width", "15"] if command == "cut"
-                 else ["merge", write_plot(tmp_path, 3, 40, 15), faulty])
+    # Width 15 makes both commands convert and format the faulty file's values; at its own
+    # width 12 they copy its text as it stands.
+    arguments = (["cut", faulty, "--width", str(width)] if command == "cut"
+                 else ["merge", write_plot(tmp_path, 3, 40, width), faulty])
     result = cli(*arguments, "-o", out / "result.plt", piece_values=24)
-    assert result.returncode == 1 and "faulty.plt, line 84:" in result.stderr
-    assert os.listdir(out) == []
+    with pytest.raises(vormant.PlotFileError) as raised:
+        vormant.read(faulty)
+    assert result.returncode == 1 and result.stderr == f"vormant: error: {raised.value}\n"
+    assert "faulty.plt, line 84:" in result.stderr and os.listdir(out) == []
+
+
+@pytest.mark.parametrize("times, refused", [
+    ([["0", "1", "2"], ["NaN", "3"]], "b.plt, line 5: the time of step 0 is NaN"),
+    ([["0", "2", "1", "3"], ["1.5", "4"]], "a.plt, line 9: the time of step 2 (1) goes back"),
+    ([["0", "1", "2"], ["3", "2.5"]], "b.plt, line 7: the time of step 1 (2.5) goes back"),
+    ([["0", "1", "1", "2"], ["1", "5"]], None)])  # a time may repeat
+def test_merge_takes_times_that_rise(cli, tmp_path, times, refused):  # noqa: F811
+    paths = [tmp_path / "a.plt", tmp_path / "b.plt"]
+    for path, steps in zip(paths, times):
+        path.write_text(plot_text(["TIME", "X"], [[time, "7"] for time in steps]))
+    result = cli("merge", *paths, "-o", tmp_path / "m.plt")
+    if refused:
+        assert result.returncode == 2 and result.stderr.startswith(
+            f"vormant merge: error: {tmp_path / refused}")
+        assert not (tmp_path / "m.plt").exists()
+    else:
+        assert result.returncode == 0, result.stderr
+        assert vormant.read(tmp_path / "m.plt").values.tolist() == [[0, 7], [1, 7], [5, 7]]
 
 
 def test_merge_refuses_different_names(cli, tmp_path):  # noqa: F811
