@@ -9,9 +9,21 @@ from typing import TypeAlias
 
 PathArgument: TypeAlias = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
-# Field widths in bytes: 12 for files with 6 digits of precision, 15 for 9 digits.
+# Field widths in bytes: 12 for files with 6 digits of precision, 15 for 9 digits, which give
+# every binary32 back as it was.
 WIDTHS = (12, 15)
-WIDTH_CHOICES = "12 (6-digit files), 15 (9-digit files) or None (taken from the file)"
+EXACT_WIDTH = WIDTHS[1]
+WIDTH_CHOICES = (f"{WIDTHS[0]} (6-digit files), {WIDTHS[1]} (9-digit files) or None (taken from "
+                 "the file)")
+# A time step's values are written ten fields to a line, the last line holding the rest.
+FIELDS_PER_LINE = 10
+
+
+def time_line(parameters: int, step: int) -> int:
+    """The line of a file of `parameters` parameters that holds the time of `step`: after the
+    first line and the name lines, each step takes a lead line and its value lines."""
+    lines_per_step = 1 + -(-parameters // FIELDS_PER_LINE)
+    return 1 + parameters + step * lines_per_step + 2
 
 
 def refuse_single_path(paths: object, feature: str) -> None:

@@ -10,13 +10,12 @@ from concurrent.futures import ThreadPoolExecutor
 from typing import Any, NamedTuple, TypeVar
 
 from . import _reader
-from ._arguments import PathArgument
+from ._arguments import PathArgument, time_line
 from ._errors import PlotFileError
-from ._open import PlotFile
+from ._open import PlotFile, open_run
 from ._plot import Plot
 from ._report import PIECE_VALUES
 
-FIELDS_PER_LINE = 10
 T = TypeVar("T")
 
 
@@ -44,10 +43,7 @@ class Source:
         return self.run.read(None if every else chosen, range(start, stop)).values
 
     def time_line(self, step: int) -> int:
-        """The line holding the time of `step`: after the title and the name lines, each step
-        takes a lead line and its value lines, ten fields to a line."""
-        lines_per_step = 1 + -(-len(self.names) // FIELDS_PER_LINE)
-        return 1 + len(self.names) + step * lines_per_step + 2
+        return time_line(len(self.names), step)
 
 
 @contextlib.contextmanager
@@ -55,28 +51,8 @@ def opened(run: PathArgument | Plot, n_digits: int | None) -> Iterator[Source]:
     if isinstance(run, Plot):
         yield Source(run)
         return
-    with _open_run(run, n_digits) as plot_file:
+    with open_run(run, n_digits) as plot_file:
         yield Source(plot_file)
-
-
-def _open_run(path: PathArgument, n_digits: int | None) -> PlotFile:
-    """The plot file at `path`. A file with no time steps tells no width but needs none: it is
-    an empty run, opened at either width."""
-    try:
-        return PlotFile(path, n_digits)
-    except PlotFileError:
-        if n_digits is not None or not _empty_run(path):
-            raise
-    return PlotFile(path, 12)
-
-
-def _empty_run(path: PathArgument) -> bool:
-    """Whether the file is its header alone, no time step begun."""
-    try:
-        with PlotFile(path, 12) as plot_file:
-            return plot_file.steps == 0
-    except PlotFileError:
-        return False
 
 
 class Columns(NamedTuple):

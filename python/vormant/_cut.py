@@ -6,8 +6,9 @@ from __future__ import annotations
 import argparse
 from collections.abc import Iterator
 
+from ._arguments import EXACT_WIDTH
 from ._columns import step_range
-from ._open import PlotFile
+from ._open import PlotFile, open_run
 from ._plot import Plot
 from ._report import chosen_columns, chosen_names, overwritten_source, pieces, report, usage_error
 from ._write import CopiedSteps, source_title, write_pieces
@@ -22,10 +23,10 @@ def keeps_text(plot_file: PlotFile, columns: tuple[int, ...] | None, rows: range
 
 
 def cut(args: argparse.Namespace) -> None:
-    with PlotFile(args.file, args.n_digits) as plot_file:
+    with open_run(args.file, args.n_digits) as plot_file:
         columns = chosen_columns(plot_file, args.parameters) if args.parameters else None
         rows = step_range(args.steps, plot_file.steps)
-        width = args.width or plot_file.n_digits or 15
+        width = args.width or plot_file.n_digits or EXACT_WIDTH
         parts: Iterator[Plot | CopiedSteps] = (
             iter([CopiedSteps(plot_file, rows)]) if keeps_text(plot_file, columns, rows, width)
             else pieces(plot_file, columns, rows))

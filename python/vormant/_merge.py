@@ -17,14 +17,12 @@ import operator
 from collections.abc import Iterator, Sequence
 from typing import NamedTuple
 
-from ._errors import PlotFileError
+from ._arguments import EXACT_WIDTH, time_line
 from ._info import shortest
-from ._open import PlotFile
+from ._open import PlotFile, open_run
 from ._plot import Plot
 from ._report import overwritten_source, pieces, report, usage_error
 from ._write import CopiedSteps, source_title, write_pieces
-
-FIELDS_PER_LINE = 10
 
 
 class Run(NamedTuple):
@@ -45,33 +43,6 @@ class TimesOutOfOrder(Exception):
     """A file's times the merge cannot place; the text names the file, the line and the step."""
 
 
-def open_file(path: str, n_digits: int | None) -> PlotFile:
-    """The plot file at `path`. A file with no time steps is a run that stopped before its
-    first: no value line tells its width and none is needed, so without `n_digits` it is
-    opened at one, which it takes when nothing follows its header; otherwise the failure of
-    the first opening stands."""
-    try:
-        return PlotFile(path, n_digits)
-    except PlotFileError as failure:
-        if n_digits is not None:
-            raise
-        try:
-            empty = PlotFile(path, 15)
-        except PlotFileError:
-            raise failure from None
-        if empty.steps == 0:
-            return empty
-        empty.close()
-        raise
-
-
-def time_line(plot_file: PlotFile, step: int) -> int:
-    """The line holding the time of `step`: after the first line and the name lines, each step
-    takes a lead line and its value lines, ten fields to a line."""
-    lines_per_step = 1 + -(-plot_file.parameters // FIELDS_PER_LINE)
-    return 1 + plot_file.parameters + step * lines_per_step + 2
-
-
 def first_out_of_order(times: Sequence[float]) -> int | None:
     """The first step whose time is NaN or below the time of the step before, or None."""
     if len(times) and math.isnan(times[0]):
@@ -90,9 +61,9 @@ def times_of(plot_file: PlotFile) -> Sequence[float]:
         time = times[step]
         how = ("is NaN" if math.isnan(time) else
                f"({shortest(time)}) goes back from {shortest(times[step - 1])} at the step before")
-        raise TimesOutOfOrder(
-            f"{plot_file.path}, line {time_line(plot_file, step)}: the time of step {step} "
-            f"{how}; merge needs every file's times to rise")
+        line = time_line(plot_file.parameters, step)
+        raise TimesOutOfOrder(f"{plot_file.path}, line {line}: the time of step {step} {how}; "
+                              "merge needs every file's times to rise")
     return times
 
 
@@ -146,7 +117,8 @@ def merge(args: argparse.Namespace, files: list[PlotFile]) -> int:
     except TimesOutOfOrder as failure:
         return usage_error("merge", str(failure))
     # The widest of the files that hold steps: nothing that one of them holds is rounded away.
-    width = max((run.plot_file.n_digits or 0 for run in runs if run.times), default=0) or 15
+    width = max((run.plot_file.n_digits or 0 for run in runs if run.times),
+                default=0) or EXACT_WIDTH
     write_pieces(args.output, files[0].names, width, source_title(files[0].path),
                  _all_pieces(kept_steps(runs), width))
     return 0
@@ -161,7 +133,7 @@ def run(args: argparse.Namespace) -> int:
         with contextlib.ExitStack() as stack:
             files = []
             for path in args.files:
-                files.append(stack.enter_context(open_file(path, args.n_digits)))
+                files.append(stack.enter_context(open_run(path, args.n_digits)))
             return merge(args, files)
     except Exception as failure:  # noqa: BLE001 - each failure is reported with its status
         return report(path, failure, "merge")

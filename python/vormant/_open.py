@@ -8,13 +8,16 @@ from types import TracebackType
 from typing import Any
 
 from . import _reader
-from ._arguments import PathArgument, check_n_digits
+from ._arguments import EXACT_WIDTH, PathArgument, check_n_digits
 from ._columns import (ColumnArgument, check_columns, check_steps, check_threads, find_parameter,
                        resolve_columns, step_range)
 from ._envelope import Envelope
+from ._errors import PlotFileError
 from ._plot import Plot, named_as_given, summary_table
 
 Steps = slice | range | None
+# The groups of an envelope when none are asked for.
+DEFAULT_BUCKETS = 1000
 
 
 class PlotFile:
@@ -119,7 +122,7 @@ class PlotFile:
             yield self._read(chosen, range(start, min(start + size, steps)), 0)
 
     def envelope(self, columns: Iterable[ColumnArgument] | None = None, steps: Steps = None, *,
-                 buckets: int = 1000) -> Envelope:
+                 buckets: int = DEFAULT_BUCKETS) -> Envelope:
         """The chosen steps (as read() selects them) cut into min(buckets, n) consecutive
         groups, group k holding steps floor(k*n/b) to floor((k+1)*n/b) - 1 of the selection,
         and of each the first, last, smallest and largest value of every chosen parameter (see
@@ -176,6 +179,26 @@ class PlotFile:
         return Plot(names, memoryview(values), self._native.n_digits or 0, self._path)
 
 
+def open_run(path: PathArgument, n_digits: int | None) -> PlotFile:
+    """The plot file at `path` for a command that takes runs as they stand. A file with no time
+    steps is a run stopped before its first: no value line tells its width and none is needed,
+    so without `n_digits` it is opened at one, which it takes when nothing follows its header;
+    otherwise the failure of the first opening stands."""
+    try:
+        return PlotFile(path, n_digits)
+    except PlotFileError as failure:
+        if n_digits is not None:
+            raise
+        try:
+            empty = PlotFile(path, EXACT_WIDTH)
+        except PlotFileError:
+            raise failure from None
+        if empty.steps == 0:
+            return empty
+        empty.close()
+        raise
+
+
 def open(path: PathArgument, n_digits: int | None = None, *,  # noqa: A001 - vormant.open
          growing: bool = False) -> PlotFile:
     """Opens a plot file: reads its header and indexes its time steps (see PlotFile).
@@ -190,7 +213,7 @@ def open(path: PathArgument, n_digits: int | None = None, *,  # noqa: A001 - vor
 
 def envelope(path: PathArgument, n_digits: int | None = None, *,
              columns: Iterable[ColumnArgument] | None = None, steps: Steps = None,
-             buckets: int = 1000) -> Envelope:
+             buckets: int = DEFAULT_BUCKETS) -> Envelope:
     """The envelope of the chosen steps and parameters of a plot file (see PlotFile.envelope)."""
     width = check_n_digits(n_digits)
     columns = check_columns(columns)

@@ -8,6 +8,8 @@ from __future__ import annotations
 import argparse
 import re
 
+PROG = "vormant"
+
 # The formats `vormant convert` writes, each with the suffix it gives its files.
 SUFFIXES = {"parquet": ".parquet", "csv": ".csv", "hdf5": ".h5", "mat": ".mat", "netcdf": ".nc"}
 FORMAT_OF_SUFFIX = {**{suffix: form for form, suffix in SUFFIXES.items()},

@@ -6,8 +6,6 @@ from typing import final
 
 from typing_extensions import Buffer
 
-BYTES_PER_THREAD: int
-
 @final
 class Values:
     """The (steps, parameters) float32 block of a file, exported through the buffer protocol."""
@@ -38,7 +36,6 @@ class PlotFile:
     def close(self) -> None: ...
 
 # The block is typed as what it is used for: a buffer (Values is one from Python 3.12 on).
-def read(path: bytes, n_digits: int | None, /) -> tuple[tuple[str, ...], int, Buffer]: ...
 def read_split(path: bytes, n_digits: int | None, threads: int, /
                ) -> tuple[tuple[str, ...], int, Buffer]: ...
 def read_columns(path: bytes, n_digits: int | None,
@@ -64,6 +61,8 @@ def time_of_step(path: bytes, n_digits: int | None, begin: int, feeds_before: in
 def arrow_schema(names: tuple[str, ...], metadata: dict[bytes, bytes], /) -> object: ...
 def arrow_stream(values: Buffer, names: tuple[str, ...], metadata: dict[bytes, bytes],
                  requested_schema: object | None, /) -> object: ...
+# The time steps in each record batch (the last may have fewer) of a stream of `parameters`.
+def batch_steps(parameters: int, /) -> int: ...
 
 # One piece of two runs compared: step by step (final None) or at the reference's times.
 def compare_piece(reference: Buffer, candidate: Buffer,

@@ -11,9 +11,8 @@ from collections.abc import Iterator, Sequence
 from ._columns import resolve_columns
 from ._errors import PlotFileError
 from ._open import PlotFile
+from ._options import PROG
 from ._plot import Plot
-
-PROG = "vormant"
 
 # A piece holds about this many values (4 MiB of float32), however wide the file, so a
 # command holds one piece of a file at a time, never the whole of it: `convert` holds a piece

@@ -14,7 +14,7 @@ from collections.abc import Iterator, Sequence
 from typing import Any, NamedTuple
 
 from . import _reader
-from ._arguments import PathArgument, check_n_digits
+from ._arguments import EXACT_WIDTH, WIDTHS, PathArgument, check_n_digits
 from ._open import PlotFile
 from ._plot import Plot
 from ._report import writing
@@ -224,8 +224,8 @@ def _writer_at(temporary: str, header: bytes, width: int) -> Iterator[PlotWriter
         os.close(fd)
 
 
-def write(path: PathArgument, plot: Plot, n_digits: int = 15, *, title: str | None = None
-          ) -> None:
+def write(path: PathArgument, plot: Plot, n_digits: int = EXACT_WIDTH, *,
+          title: str | None = None) -> None:
     """Writes `plot` as a plot file: the first line (`title`, if given, then the parameter
     count), the name lines, then per time step a lead line and the values, ten fields to a
     line, each right-aligned in `n_digits` bytes.
@@ -244,7 +244,7 @@ def write(path: PathArgument, plot: Plot, n_digits: int = 15, *, title: str | No
         raise TypeError(f"title must be str or None, not {type(title).__name__}")
     width = check_n_digits(n_digits)
     if width is None:
-        raise ValueError("n_digits must be 12 or 15 for writing, not None")
+        raise ValueError(f"n_digits must be {WIDTHS[0]} or {WIDTHS[1]} for writing, not None")
     os.fsencode(path)  # a path of another type is refused before anything is written
     _check_columns(plot)
     with plot_writer(path, plot.names, width, title) as writer:

@@ -15,10 +15,10 @@ import importlib
 from collections.abc import Callable
 from typing import Any
 
-from ._options import SUFFIXES, step_slice
+from ._arguments import WIDTHS
+from ._options import PROG, SUFFIXES, step_slice
 from ._version import version
 
-PROG = "vormant"
 STEPS_OPTION = "--steps"
 PARAMETER_HELP = ("a parameter by its name line, by the first word of it when that is "
                   "unique, or by its index (1 the first after the time); repeatable")
@@ -60,9 +60,9 @@ def _parser() -> argparse.ArgumentParser:
                            "thousand)")
 
     width = argparse.ArgumentParser(add_help=False)
-    width.add_argument("-n", "--n-digits", type=int, choices=(12, 15), metavar="{12,15}",
-                       help="field width: 12 (6-digit files) or 15 (9-digit files); "
-                            "default: taken from the first value line")
+    width.add_argument("-n", "--n-digits", type=int, choices=WIDTHS,
+                       help=f"field width: {WIDTHS[0]} (6-digit files) or {WIDTHS[1]} (9-digit "
+                            "files); default: taken from the first value line")
 
     # What the commands that draw take: files, and the parameters to draw of them.
     drawing = argparse.ArgumentParser(add_help=False, parents=[width])
@@ -132,9 +132,9 @@ def _parser() -> argparse.ArgumentParser:
     convert.set_defaults(run=_later("_convert", "run"))
 
     output_width = argparse.ArgumentParser(add_help=False)
-    output_width.add_argument("--width", type=int, choices=(12, 15), metavar="{12,15}",
-                              help="field width of OUT: 15 keeps every value exactly, 12 rounds "
-                                   "to 6 digits")
+    output_width.add_argument("--width", type=int, choices=WIDTHS,
+                              help=f"field width of OUT: {WIDTHS[1]} keeps every value exactly, "
+                                   f"{WIDTHS[0]} rounds to 6 digits")
     cut = commands.add_parser(
         "cut", parents=[width, part, output_width],
         help="the chosen parameters and steps as a plot file",

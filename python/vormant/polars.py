@@ -16,6 +16,7 @@ from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
+from . import _reader
 from ._arguments import PathArgument, check_n_digits, path_list
 from ._errors import PlotFileError
 from ._open import PlotFile
@@ -26,11 +27,6 @@ if TYPE_CHECKING:
     import polars as _polars  # type: ignore[import-not-found, import-untyped, unused-ignore]
 
 _FEATURE = "vormant.polars.scan"
-# Batches when polars suggests no size: as the Arrow stream of a Plot makes them, up to 64 Ki
-# time steps and about 16 MiB of values.
-_MOST_STEPS = 64 * 1024
-_MOST_BYTES = 16 * 1024 * 1024
-_FLOAT32_BYTES = 4
 
 
 def scan(paths: Iterable[PathArgument], n_digits: int | None = None) -> _polars.LazyFrame:
@@ -140,9 +136,10 @@ class _Files:
 
 
 def _batch_steps(batch_size: int | None, columns: int) -> int:
+    """Steps per batch: polars' size, else as many as the Arrow stream of a Plot puts in one."""
     if batch_size is not None and batch_size > 0:
         return batch_size
-    return max(1, min(_MOST_STEPS, _MOST_BYTES // (_FLOAT32_BYTES * columns)))
+    return _reader.batch_steps(columns)
 
 
 def _path_passes(polars: Any, files: _Files, path: str, file_test: Any) -> bool:

@@ -1,6 +1,7 @@
 #include "vormant/arrow_export.hpp"
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -11,6 +12,7 @@
 #include "vormant/arrow_schema.hpp"
 #include "vormant/arrow_stream.hpp"
 #include "vormant/float_block.hpp"
+#include "vormant/module_support.hpp"
 
 namespace tarnex::vormant {
 namespace {
@@ -18,7 +20,6 @@ namespace {
 constexpr char kSchemaCapsule[] = "arrow_schema";
 constexpr char kStreamCapsule[] = "arrow_array_stream";
 
-constexpr const char* kArgumentCount = "%s() takes exactly %zd arguments (%zd given)";
 constexpr const char* kNamesType = "names must be a tuple of at least one str";
 constexpr const char* kNameWithNul = "a column name cannot hold a NUL character: %R";
 constexpr const char* kMetadataType = "metadata must be a dict of bytes to bytes";
@@ -87,12 +88,6 @@ struct ViewRelease {
     delete view;
   }
 };
-
-bool argument_count(const char* function, Py_ssize_t expected, Py_ssize_t nargs) noexcept {
-  if (nargs == expected) return true;
-  PyErr_Format(PyExc_TypeError, kArgumentCount, function, expected, nargs);
-  return false;
-}
 
 bool names_argument(PyObject* object, std::vector<std::string>& names) {
   if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) == 0) {
@@ -202,26 +197,33 @@ PyObject* new_stream(PyObject* const* args) {
   return capsule_of(std::move(stream));
 }
 
-// `body`'s result, or a MemoryError: allocations are all that throw in an export.
+// `body`'s result, or what it threw raised: allocations are all that throw in an export.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return PyErr_NoMemory();
-  }
+PyObject* exported(Body&& body) noexcept {
+  auto outcome = guarded(body);
+  if (auto* result = std::get_if<PyObject*>(&outcome)) return *result;
+  return raise_outcome(outcome, {});
 }
 
 }  // namespace
 
 PyObject* arrow_schema(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  if (!argument_count("arrow_schema", 2, nargs)) return nullptr;
-  return guarded([&] { return new_schema(args); });
+  if (!arity("arrow_schema", nargs, 2)) return nullptr;
+  return exported([&] { return new_schema(args); });
 }
 
 PyObject* arrow_stream(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  if (!argument_count("arrow_stream", 4, nargs)) return nullptr;
-  return guarded([&] { return new_stream(args); });
+  if (!arity("arrow_stream", nargs, 4)) return nullptr;
+  return exported([&] { return new_stream(args); });
+}
+
+PyObject* arrow_batch_steps(PyObject*, PyObject* arg) noexcept {
+  std::size_t parameters = 0;
+  if (!integer_argument(arg, "parameters", parameters, std::size_t{1},
+                        std::numeric_limits<std::size_t>::max() / sizeof(float))) {
+    return nullptr;
+  }
+  return PyLong_FromSize_t(batch_steps(parameters));
 }
 
 }  // namespace tarnex::vormant

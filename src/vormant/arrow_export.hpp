@@ -1,6 +1,7 @@
 // vormant._reader's Arrow exports, as PyCapsules of the Arrow PyCapsule interface:
 //   arrow_schema(names, metadata, /) -> "arrow_schema" capsule
 //   arrow_stream(values, names, metadata, requested_schema, /) -> "arrow_array_stream" capsule
+//   batch_steps(parameters, /) -> the time steps in each record batch of such a stream
 // `values` is any C-contiguous (steps, parameters) buffer of format 'f'; `names` a tuple of one
 // str per parameter; `metadata` a dict of bytes to bytes for the schema.
 #pragma once
@@ -11,6 +12,7 @@ namespace tarnex::vormant {
 
 PyObject* arrow_schema(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept;
 PyObject* arrow_stream(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept;
+PyObject* arrow_batch_steps(PyObject* module, PyObject* arg) noexcept;
 
 inline constexpr const char* kArrowSchemaDoc =
     "arrow_schema(names, metadata, /)\n--\n\n"
@@ -23,5 +25,10 @@ inline constexpr const char* kArrowStreamDoc =
     "(steps, parameters) buffer of format 'f'), a float32 column per name. The stream holds\n"
     "the buffer until it is released. `requested_schema`: None or an \"arrow_schema\" capsule\n"
     "of the same columns.";
+
+inline constexpr const char* kBatchStepsDoc =
+    "batch_steps(parameters, /)\n--\n\n"
+    "The time steps in each record batch (the last may have fewer) of a stream of `parameters`\n"
+    "columns.";
 
 }  // namespace tarnex::vormant

@@ -18,15 +18,12 @@ FloatRows rows_of(const HeldFloatBlock& block) noexcept {
   return FloatRows{block.data(), block.rows(), block.columns()};
 }
 
+// A rule's column: one of the `width` columns of its piece.
 bool column_of(PyObject* item, std::size_t width, std::size_t& column) noexcept {
-  const Py_ssize_t value = PyLong_AsSsize_t(item);
-  if (value == -1 && PyErr_Occurred() != nullptr) return false;
-  if (value < 0 || static_cast<std::size_t>(value) >= width) {
-    PyErr_Format(PyExc_IndexError, "column %zd out of range: the piece has %zu", value, width);
-    return false;
-  }
-  column = static_cast<std::size_t>(value);
-  return true;
+  if (!integer_argument(item, "a rule's column", column)) return false;
+  if (column < width) return true;
+  PyErr_Format(PyExc_IndexError, "column %zu out of range: the piece has %zu", column, width);
+  return false;
 }
 
 bool rule_of(PyObject* item, FloatRows reference, FloatRows candidate, ColumnRule& rule) noexcept {
@@ -112,15 +109,14 @@ PyObject* compare_piece(PyObject*, PyObject* const* args, Py_ssize_t nargs) noex
       !rules_argument(args[2], rows_of(reference), rows_of(candidate), rules)) {
     return nullptr;
   }
-  const Py_ssize_t first = PyLong_AsSsize_t(args[3]);
-  if (first == -1 && PyErr_Occurred() != nullptr) return nullptr;
-  if (first < 0 || static_cast<std::size_t>(first) > rows_of(reference).rows) {
+  std::size_t start = 0;
+  if (!integer_argument(args[3], "first", start)) return nullptr;
+  if (start > rows_of(reference).rows) {
     return PyErr_Format(PyExc_ValueError, "first must be a row of the reference piece");
   }
   const int final = args[4] == Py_None ? -1 : PyObject_IsTrue(args[4]);
   if (final == -1 && PyErr_Occurred() != nullptr) return nullptr;
   DifferenceRows written{nullptr, 0};
-  const std::size_t start = static_cast<std::size_t>(first);
   if (!out_argument(args[5], out, rows_of(reference).rows - start, rules.size() + 1, written)) {
     return nullptr;
   }

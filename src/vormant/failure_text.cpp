@@ -1,13 +1,21 @@
 #include "vormant/failure_text.hpp"
 
+#include <algorithm>
+
 #include "text/cut.hpp"
+#include "vormant/field_widths.hpp"
 
 namespace tarnex::vormant {
 namespace {
 
-constexpr std::string_view kAskForWidth = "; pass n_digits=12 or 15";
+std::string number(std::uint64_t value) {
+  return decimal_text(value);
+}
 
-std::string number(std::uint64_t value) { return decimal_text(value); }
+// "12 or 15": the field widths a plot file may have.
+std::string width_choices() {
+  return number(kFieldWidths[0]) + " or " + number(kFieldWidths[1]);
+}
 
 std::string quoted(std::string_view text) {
   std::string out = "'";
@@ -15,7 +23,9 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-std::string at_line(const ReadFailure& failure) { return ", line " + number(failure.line) + ": "; }
+std::string at_line(const ReadFailure& failure) {
+  return ", line " + number(failure.line) + ": ";
+}
 
 // " (parameter 'PRESSURE', column 2)", or " (column 2)" while its name is unknown.
 std::string parameter_of(const ReadFailure& failure, std::span<const std::string> names) {
@@ -28,14 +38,14 @@ std::string parameter_of(const ReadFailure& failure, std::span<const std::string
 
 std::string field_cut_text(const ReadFailure& failure) {
   const std::string field = "field " + number(failure.field);
-  const std::string bytes = "bytes " + decimal_text(failure.start) + " to " +
-                            decimal_text(failure.end);
+  const std::string bytes =
+      "bytes " + decimal_text(failure.start) + " to " + decimal_text(failure.end);
   if (failure.end > failure.line_text.size()) {
     return "value line is " + number(failure.line_text.size()) + " bytes long, too short for " +
            field + " (" + bytes + ")";
   }
-  return field + " (" + bytes + ") splits a character: " +
-         failed_cut_text(failure.line_text, failure.start, failure.end);
+  return field + " (" + bytes +
+         ") splits a character: " + failed_cut_text(failure.line_text, failure.start, failure.end);
 }
 
 std::string count_text(const ReadFailure& failure) {
@@ -51,8 +61,9 @@ std::string width_text(const ReadFailure& failure) {
   std::string text = "the field width cannot be told: ";
   if (failure.fields_on_line == 0) {
     text.append("the file has no time steps");
-  } else if (failure.line_text.size() == failure.fields_on_line * 12 ||
-             failure.line_text.size() == failure.fields_on_line * 15) {
+  } else if (std::ranges::any_of(kFieldWidths, [&](std::uint64_t width) {
+               return failure.line_text.size() == failure.fields_on_line * width;
+             })) {
     text.append("the first value line is ")
         .append(number(failure.line_text.size()))
         .append(" bytes long, but its fields do not read as numbers at one width alone");
@@ -62,9 +73,11 @@ std::string width_text(const ReadFailure& failure) {
         .append(" bytes long, not ")
         .append(number(failure.fields_on_line))
         .append(failure.fields_on_line == 1 ? " field" : " fields")
-        .append(" of 12 or 15 bytes");
+        .append(" of ")
+        .append(width_choices())
+        .append(" bytes");
   }
-  return text.append(kAskForWidth);
+  return text.append("; pass n_digits=").append(width_choices());
 }
 
 }  // namespace

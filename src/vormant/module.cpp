@@ -1,6 +1,6 @@
-// vormant._reader: read(path, n_digits, /) -> (names, n_digits, Values), the plot file read with
-// the interpreter lock released; arrow_schema and arrow_stream, a plot's Arrow exports.
-#include <cstring>
+// vormant._reader: the module, its reads of a whole file, of some of its columns or of its header
+// alone, and open(); the other functions come from their own files (partition_functions,
+// compare_function, write_function, arrow_export). Every read releases the interpreter lock.
 #include <optional>
 #include <vector>
 
@@ -10,7 +10,6 @@
 #include "vormant/guarded.hpp"
 #include "vormant/load_plot.hpp"
 #include "vormant/module_support.hpp"
-#include "vormant/open_plot.hpp"
 #include "vormant/partition_functions.hpp"
 #include "vormant/plot_file_type.hpp"
 #include "vormant/values_type.hpp"
@@ -19,28 +18,17 @@
 namespace tarnex::vormant {
 namespace {
 
-PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  if (nargs != 2) {
-    return PyErr_Format(PyExc_TypeError, "read() takes exactly 2 arguments (%zd given)", nargs);
-  }
-  std::string_view path;
-  std::optional<std::uint64_t> width;
-  if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
-  // The bytes object stays alive for the call: the caller holds it, and it cannot change.
-  return plot_result(module, path, [&] { return load_plot(path, width); });
-}
-
-// read_split(path, n_digits, threads, /): read() by `threads` threads at once (0 chooses).
+// read_split(path, n_digits, threads, /): the whole file, read by `threads` threads at once
+// (0 chooses).
 PyObject* read_split(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   std::string_view path;
   std::optional<std::uint64_t> width;
+  long long threads = 0;
   if (!arity("read_split", nargs, 3) || !path_argument(args[0], path) ||
-      !width_argument(args[1], width)) {
+      !width_argument(args[1], width) || !integer_argument(args[2], "threads", threads)) {
     return nullptr;
   }
-  const Py_ssize_t threads = PyLong_AsSsize_t(args[2]);
-  if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
-  if (threads < 0) return PyErr_Format(PyExc_ValueError, "threads must be at least 0");
+  // The bytes object stays alive for the call: the caller holds it, and it cannot change.
   return plot_result(module, path, [&] {
     const std::size_t parts = whole_read_threads(path, static_cast<std::size_t>(threads));
     return parts == 1 ? load_plot(path, width) : load_plot_split(path, width, parts);
@@ -79,6 +67,7 @@ PyObject* read_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   std::string_view path;
   std::optional<std::uint64_t> width;
   std::optional<std::vector<std::uint64_t>> columns;
+  long long threads = 0;
   if (!arity("read_columns", nargs, 4) || !path_argument(args[0], path) ||
       !width_argument(args[1], width)) {
     return nullptr;
@@ -86,9 +75,7 @@ PyObject* read_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   const bool resolves = PyCallable_Check(args[2]) != 0;
   if (!resolves && !columns_argument(args[2], columns)) return nullptr;
   if (!resolves && !columns) return PyErr_Format(PyExc_TypeError, "columns must be a tuple");
-  const Py_ssize_t threads = PyLong_AsSsize_t(args[3]);
-  if (threads == -1 && PyErr_Occurred() != nullptr) return nullptr;
-  if (threads < 0) return PyErr_Format(PyExc_ValueError, "threads must be at least 0");
+  if (!integer_argument(args[3], "threads", threads)) return nullptr;
   const std::size_t usable = at_most_usable(static_cast<std::uint64_t>(threads));
   if (!resolves) {
     return plot_result(module, path,
@@ -104,35 +91,33 @@ PyObject* read_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
 
 // open(path, n_digits, growing, /) -> PlotFile
 PyObject* open(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  if (nargs != 3) {
-    return PyErr_Format(PyExc_TypeError, "open() takes exactly 3 arguments (%zd given)", nargs);
-  }
   std::string_view path;
   std::optional<std::uint64_t> width;
-  if (!path_argument(args[0], path) || !width_argument(args[1], width)) return nullptr;
+  if (!arity("open", nargs, 3) || !path_argument(args[0], path) ||
+      !width_argument(args[1], width)) {
+    return nullptr;
+  }
   const int growing = PyObject_IsTrue(args[2]);
   if (growing < 0) return nullptr;
   ModuleState* state = state_of(module);
-  return open_plot_file(reinterpret_cast<PyTypeObject*>(state->plot_file_type),
-                        reinterpret_cast<PyTypeObject*>(state->values_type), path, width,
-                        growing != 0);
+  return new_plot_file(reinterpret_cast<PyTypeObject*>(state->plot_file_type),
+                       reinterpret_cast<PyTypeObject*>(state->values_type), path, width,
+                       growing != 0);
 }
 
 constexpr const char* kOpenDoc =
     "open(path, n_digits, growing, /)\n--\n\n"
     "Opens the plot file at `path` (bytes): reads its header and indexes its time steps.";
 
-constexpr const char* kReadDoc =
-    "read(path, n_digits, /)\n--\n\n"
+constexpr const char* kReadSplitDoc =
+    "read_split(path, n_digits, threads, /)\n--\n\n"
     "Reads the plot file at `path` (bytes) with fields `n_digits` (12 or 15) bytes wide, or as\n"
-    "wide as the first value line tells when it is None. Returns (names, n_digits, values).";
+    "wide as the first value line tells when it is None, by `threads` threads at once (0\n"
+    "chooses). Returns (names, n_digits, values).";
 
 PyMethodDef methods[] = {
-    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
-     kReadDoc},
     {"read_split", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_split)),
-     METH_FASTCALL,
-     "read_split(path, n_digits, threads, /)\n--\n\nread() by `threads` threads at once."},
+     METH_FASTCALL, kReadSplitDoc},
     {"names", &names, METH_O, "names(path, /)\n--\n\nThe name lines, the header alone read."},
     {"read_columns", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_columns)),
      METH_FASTCALL,
@@ -144,6 +129,7 @@ PyMethodDef methods[] = {
      METH_FASTCALL, kArrowSchemaDoc},
     {"arrow_stream", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&arrow_stream)),
      METH_FASTCALL, kArrowStreamDoc},
+    {"batch_steps", &arrow_batch_steps, METH_O, kBatchStepsDoc},
     {"write_steps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write_steps)),
      METH_FASTCALL, kWriteStepsDoc},
     {nullptr, nullptr, 0, nullptr},
@@ -159,8 +145,7 @@ int exec_module(PyObject* module) noexcept {
   state_of(module)->plot_file_type = plot_file;
   if (PyModule_AddObjectRef(module, "PlotFile", plot_file) < 0) return -1;
   if (PyModule_AddFunctions(module, partition_methods) < 0) return -1;
-  if (PyModule_AddFunctions(module, compare_methods) < 0) return -1;
-  return PyModule_AddIntConstant(module, "BYTES_PER_THREAD", static_cast<long>(kBytesPerThread));
+  return PyModule_AddFunctions(module, compare_methods);
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) noexcept {

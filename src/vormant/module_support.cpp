@@ -3,46 +3,115 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
+#include "vormant/field_widths.hpp"
 #include "vormant/plot_file_type.hpp"
 #include "vormant/values_type.hpp"
 
 namespace tarnex::vormant {
 namespace {
 
-constexpr long kWidths[] = {12, 15};
+// Whether `object` is an int, a bool not counting as one; TypeError set if not.
+bool is_int(PyObject* object, const char* name) noexcept {
+  if (PyLong_Check(object) && !PyBool_Check(object)) return true;
+  PyErr_Format(PyExc_TypeError, "%s must be an int, not %.200s", name, Py_TYPE(object)->tp_name);
+  return false;
+}
+
+// The int `object` as a Wide, and in `fits` whether a Wide holds it. False with an exception
+// set when it cannot be read at all.
+template <class Wide>
+bool read_int(PyObject* object, Wide& value, bool& fits) noexcept {
+  int overflow = 0;
+  const long long read = PyLong_AsLongLongAndOverflow(object, &overflow);
+  if (read == -1 && overflow == 0 && PyErr_Occurred() != nullptr) return false;
+  if constexpr (std::is_signed_v<Wide>) {
+    fits = overflow == 0;
+    value = read;
+  } else if (overflow > 0) {
+    value = PyLong_AsUnsignedLongLong(object);
+    fits = !(value == static_cast<Wide>(-1) && PyErr_Occurred() != nullptr);
+    if (!fits && !PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+    if (!fits) PyErr_Clear();
+  } else {
+    fits = overflow == 0 && read >= 0;
+    value = static_cast<Wide>(read);
+  }
+  return true;
+}
+
+template <class Wide>
+bool within(PyObject* object, const char* name, Wide least, Wide most, Wide& value) noexcept {
+  constexpr bool kSigned = std::is_signed_v<Wide>;
+  bool fits = false;
+  if (!is_int(object, name) || !read_int(object, value, fits)) return false;
+  if (fits && value >= least && value <= most) return true;
+  if (fits && value < least) {
+    PyErr_Format(PyExc_ValueError,
+                 kSigned ? "%s must be at least %lld, not %R" : "%s must be at least %llu, not %R",
+                 name, least, object);
+  } else {
+    PyErr_Format(
+        PyExc_OverflowError,
+        kSigned ? "%s must be from %lld to %lld, not %R" : "%s must be from %llu to %llu, not %R",
+        name, least, most, object);
+  }
+  return false;
+}
 
 }  // namespace
+
+namespace detail {
+
+bool int_within(PyObject* object, const char* name, long long least, long long most,
+                long long& value) noexcept {
+  return within(object, name, least, most, value);
+}
+
+bool int_within(PyObject* object, const char* name, unsigned long long least,
+                unsigned long long most, unsigned long long& value) noexcept {
+  return within(object, name, least, most, value);
+}
+
+}  // namespace detail
 
 ModuleState* state_of(PyObject* module) noexcept {
   return static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
-bool width_argument(PyObject* object, std::optional<std::uint64_t>& width) noexcept {
-  if (object == Py_None) return true;
-  if (!PyLong_Check(object) || PyBool_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "read() argument 2 must be int or None, not %.200s",
+bool width_argument(PyObject* object, std::optional<std::uint64_t>& width, bool fixed) noexcept {
+  if (object == Py_None) {
+    if (!fixed) return true;
+  } else if (!PyLong_Check(object) || PyBool_Check(object)) {
+    PyErr_Format(PyExc_TypeError,
+                 fixed ? "n_digits must be an int, not %.200s"
+                       : "n_digits must be an int or None, not %.200s",
                  Py_TYPE(object)->tp_name);
     return false;
-  }
-  int overflow = 0;
-  const long value = PyLong_AsLongAndOverflow(object, &overflow);
-  if (value == -1 && PyErr_Occurred() != nullptr) return false;
-  for (const long known : kWidths) {
-    if (overflow == 0 && value == known) {
-      width = static_cast<std::uint64_t>(value);
-      return true;
+  } else {
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+    if (value == -1 && overflow == 0 && PyErr_Occurred() != nullptr) return false;
+    for (const std::uint64_t known : kFieldWidths) {
+      if (overflow == 0 && value == static_cast<long long>(known)) {
+        width = known;
+        return true;
+      }
     }
   }
-  PyErr_Format(PyExc_ValueError, "n_digits must be 12, 15 or None, not %R", object);
+  PyErr_Format(PyExc_ValueError,
+               fixed ? "n_digits must be %llu or %llu, not %R"
+                     : "n_digits must be %llu, %llu or None, not %R",
+               static_cast<unsigned long long>(kFieldWidths[0]),
+               static_cast<unsigned long long>(kFieldWidths[1]), object);
   return false;
 }
 
 bool path_argument(PyObject* object, std::string_view& path) noexcept {
   if (!PyBytes_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "read() argument 1 must be bytes, not %.200s",
-                 Py_TYPE(object)->tp_name);
+    PyErr_Format(PyExc_TypeError, "path must be bytes, not %.200s", Py_TYPE(object)->tp_name);
     return false;
   }
   path = std::string_view(PyBytes_AS_STRING(object),
@@ -82,19 +151,23 @@ bool columns_argument(PyObject* object,
                       std::optional<std::vector<std::uint64_t>>& columns) noexcept {
   if (object == Py_None) return true;
   if (!PyTuple_Check(object)) {
-    PyErr_SetString(PyExc_TypeError, "columns must be a tuple or None");
+    PyErr_Format(PyExc_TypeError, "columns must be a tuple or None, not %.200s",
+                 Py_TYPE(object)->tp_name);
     return false;
   }
   try {
     columns.emplace();
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(object); ++i) {
-      const std::uint64_t column = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(object, i));
-      if (column == static_cast<std::uint64_t>(-1) && PyErr_Occurred() != nullptr) return false;
-      columns->push_back(column);
-    }
+    columns->reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(object)));
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
     return false;
+  }
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(object); ++i) {
+    std::uint64_t column = 0;
+    if (!integer_argument(PyTuple_GET_ITEM(object, i), "a column", column, std::uint64_t{1})) {
+      return false;
+    }
+    columns->push_back(column);  // within the room reserved
   }
   return true;
 }

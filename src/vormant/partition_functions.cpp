@@ -17,18 +17,9 @@ namespace {
 // The largest count or offset: a file's size and offsets fit an off_t.
 constexpr std::uint64_t kLargestOffset = std::numeric_limits<std::int64_t>::max();
 
-// Counts and offsets: ints from 0 to kLargestOffset. False with an exception set otherwise.
-bool unsigned_arguments(PyObject* const* args, Py_ssize_t count, std::uint64_t* values) noexcept {
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    values[i] = PyLong_AsUnsignedLongLong(args[i]);
-    if (values[i] == static_cast<std::uint64_t>(-1) && PyErr_Occurred() != nullptr) return false;
-    if (values[i] > kLargestOffset) {
-      PyErr_Format(PyExc_OverflowError, "%R is too large for a count or an offset in a file",
-                   args[i]);
-      return false;
-    }
-  }
-  return true;
+// A count or an offset in a file: an int from 0 to kLargestOffset.
+bool offset_argument(PyObject* object, const char* name, std::uint64_t& value) noexcept {
+  return integer_argument(object, name, value, std::uint64_t{0}, kLargestOffset);
 }
 
 // One range of plan_parts' arguments: its begin and end, and the (line feeds, whether the last
@@ -40,12 +31,16 @@ bool counted_range(PyObject* begin, PyObject* end, PyObject* counted,
                     "counts must hold pairs (line feeds, whether the last byte is one)");
     return false;
   }
-  PyObject* const numbers[] = {begin, end, PyTuple_GET_ITEM(counted, 0)};
-  std::uint64_t values[3];
-  if (!unsigned_arguments(numbers, 3, values)) return false;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::uint64_t feeds = 0;
+  if (!offset_argument(begin, "begin", first) || !offset_argument(end, "end", last) ||
+      !offset_argument(PyTuple_GET_ITEM(counted, 0), "line feeds", feeds)) {
+    return false;
+  }
   const int ends_with_feed = PyObject_IsTrue(PyTuple_GET_ITEM(counted, 1));
   if (ends_with_feed < 0) return false;
-  range = {.bytes = {values[0], values[1]}, .feeds = {values[2], ends_with_feed != 0}};
+  range = {.bytes = {first, last}, .feeds = {feeds, ends_with_feed != 0}};
   return true;
 }
 
@@ -130,18 +125,19 @@ PyObject* layout(PyObject*, PyObject* arg) noexcept {
 // count_feeds(path, begin, end, /) -> (line feeds, whether the last byte is one)
 PyObject* count_line_feeds(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   std::string_view path;
-  std::uint64_t range[2];
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
   if (!arity("count_feeds", nargs, 3) || !path_argument(args[0], path) ||
-      !unsigned_arguments(args + 1, 2, range)) {
+      !offset_argument(args[1], "begin", begin) || !offset_argument(args[2], "end", end)) {
     return nullptr;
   }
-  if (range[0] > range[1]) {
+  if (begin > end) {
     return PyErr_Format(PyExc_ValueError, "begin (%llu) is after end (%llu)",
-                        static_cast<unsigned long long>(range[0]),
-                        static_cast<unsigned long long>(range[1]));
+                        static_cast<unsigned long long>(begin),
+                        static_cast<unsigned long long>(end));
   }
   auto outcome = without_interpreter_lock(
-      [&] { return guarded([&] { return count_feeds(path, range[0], range[1]); }); });
+      [&] { return guarded([&] { return count_feeds(path, begin, end); }); });
   auto* feeds = std::get_if<LineFeeds>(&outcome);
   if (feeds == nullptr) return raise_outcome(outcome, path);
   return Py_BuildValue("(KO)", static_cast<unsigned long long>(feeds->count),
@@ -153,7 +149,7 @@ PyObject* ranges_of_parts(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
   std::string_view path;
   std::uint64_t size = 0;
   if (!arity("part_ranges", nargs, 2) || !path_argument(args[0], path) ||
-      !unsigned_arguments(args + 1, 1, &size)) {
+      !offset_argument(args[1], "size", size)) {
     return nullptr;
   }
   auto outcome =
@@ -168,7 +164,7 @@ PyObject* parts_of_ranges(PyObject*, PyObject* const* args, Py_ssize_t nargs) no
   std::vector<CountedRange> ranges;
   std::uint64_t parameters = 0;
   if (!arity("plan_parts", nargs, 4) || !counted_ranges(args, ranges) ||
-      !unsigned_arguments(args + 3, 1, &parameters)) {
+      !offset_argument(args[3], "parameters", parameters)) {
     return nullptr;
   }
   auto outcome = guarded([&] { return plan_parts(ranges, parameters); });
@@ -183,19 +179,18 @@ PyObject* read_part(PyObject* module, PyObject* const* args, Py_ssize_t nargs) n
   std::string_view path;
   std::optional<std::uint64_t> width;
   std::optional<std::vector<std::uint64_t>> columns;
-  std::uint64_t numbers[4];
+  Partition part{};
   if (!arity("read_part", nargs, 8) || !path_argument(args[0], path) ||
       !width_argument(args[1], width) || !columns_argument(args[2], columns) ||
-      !unsigned_arguments(args + 3, 4, numbers)) {
+      !offset_argument(args[3], "begin", part.begin) ||
+      !offset_argument(args[4], "feeds_before", part.feeds_before) ||
+      !offset_argument(args[5], "first_step", part.first_step) ||
+      !offset_argument(args[6], "steps", part.steps)) {
     return nullptr;
   }
   const int checks_end = PyObject_IsTrue(args[7]);
   if (checks_end < 0) return nullptr;
-  const Partition part{.begin = numbers[0],
-                       .feeds_before = numbers[1],
-                       .first_step = numbers[2],
-                       .steps = numbers[3],
-                       .checks_end = checks_end != 0};
+  part.checks_end = checks_end != 0;
   auto outcome = without_interpreter_lock([&] {
     return guarded([&] {
       std::optional<std::span<const std::uint64_t>> chosen;
@@ -212,13 +207,17 @@ PyObject* read_part(PyObject* module, PyObject* const* args, Py_ssize_t nargs) n
 PyObject* step_time(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   std::string_view path;
   std::optional<std::uint64_t> width;
-  std::uint64_t numbers[3];
+  std::uint64_t begin = 0;
+  std::uint64_t feeds_before = 0;
+  std::uint64_t step = 0;
   if (!arity("time_of_step", nargs, 5) || !path_argument(args[0], path) ||
-      !width_argument(args[1], width) || !unsigned_arguments(args + 2, 3, numbers)) {
+      !width_argument(args[1], width) || !offset_argument(args[2], "begin", begin) ||
+      !offset_argument(args[3], "feeds_before", feeds_before) ||
+      !offset_argument(args[4], "step", step)) {
     return nullptr;
   }
   auto outcome = without_interpreter_lock([&] {
-    return guarded([&] { return time_of_step(path, width, numbers[0], numbers[1], numbers[2]); });
+    return guarded([&] { return time_of_step(path, width, begin, feeds_before, step); });
   });
   auto* time = std::get_if<float>(&outcome);
   if (time == nullptr) return raise_outcome(outcome, path);

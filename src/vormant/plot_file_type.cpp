@@ -37,58 +37,14 @@ PyObject* raise_closed() noexcept {
   return nullptr;
 }
 
-// An int argument from `low` upwards; false with an exception set otherwise.
-bool integer_argument(PyObject* object, const char* name, long long low,
-                      long long& value) noexcept {
-  if (!PyLong_Check(object) || PyBool_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "%s must be an int, not %.200s", name, Py_TYPE(object)->tp_name);
-    return false;
-  }
-  value = PyLong_AsLongLong(object);
-  if (value == -1 && PyErr_Occurred() != nullptr) return false;
-  if (value < low) {
-    PyErr_Format(PyExc_ValueError, "%s must be at least %lld, not %lld", name, low, value);
-    return false;
-  }
-  return true;
-}
-
-// The parameters chosen: None for every one, else a tuple of parameter indices 1 to P - 1.
-bool columns_argument(PyObject* object, std::size_t parameters, bool& all,
-                      std::vector<std::uint64_t>& chosen) noexcept {
-  all = object == Py_None;
-  if (all) return true;
-  if (!PyTuple_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "columns must be a tuple or None, not %.200s",
-                 Py_TYPE(object)->tp_name);
-    return false;
-  }
-  const Py_ssize_t size = PyTuple_GET_SIZE(object);
-  try {
-    chosen.reserve(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-    return false;
-  }
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    long long column = 0;
-    if (!integer_argument(PyTuple_GET_ITEM(object, i), "a column", 1, column)) return false;
-    chosen.push_back(static_cast<std::uint64_t>(column));
-  }
-  const auto checked = guarded([&] { check_columns(chosen, parameters); });
-  if (std::holds_alternative<Done>(checked)) return true;
-  raise_outcome(checked, {});
-  return false;
-}
-
 // first, stride, count: steps first, first + stride, ..., all within [0, steps).
 bool steps_argument(PyObject* const* args, std::size_t steps, StepSelection& selection) noexcept {
   long long first = 0;
   long long stride = 0;
   long long count = 0;
-  if (!integer_argument(args[0], "first", 0, first) ||
-      !integer_argument(args[1], "stride", LLONG_MIN + 1, stride) ||
-      !integer_argument(args[2], "count", 0, count)) {
+  if (!integer_argument(args[0], "first", first) ||
+      !integer_argument(args[1], "stride", stride, LLONG_MIN + 1) ||
+      !integer_argument(args[2], "count", count)) {
     return false;
   }
   if (count > 0) {
@@ -124,14 +80,22 @@ auto with_plot(PlotFileObject* self, Work&& work) noexcept {
 // The columns and steps a read or an envelope takes, checked against the open file.
 struct Selection {
   std::size_t parameters = 0;
-  bool all = true;
-  std::vector<std::uint64_t> chosen;
+  std::optional<std::vector<std::uint64_t>> columns;  // none: every parameter
   StepSelection steps;
 
   ColumnPlan plan() const {
-    return all ? ColumnPlan::all(parameters) : ColumnPlan::chosen(parameters, chosen);
+    return columns ? ColumnPlan::chosen(parameters, *columns) : ColumnPlan::all(parameters);
   }
 };
+
+// The columns of `selection` the file has; false with an exception set when it lacks one.
+bool columns_present(const Selection& selection) noexcept {
+  if (!selection.columns) return true;
+  const auto checked = guarded([&] { check_columns(*selection.columns, selection.parameters); });
+  if (std::holds_alternative<Done>(checked)) return true;
+  raise_outcome(checked, {});
+  return false;
+}
 
 // columns, first, stride, count: false with an exception set when unusable or closed.
 bool selection_arguments(PlotFileObject* self, PyObject* const* args,
@@ -142,7 +106,7 @@ bool selection_arguments(PlotFileObject* self, PyObject* const* args,
     return false;
   }
   selection.parameters = self->plot->names().size();
-  return columns_argument(args[0], selection.parameters, selection.all, selection.chosen) &&
+  return columns_argument(args[0], selection.columns) && columns_present(selection) &&
          steps_argument(args + 1, self->plot->steps(), selection.steps);
 }
 
@@ -152,7 +116,7 @@ PyObject* read(PyObject* object, PyObject* const* args, Py_ssize_t nargs) noexce
   Selection selection;
   long long threads = 0;
   if (!arity("read", nargs, 5) || !selection_arguments(self, args, selection) ||
-      !integer_argument(args[4], "threads", 0, threads)) {
+      !integer_argument(args[4], "threads", threads)) {
     return nullptr;
   }
   auto outcome = with_plot<false>(self, [&](OpenPlot* plot) -> std::unique_ptr<PlotData> {
@@ -175,11 +139,11 @@ PyObject* envelope(PyObject* object, PyObject* const* args, Py_ssize_t nargs) no
   long long buckets = 0;
   long long threads = 0;
   if (!arity("envelope", nargs, 6) || !selection_arguments(self, args, selection) ||
-      !integer_argument(args[4], "buckets", 1, buckets) ||
-      !integer_argument(args[5], "threads", 0, threads)) {
+      !integer_argument(args[4], "buckets", buckets, 1LL) ||
+      !integer_argument(args[5], "threads", threads)) {
     return nullptr;
   }
-  if (selection.all ? selection.parameters < 2 : selection.chosen.empty()) {
+  if (selection.columns ? selection.columns->empty() : selection.parameters < 2) {
     return PyErr_Format(PyExc_ValueError, "an envelope needs at least one parameter");
   }
   auto outcome = with_plot<false>(self, [&](OpenPlot* plot) -> std::unique_ptr<Envelope> {
@@ -200,8 +164,7 @@ bool copied_steps_arguments(PlotFileObject* self, PyObject* const* args, std::si
                             std::size_t& count) noexcept {
   long long from = 0;
   long long many = 0;
-  if (!integer_argument(args[0], "first", 0, from) ||
-      !integer_argument(args[1], "count", 0, many)) {
+  if (!integer_argument(args[0], "first", from) || !integer_argument(args[1], "count", many)) {
     return false;
   }
   std::shared_lock hold(*self->lock);  // see read_open
@@ -230,7 +193,7 @@ PyObject* copy_steps(PyObject* object, PyObject* const* args, Py_ssize_t nargs) 
   long long first_number = 0;
   if (!arity("copy_steps", nargs, 4) || !fd_argument(args[0], fd) ||
       !copied_steps_arguments(self, args + 1, first, count) ||
-      !integer_argument(args[3], "first_number", 0, first_number)) {
+      !integer_argument(args[3], "first_number", first_number)) {
     return nullptr;
   }
   auto outcome = with_plot<false>(self, [&](OpenPlot* plot) -> int {
@@ -375,8 +338,8 @@ PyObject* make_plot_file_type(PyObject* module) noexcept {
   return PyType_FromModuleAndSpec(module, &type_definition, nullptr);
 }
 
-PyObject* open_plot_file(PyTypeObject* type, PyTypeObject* values_type, std::string_view path,
-                         std::optional<std::uint64_t> n_digits, bool growing) noexcept {
+PyObject* new_plot_file(PyTypeObject* type, PyTypeObject* values_type, std::string_view path,
+                        std::optional<std::uint64_t> n_digits, bool growing) noexcept {
   auto outcome = without_interpreter_lock(
       [&] { return guarded([&] { return std::make_unique<OpenPlot>(path, n_digits, growing); }); });
   auto* opened = std::get_if<std::unique_ptr<OpenPlot>>(&outcome);

@@ -14,7 +14,7 @@ namespace tarnex::vormant {
 namespace {
 
 // A block of at least this many values is formatted by every processor this process may use.
-constexpr std::uint64_t kSplitFrom = std::uint64_t{1} << 20;
+constexpr std::uint64_t kSplitFromValues = std::uint64_t{1} << 20;
 
 constexpr const char* kValuesLayout =
     "values must be a (steps, parameters) buffer of format 'f' with at least one parameter";
@@ -29,48 +29,28 @@ bool values_argument(PyObject* object, HeldFloatBlock& held, StepBlock& block) n
   return true;
 }
 
-bool count_argument(PyObject* object, const char* what, std::uint64_t least,
-                    std::uint64_t& count) noexcept {
-  count = PyLong_AsUnsignedLongLong(object);
-  if (count == static_cast<std::uint64_t>(-1) && PyErr_Occurred() != nullptr) return false;
-  if (count >= least) return true;
-  PyErr_Format(PyExc_ValueError, "%s must be at least %llu", what,
-               static_cast<unsigned long long>(least));
-  return false;
-}
-
-bool fixed_width_argument(PyObject* object, std::uint64_t& width) noexcept {
-  std::optional<std::uint64_t> given;
-  if (!width_argument(object, given)) return false;
-  if (given) {
-    width = *given;
-    return true;
-  }
-  PyErr_SetString(PyExc_ValueError, "n_digits must be 12 or 15 for writing");
-  return false;
-}
-
 }  // namespace
 
 PyObject* write_steps(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   int fd = -1;
   HeldFloatBlock held;
   StepBlock block{};
-  std::uint64_t first_number = 0;
-  std::uint64_t width = 0;
-  std::uint64_t threads = 0;
+  long long first_number = 0;
+  std::optional<std::uint64_t> width;
+  long long threads = 0;
   if (!arity("write_steps", nargs, 5) || !fd_argument(args[0], fd) ||
       !values_argument(args[1], held, block) ||
-      !count_argument(args[2], "first_number", 0, first_number) ||
-      !fixed_width_argument(args[3], width) || !count_argument(args[4], "threads", 0, threads)) {
+      !integer_argument(args[2], "first_number", first_number) ||
+      !width_argument(args[3], width, true) || !integer_argument(args[4], "threads", threads)) {
     return nullptr;
   }
-  if (threads == 0) {
-    threads = block.steps * block.parameters >= kSplitFrom ? usable_processors() : 1;
-  }
+  auto parts = static_cast<std::uint64_t>(threads);
+  if (parts == 0)
+    parts = block.steps * block.parameters >= kSplitFromValues ? usable_processors() : 1;
   const auto outcome = without_interpreter_lock([&] {
     return guarded([&] {
-      return vormant::write_steps(fd, block, first_number, width, at_most_usable(threads));
+      return vormant::write_steps(fd, block, static_cast<std::uint64_t>(first_number), *width,
+                                  at_most_usable(parts));
     });
   });
   if (const int* failure = std::get_if<int>(&outcome)) {

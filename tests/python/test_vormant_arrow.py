@@ -97,6 +97,20 @@ def test_plots_of_many_batches(consumer, parameters, steps):
     assert CONSUMERS[consumer](plot)[1] == expected_columns(plot)
 
 
+@pytest.mark.parametrize("parameters, steps", [(2, 2 * 65536 + 3), (3000, 1400)])
+def test_batches_hold_the_steps_batch_steps_tells(parameters, steps):
+    # vormant.polars cuts its batches to the same length.
+    stream = arrow_c.stream_in(counting_plot(parameters, steps).__arrow_c_stream__())
+    lengths = []
+    while (batch := arrow_c.next_batch(stream)) is not None:
+        lengths.append(batch.length)
+        arrow_c.release(batch)
+    arrow_c.release(stream)
+    size = _reader.batch_steps(parameters)
+    assert size == min(65536, 16 * 2**20 // (4 * parameters))
+    assert lengths == [size] * (steps // size) + [steps % size]
+
+
 def schema_metadata(plot):
     return {b"vormant.n_digits": str(plot.n_digits).encode(),
             b"vormant.source": os.fsencode(plot.path)}

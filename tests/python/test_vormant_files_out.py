@@ -119,6 +119,17 @@ def test_cut_is_the_read_of_the_same_part(cli, tmp_path, parameters):  # noqa: F
     assert back.names == wanted.names and same_bits(back.values, wanted.values)
 
 
+@pytest.mark.parametrize("options", [(), ("-p", "B"), ("--width", "12")])
+def test_cut_of_a_run_without_steps_is_its_header(cli, tmp_path, options):  # noqa: F811
+    source = tmp_path / "empty.plt"
+    source.write_text(" RUN 3\nTIME  S\nA\nB\n")
+    result = cli("cut", source, "-o", tmp_path / "cut.plt", *options)
+    assert (result.returncode, result.stderr) == (0, "")
+    kept = ["B"] if "-p" in options else ["A", "B"]
+    with vormant.open(tmp_path / "cut.plt", 15) as back:
+        assert (back.steps, back.names) == (0, ("TIME  S", *kept))
+
+
 def restarts(tmp_path, bounds, widths):
     paths = []
     for number, ((begin, end), width) in enumerate(zip(bounds, widths)):

@@ -23,6 +23,10 @@ else:  # this checkout has the native half of vormant only
     PlotFileError = pytest.importorskip("vormant._errors").PlotFileError
 
 
+def read_whole(path, n_digits):
+    """The whole file read on one thread: (names, n_digits, values)."""
+    return _reader.read_split(path, n_digits, 1)
+
 
 def plot_text(parameters, steps, width, eol="\n", seed=0):
     """A plot file of random values in both signs and many magnitudes."""
@@ -45,7 +49,7 @@ def tarnex_bytes(path, width):
 
 
 def check_same_as_tarnex(path, width, n_digits):
-    names, used, values = _reader.read(os.fsencode(path), n_digits)
+    names, used, values = read_whole(os.fsencode(path), n_digits)
     view = memoryview(values)
     assert used == width
     assert (view.format, view.itemsize, view.ndim, view.c_contiguous) == ("f", 4, 2, True)
@@ -68,7 +72,7 @@ def test_generated_files_read_bit_identical_to_tarnex(plot_file, parameters, ste
 
 
 def test_a_file_without_steps_gives_an_empty_block_of_its_width(plot_file):
-    names, used, values = _reader.read(os.fsencode(plot_file("x 3\n a \nb\t\n c\n")), 15)
+    names, used, values = read_whole(os.fsencode(plot_file("x 3\n a \nb\t\n c\n")), 15)
     view = memoryview(values)
     assert (names, used, view.shape, view.strides, view.nbytes) == (("a", "b", "c"), 15, (0, 3),
                                                                     (12, 4), 0)
@@ -76,7 +80,7 @@ def test_a_file_without_steps_gives_an_empty_block_of_its_width(plot_file):
 
 def test_values_are_writable_and_shared_with_numpy(plot_file):
     numpy = pytest.importorskip("numpy")
-    _, _, values = _reader.read(os.fsencode(plot_file(plot_text(3, 4, 12))), 12)
+    _, _, values = read_whole(os.fsencode(plot_file(plot_text(3, 4, 12))), 12)
     first = numpy.asarray(memoryview(values))
     first[1, 2] = 7.5
     assert numpy.asarray(memoryview(values))[1, 2] == 7.5
@@ -125,7 +129,7 @@ def test_file_failures_are_plot_file_errors_with_their_line(plot_file, capfd, co
                                                             line, words):
     path = plot_file(content)
     with pytest.raises(PlotFileError) as caught:
-        _reader.read(os.fsencode(path), n_digits)
+        read_whole(os.fsencode(path), n_digits)
     error = caught.value
     assert isinstance(error, ValueError)
     assert (error.path, error.line) == (path, line)
@@ -138,7 +142,7 @@ def test_file_failures_are_plot_file_errors_with_their_line(plot_file, capfd, co
 def test_undecodable_path_comes_back_as_os_fsdecode_gives_it(tmp_path):
     raw = os.fsencode(str(tmp_path)) + b"/plot-\xff.plt"
     with pytest.raises(FileNotFoundError) as caught:
-        _reader.read(raw, 12)
+        read_whole(raw, 12)
     assert caught.value.filename == os.fsdecode(raw)
 
 
@@ -150,10 +154,11 @@ def test_undecodable_path_comes_back_as_os_fsdecode_gives_it(tmp_path):
 )
 def test_bad_arguments_are_refused_before_reading(args, error):
     with pytest.raises(error):
-        _reader.read(*args)
+        _reader.read_split(*args, 1)
 
 
 SAMPLE = os.fsencode(pathlib.Path(__file__).resolve().parents[2] / "samples" / "plot-6digits.txt")
+ONE_VALUE = memoryview(bytes(4)).cast("f", (1, 1))
 OPEN_FILE_CALLS = {
     "read arity": (lambda f: f.read(None, 0, 1, 1), TypeError),
     "columns a list": (lambda f: f.read([1], 0, 1, 1, 1), TypeError),
@@ -199,6 +204,13 @@ MODULE_CALLS = {
     "time arity": (lambda: _reader.time_of_step(SAMPLE, None, 0, 0), TypeError),
     "layout of text": (lambda: _reader.layout("plot"), TypeError),
     "layout missing": (lambda: _reader.layout(SAMPLE + b".none"), FileNotFoundError),
+    "feeds of a bool": (lambda: _reader.count_feeds(SAMPLE, True, 9), TypeError),
+    "write width none": (lambda: _reader.write_steps(1, ONE_VALUE, 1, None, 0), ValueError),
+    "write threads negative": (lambda: _reader.write_steps(1, ONE_VALUE, 1, 12, -1), ValueError),
+    "write number negative": (lambda: _reader.write_steps(1, ONE_VALUE, -1, 12, 0), ValueError),
+    "batch of no column": (lambda: _reader.batch_steps(0), ValueError),
+    "batch of a bool": (lambda: _reader.batch_steps(True), TypeError),
+    "batch too wide": (lambda: _reader.batch_steps(2**62), OverflowError),
 }
 
 
@@ -274,7 +286,7 @@ def counter_ran_during_read(path):
     counter.start()
     try:
         start = time.monotonic()
-        _reader.read(path, 12)
+        read_whole(path, 12)
         end = time.monotonic()
     finally:
         done.set()
@@ -289,7 +301,7 @@ def test_threads_reading_different_files_get_their_own_values(tmp_path):
     results = [None] * len(paths)
 
     def read(index):
-        results[index] = memoryview(_reader.read(os.fsencode(paths[index]), None)[2]).shape
+        results[index] = memoryview(read_whole(os.fsencode(paths[index]), None)[2]).shape
 
     threads = [threading.Thread(target=read, args=(i,)) for i in range(len(paths))]
     for thread in threads:
@@ -306,10 +318,10 @@ def test_no_reference_or_block_is_leaked(plot_file):
     missing = os.fsencode(plot_file("") + ".missing")
 
     def round_():
-        memoryview(_reader.read(good, None)[2]).tobytes()
+        memoryview(read_whole(good, None)[2]).tobytes()
         for path in (bad, missing):
             try:
-                _reader.read(path, 12)
+                read_whole(path, 12)
             except (PlotFileError, OSError):
                 pass
 

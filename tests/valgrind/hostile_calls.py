@@ -54,7 +54,7 @@ def getters(plot_file):
 def native_calls(_reader, folder):
     """(label, function, arguments and their kinds) for each native call, the arguments ones
     that work on the sample; a PlotFile's methods on an open and on a closed file."""
-    names, _, values = _reader.read(SAMPLE, None)
+    names, _, values = _reader.read_split(SAMPLE, None, 1)
     view = memoryview(values)
     metadata = {b"vormant.n_digits": b"12"}
     schema = _reader.arrow_schema(names, metadata)
@@ -69,7 +69,6 @@ def native_calls(_reader, folder):
     rules = ((0, 0, 0.0, 0.0), (2, 1, 1e-5, 0.0))
     out = memoryview(bytearray(4 * len(view) * 3)).cast("f", (len(view), 3))
     calls = [
-        ("read", _reader.read, [(SAMPLE, "path"), (None, "n_digits")]),
         ("read_split", _reader.read_split,
          [(SAMPLE, "path"), (12, "n_digits"), (2, "integer")]),
         ("names", _reader.names, [(SAMPLE, "path")]),
@@ -96,6 +95,7 @@ def native_calls(_reader, folder):
             (final, "flag"), (out, "out")]) for final in (None, True)],
         ("arrow_stream", _reader.arrow_stream,
          [(view, "values"), (names, "names"), (metadata, "metadata"), (schema, "schema")]),
+        ("batch_steps", _reader.batch_steps, [(len(names), "integer")]),
         ("write_steps", _reader.write_steps,
          [(sink, "integer"), (view, "values"), (1, "integer"), (15, "n_digits"),
           (2, "integer")]),

@@ -151,18 +151,22 @@ def vormant_paths(folder):
     with open(bad, "w") as file:
         file.write("3\na\nb\nc\nlead\n" + "x" * 36 + "\n")
     times, columns = read(good, 12)
+
+    def whole(path, n_digits):  # a whole read on one thread
+        return _reader.read_split(path, n_digits, 1)
+
     for _ in range(REPEATS):
-        names, width, values = _reader.read(os.fsencode(good), None)
+        names, width, values = whole(os.fsencode(good), None)
         view = memoryview(values)
         assert (width, view.shape) == (12, (len(times), len(columns) + 1))
         assert view.tolist()[-1] == [times[-1]] + [column[-1] for column in columns]
         view.release()
-        assert type(outcome(lambda: _reader.read(NOT_FOUND.encode(), 12))) is FileNotFoundError
-        assert type(outcome(lambda: _reader.read(folder.encode(), 12))) is IsADirectoryError
+        assert type(outcome(lambda: whole(NOT_FOUND.encode(), 12))) is FileNotFoundError
+        assert type(outcome(lambda: whole(folder.encode(), 12))) is IsADirectoryError
         # PlotFileError, or ModuleNotFoundError where only the native half is on the path.
-        assert isinstance(outcome(lambda: _reader.read(bad.encode(), 12)), (ValueError, ImportError))
-        assert type(outcome(lambda: _reader.read(b"a\0b", 12))) is ValueError
-        assert type(outcome(lambda: _reader.read("plot", 12))) is TypeError
+        assert isinstance(outcome(lambda: whole(bad.encode(), 12)), (ValueError, ImportError))
+        assert type(outcome(lambda: whole(b"a\0b", 12))) is ValueError
+        assert type(outcome(lambda: whole("plot", 12))) is TypeError
         indexed_paths(_reader, good, bad, times)
 
 
@@ -203,7 +207,7 @@ def arrow_paths(folder):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
     import arrow_c
 
-    names, _, values = _reader.read(os.fsencode(os.path.join(folder, "good.txt")), 12)
+    names, _, values = _reader.read_split(os.fsencode(os.path.join(folder, "good.txt")), 12, 1)
     metadata = {b"vormant.n_digits": b"12"}
 
     def stream(requested=None):
