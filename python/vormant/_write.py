@@ -254,7 +254,7 @@ def write(path: PathArgument, plot: Plot, n_digits: int = EXACT_WIDTH, *,
 def _check_columns(plot: Plot) -> None:
     """A Plot made by hand whose values have another number of columns than it has names would
     be written as a file no reader takes: it is refused."""
-    shape = memoryview(plot.values).shape
+    shape = memoryview(plot.values).shape or ()
     if len(shape) != 2 or shape[1] != len(plot.names):
         raise ValueError(f"the values of {plot.path!r} must be a (steps, parameters) block of "
                          f"{len(plot.names)} columns, one per name, not of shape {shape}")

@@ -185,4 +185,4 @@ def test_chosen_names_and_their_values_come_from_one_file(tmp_path, monkeypatch,
     monkeypatch.setattr(vormant._open, "resolve_columns", replacing_resolve)
     plot = vormant.read(path, columns=["B"], threads=threads)
     assert plot.names == ("TIME S", "B")
-    assert plot.to_numpy().tolist() == [[0.0, 2.0]]
+    assert plot.values.tolist() == [[0.0, 2.0]]
