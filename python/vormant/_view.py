@@ -251,16 +251,17 @@ def guarded_application(bokeh: dict[str, Any], applications: dict[str, Any], url
                         hosts: set[str]) -> Any:
     """Bokeh's tornado application, every request of which (pages, static files, the
     websocket) is first held against `admitted`: a refused one gets 403 and nothing else."""
-    web = bokeh["tornado.web"]
+    web, base = bokeh["tornado.web"], bokeh["server.tornado"].BokehTornado
 
-    class Guarded(bokeh["server.tornado"].BokehTornado):  # type: ignore[misc]
-        def find_handler(self, request: Any, **kwargs: Any) -> Any:
-            if admitted(request.headers, hosts):
-                return super().find_handler(request, **kwargs)
-            return self.get_handler_delegate(request, web.ErrorHandler, {"status_code": 403})
+    def find_handler(self: Any, request: Any, **kwargs: Any) -> Any:
+        if admitted(request.headers, hosts):
+            return base.find_handler(self, request, **kwargs)
+        return self.get_handler_delegate(request, web.ErrorHandler, {"status_code": 403})
 
+    # Made at run time, as Bokeh is imported only when the view runs.
+    guarded = type("GuardedBokehTornado", (base,), {"find_handler": find_handler})
     # No access log: the view prints nothing of its own accord.
-    return Guarded(applications, absolute_url=url, extra_websocket_origins=sorted(hosts),
+    return guarded(applications, absolute_url=url, extra_websocket_origins=sorted(hosts),
                    log_function=lambda _handler: None)
 
 
