@@ -6,9 +6,6 @@
 namespace tarnex {
 namespace {
 
-// The two widths plot files are written with: 6 and 9 significant digits.
-constexpr std::uint64_t kKnownWidths[] = {12, 15};
-
 // Whether the first `fields` fields of `value_line`, `width` bytes each, all hold numbers.
 bool reads_as_numbers(std::string_view value_line, std::uint64_t fields, std::uint64_t width) {
   if (fields * width > value_line.size()) return false;
@@ -25,12 +22,12 @@ bool reads_as_numbers(std::string_view value_line, std::uint64_t fields, std::ui
 std::optional<std::uint64_t> width_of_first_value_line(std::string_view value_line,
                                                        std::uint64_t parameters) noexcept {
   const std::uint64_t fields = fields_on_first_line(parameters);
-  for (const std::uint64_t width : kKnownWidths) {
+  for (const std::uint64_t width : kFieldWidths) {
     if (value_line.size() != fields * width) continue;
     // The length alone may mislead: a line of the other width with spare bytes at its end has
     // the same length. The width holds only when its fields are numbers and the other width's
     // are not.
-    const std::uint64_t other = width == kKnownWidths[0] ? kKnownWidths[1] : kKnownWidths[0];
+    const std::uint64_t other = width == kFieldWidths[0] ? kFieldWidths[1] : kFieldWidths[0];
     if (reads_as_numbers(value_line, fields, width) &&
         !reads_as_numbers(value_line, fields, other)) {
       return width;

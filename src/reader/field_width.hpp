@@ -8,6 +8,9 @@
 namespace tarnex {
 
 inline constexpr std::uint64_t kFieldsPerLine = 10;
+// The two widths plot files are written with: 12 bytes in files of 6 significant digits, 15 in
+// files of 9, which give every binary32 back as it was.
+inline constexpr std::uint64_t kFieldWidths[] = {12, 15};
 
 // The number of fields on the first value line of a file with `parameters` parameters.
 constexpr std::uint64_t fields_on_first_line(std::uint64_t parameters) noexcept {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "reader/field_width.hpp"
 #include "text/cut.hpp"
-#include "vormant/field_widths.hpp"
 
 namespace tarnex::vormant {
 namespace {

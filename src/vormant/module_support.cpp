@@ -6,7 +6,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "vormant/field_widths.hpp"
+#include "reader/field_width.hpp"
 #include "vormant/plot_file_type.hpp"
 #include "vormant/values_type.hpp"
 
